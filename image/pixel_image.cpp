@@ -1,0 +1,76 @@
+#include "image/pixel_image.h"
+
+#include <cstring>
+#include <iostream>
+#include <new>
+
+CPixelImage::CPixelImage(const CPixelImage& other) { *this = other; }
+
+CPixelImage& CPixelImage::operator=(const CPixelImage& other) {
+    if (this == &other) return *this;
+    Allocate(other.width, other.height, other.bytesPerPixel);
+    if (pixels != nullptr && other.pixels != nullptr) std::memcpy(pixels, other.pixels, ByteCount());
+    return *this;
+}
+
+CPixelImage::~CPixelImage() { delete[] pixels; }
+
+size_t CPixelImage::ByteCount() const {
+    if (width <= 0 || height <= 0 || bytesPerPixel <= 0) return 0;
+    return static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(bytesPerPixel);
+}
+
+void CPixelImage::Allocate(int w, int h, int bpp) {
+    delete[] pixels;
+    pixels = nullptr;
+    width = w;
+    height = h;
+    bytesPerPixel = bpp;
+    fileName = "undefined";
+    size_t bytes = ByteCount();
+    if (bytes == 0) return;
+    pixels = new (std::nothrow) unsigned char[bytes];
+    if (pixels == nullptr) width = height = bytesPerPixel = 0;
+}
+
+void CPixelImage::Clear() {
+    delete[] pixels;
+    pixels = nullptr;
+    width = height = bytesPerPixel = 0;
+    fileName = "undefined";
+}
+
+PixelValue CPixelImage::GetPixel(int column, int row) const {
+    PixelValue value;
+    if (column < 0 || column >= width || row < 0 || row >= height || pixels == nullptr) {
+        std::cerr << "ERROR: pixel [" << column << "," << row << "] is out of range.\n";
+        return value;
+    }
+    size_t index = static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column);
+    switch (bytesPerPixel) {
+        case 1: {
+            unsigned char v = pixels[index];
+            value.r = value.g = value.b = value.a = v;
+            return value;
+        }
+        case 3: {
+            const unsigned char* p = pixels + 3 * index;
+            value.r = p[0];
+            value.g = p[1];
+            value.b = p[2];
+            value.a = 255;
+            return value;
+        }
+        case 4: {
+            const unsigned char* p = pixels + 4 * index;
+            value.r = p[0];
+            value.g = p[1];
+            value.b = p[2];
+            value.a = p[3];
+            return value;
+        }
+        default:
+            std::cerr << "ERROR: invalid bit depth in GetPixel()\n";
+            return value;
+    }
+}

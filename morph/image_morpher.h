@@ -1,0 +1,89 @@
+// The morph engine: a request returns at once; a controller thread validates the settings,
+// prepares the segments, sizes the output and runs one worker per band of output rows.
+// The window, the command-line renderer, the tests and the benchmarks all use this class.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "image/pixel_image.h"
+#include "morph/field_warp.h"
+#include "morph/morph_settings.h"
+#include "morph/segment_list.h"
+
+// One worker's share of the output: rows [firstRow, endRow).
+struct RowBand {
+    int32_t firstRow = 0;
+    int32_t endRow = 0;
+    class CImageMorpher* engine = nullptr;
+};
+
+class CImageMorpher {
+public:
+    using CompletionCallback = void (*)(void*);
+
+    CImageMorpher();
+    // Stops a running morph at its next row and joins every thread before releasing anything.
+    ~CImageMorpher();
+    CImageMorpher(const CImageMorpher&) = delete;
+    CImageMorpher& operator=(const CImageMorpher&) = delete;
+
+    // Worker count of the next morph; 0 is ignored.
+    void SetThreadCount(uint32_t n);
+    // Called once on the controller thread, with runMutex held, when a morph has rendered.
+    void SetCompletionCallback(CompletionCallback function, void* data);
+
+    // Copies the settings and starts the morph in the background. 0 when the job was handed
+    // to its controller thread; -1 (after a message on stderr) when no thread could be had.
+    int StartMorph(const MorphSettings& settings);
+
+    // Never waits. -1 (nothing written) before the first morph; otherwise 0 with the finished
+    // fraction of rows while a morph runs, and 1.0 while none runs.
+    int GetProgress(float* fraction);
+    int GetProgress(float& fraction) { return GetProgress(&fraction); }
+
+    // Blocks until every morph requested so far has ended (for the command-line renderer and
+    // tests; the window never calls it).
+    void WaitUntilIdle();
+
+    // The engine's state, public like the rest of the program's plain classes.
+    int32_t threadCount = 1;
+    CompletionCallback completionCallback = nullptr;
+    void* callbackData = nullptr;
+    CPixelImage* imageA = nullptr;
+    CPixelImage* imageB = nullptr;
+    CPixelImage* outputImage = nullptr;
+    SegmentList* segmentsA = nullptr;
+    SegmentList* segmentsB = nullptr;
+    float dissoveFrac = 0.0f;
+    float warpFrac = 0.0f;
+    float a = 0.0f, b = 0.0f, p = 0.0f;
+    uint32_t outputWidth = 0;
+    std::atomic<uint32_t> outputHeight{0};
+    SegmentList workSegmentsA, workSegmentsB, warpedSegments;
+    std::mutex requestMutex;
+    std::mutex runMutex;
+    std::mutex rowMutex;
+    std::atomic<uint32_t> rowsDone{0};
+
+    // Internal steps, public so that tests can drive them on the calling thread.
+    int RunMorph(const MorphSettings& settings);
+    int Configure(const MorphSettings& settings);
+    void Reset();
+    void MorphRows(const RowBand& band);
+
+private:
+    struct Controller {
+        std::thread thread;
+        std::atomic<bool> finished{false};
+    };
+    void ReapFinishedControllers();  // requestMutex held
+
+    std::list<std::unique_ptr<Controller>> controllers;
+    std::atomic<bool> stopRequested{false};
+    MorphJob job;
+};

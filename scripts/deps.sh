@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Quarro need, only those missing.
+# Sourced by scripts/run and scripts/test; runs apt-get update at most once.
+set -euo pipefail
+
+QUARRO_PACKAGES=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libfltk1.3-dev libdevil-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+  libhwy-dev libpng-dev
+  clang libclang-rt-14-dev
+  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+)
+
+quarro_install_deps() {
+  local missing=()
+  local pkg
+  for pkg in "${QUARRO_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+  fi
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+}
