@@ -1,0 +1,15 @@
+// Image files through the image library: a lazy one-time start with a version check, every
+// loaded file converted to 4-byte RGBA with its top row first, the flip before saving.
+// User-interface thread only (the library keeps global state).
+#pragma once
+
+#include <string>
+
+#include "image/pixel_image.h"
+
+// True when the library is ready; repeats the version check (and its message) until it passes.
+bool InitImageLibrary();
+// 0 on success, -1 on failure (the target is untouched by a failed read).
+int ReadImageFile(const std::string& path, CPixelImage& target);
+// 0 on success, -1 on failure; the format follows the path's extension.
+int WriteImageFile(const std::string& path, const CPixelImage& source);
