@@ -26,6 +26,16 @@ bool HoldsRgbaPixels(const CPixelImage* image) {
 
 }  // namespace
 
+std::vector<RowBand> SplitRows(uint32_t H, uint32_t n) {
+    std::vector<RowBand> bands(n);
+    const uint32_t rowsPerBand = n == 0 ? 0 : H / n;
+    for (uint32_t i = 0; i < n; ++i) {
+        bands[i].firstRow = static_cast<int32_t>(i * rowsPerBand);
+        bands[i].endRow = static_cast<int32_t>(i == n - 1 ? H : (i + 1) * rowsPerBand);
+    }
+    return bands;
+}
+
 CImageMorpher::CImageMorpher() { Reset(); }
 
 CImageMorpher::~CImageMorpher() {
@@ -132,13 +142,10 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
         job.outputHeight = H;
 
         const uint32_t n = static_cast<uint32_t>(threadCount);
-        const uint32_t rowsPerBand = H / n;
-        std::vector<RowBand> bands(n);
+        std::vector<RowBand> bands = SplitRows(H, n);
         std::vector<std::thread> workers(n);
         std::vector<bool> running(n, false);
         for (uint32_t i = 0; i < n; ++i) {
-            bands[i].firstRow = static_cast<int32_t>(i * rowsPerBand);
-            bands[i].endRow = static_cast<int32_t>(i == n - 1 ? H : (i + 1) * rowsPerBand);
             bands[i].engine = this;
             const RowBand* band = &bands[i];
             running[i] = TryStartThread(workers[i], [this, band]() { MorphRows(*band); });

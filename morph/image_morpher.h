@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "image/pixel_image.h"
 #include "morph/field_warp.h"
@@ -21,6 +22,10 @@ struct RowBand {
     int32_t endRow = 0;
     class CImageMorpher* engine = nullptr;
 };
+
+// Splits H output rows into n contiguous bands of floor(H / n) rows; the last band takes the
+// remainder (with n > H every band but the last is empty).
+std::vector<RowBand> SplitRows(uint32_t H, uint32_t n);
 
 class CImageMorpher {
 public:
