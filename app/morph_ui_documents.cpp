@@ -1,0 +1,47 @@
+// The File menu's document commands: save the set-up to a .mrf document, and load one into
+// the editor.
+#include "app/morph_ui.h"
+#include "document/mrf_file.h"
+#include "editor/dialogs.h"
+
+void CMorphUI::OnSaveMorph() {
+    if (!editor->IsReadyToMorph()) {
+        ShowAlert("You're not ready to morph yet!");
+        return;
+    }
+    // Every saved document carries these five values, whatever the window's controls show.
+    MorphSettings settings;
+    settings.dissoveFrac = 0.5f;
+    settings.warpFrac = 0.5f;
+    settings.a = kFieldWeightA;
+    settings.b = kFieldWeightB;
+    settings.p = kFieldWeightP;
+    editor->ExportSettings(settings);
+
+    std::string path = ChooseFile("Select a destination", "*.mrf");
+    if (path.empty()) return;
+    if (WriteMorphFile(path, settings) != 0) ShowAlert("Error saving to file %s", path.c_str());
+}
+
+void CMorphUI::OnLoadMorph() {
+    // A document replaces the images and segment pairs that a running morph reads; the
+    // menu entry is switched off meanwhile, and a call that still arrives changes nothing.
+    if (morphRunning) return;
+
+    SegmentList segmentsA;
+    SegmentList segmentsB;
+    MorphSettings settings;
+    settings.segmentsA = &segmentsA;
+    settings.segmentsB = &segmentsB;
+
+    std::string path = ChooseFile("Select a saved morph", "*.mrf");
+    if (!path.empty()) {
+        if (ReadMorphFile(path, settings) != 0) {
+            ShowAlert("Error loading file %s", path.c_str());
+            return;
+        }
+        editor->ApplyMorphDocument(settings);
+        UpdateOutputSize(0);
+    }
+    editor->redraw();
+}
