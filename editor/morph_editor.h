@@ -62,4 +62,9 @@ public:
 private:
     void LayoutPanels();
     void DrawPanel(int slot);
+    // The widget position (x, y) as a segment point of the active panel: normalized, y upward.
+    void MapToSegmentPoint(int x, int y, float& u, float& v) const;
+    // Loads one image of a document into slot 0 or 1, asking the user to find it while it
+    // cannot be loaded; false when the user declines or cancels.
+    bool LoadDocumentImage(int slot, std::string path);
 };
