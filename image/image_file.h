@@ -13,3 +13,7 @@ bool InitImageLibrary();
 int ReadImageFile(const std::string& path, CPixelImage& target);
 // 0 on success, -1 on failure; the format follows the path's extension.
 int WriteImageFile(const std::string& path, const CPixelImage& source);
+
+// The version test of InitImageLibrary: false, after the library-version line on standard
+// output, for a library older than release 1.6.7 (version number 167).
+bool CheckImageLibraryVersion(int versionNumber);
