@@ -141,7 +141,7 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
         job.outputWidth = W;
         job.outputHeight = H;
 
-        const uint32_t n = static_cast<uint32_t>(threadCount);
+        const uint32_t n = static_cast<uint32_t>(threadCount.load());
         std::vector<RowBand> bands = SplitRows(H, n);
         std::vector<std::thread> workers(n);
         std::vector<bool> running(n, false);

@@ -56,7 +56,7 @@ public:
     void WaitUntilIdle();
 
     // The engine's state, public like the rest of the program's plain classes.
-    int32_t threadCount = 1;
+    std::atomic<int32_t> threadCount{1};  // may be set while an earlier morph runs
     CompletionCallback completionCallback = nullptr;
     void* callbackData = nullptr;
     CPixelImage* imageA = nullptr;
