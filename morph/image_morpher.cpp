@@ -125,10 +125,11 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
     } else {
         outputImage->fileName = "undefined";
     }
-    if (outputImage->pixels == nullptr) {
+    const bool nothingToRender = W == 0 || H == 0;
+    if (outputImage->pixels == nullptr && !nothingToRender) {
         std::cerr << "ERROR: could not allocate the output image of " << W << " x " << H << " pixels\n";
         outputImage->Clear();
-    } else {
+    } else if (!nothingToRender) {
         job.imageA = imageA;
         job.imageB = imageB;
         job.outputPixels = outputImage->pixels;
@@ -210,11 +211,6 @@ int CImageMorpher::Configure(const MorphSettings& settings) {
     }
     if (!HoldsRgbaPixels(imageA) || !HoldsRgbaPixels(imageB)) {
         std::cerr << "ERROR: " << imageA->fileName << " and " << imageB->fileName << " must hold pixels!\n";
-        return -1;
-    }
-    if (outputWidth == 0 || outputHeight.load() == 0 || outputWidth > 0x7FFFFFFFu ||
-        outputHeight.load() > 0x7FFFFFFFu) {
-        std::cerr << "ERROR: output size " << outputWidth << " x " << outputHeight.load() << " is not valid\n";
         return -1;
     }
     return 0;

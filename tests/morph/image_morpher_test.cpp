@@ -14,6 +14,9 @@
 
 namespace {
 
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
 class MorphJobTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { InitFastSqrt(); }
@@ -281,6 +284,33 @@ TEST_F(MorphJobTest, OutputKeepsABufferOfTheRequestedSize) {
     EXPECT_EQ(s.out.width, 9);
     EXPECT_EQ(s.out.height, 6);
     EXPECT_EQ(s.out.bytesPerPixel, 4);
+}
+
+TEST_F(MorphJobTest, OutputThatCannotBeAllocatedIsReportedLeftEmptyAndStillCallsBack) {
+    Scenario s(10, 10, 10, 10, 0x7FFFFFFFu, 0x7FFFFFFFu);
+    std::atomic<int> calls{0};
+    CImageMorpher engine;
+    engine.SetCompletionCallback([](void* d) { ++*static_cast<std::atomic<int>*>(d); }, &calls);
+    CaptureStderr();
+    ASSERT_EQ(engine.StartMorph(s.settings), 0);
+    engine.WaitUntilIdle();
+    EXPECT_EQ(GetCapturedStderr().rfind("ERROR: could not allocate the output image", 0), 0u);
+    EXPECT_TRUE(s.out.IsEmpty());
+    EXPECT_EQ(s.out.width, 0);
+    EXPECT_EQ(calls.load(), 1);  // a waiting window must unlock
+}
+
+TEST_F(MorphJobTest, EmptyOutputSizeRendersNothingAndCallsBack) {
+    Scenario s(10, 10, 10, 10, 0, 7);
+    std::atomic<int> calls{0};
+    CImageMorpher engine;
+    engine.SetCompletionCallback([](void* d) { ++*static_cast<std::atomic<int>*>(d); }, &calls);
+    CaptureStderr();
+    ASSERT_EQ(engine.StartMorph(s.settings), 0);
+    engine.WaitUntilIdle();
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_TRUE(s.out.IsEmpty());
+    EXPECT_EQ(calls.load(), 1);
 }
 
 // ---- Validation, progress, callback -------------------------------------------------------
