@@ -4,13 +4,27 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "morph/morph_settings.h"
 
-// 0 when the whole document was written, -1 otherwise.
+// Limits of the format: a path field (text and its zero byte) and the pair count are at most
+// 65535, so a path holds at most 65534 bytes of text.
+constexpr uint32_t kMorphFieldLimit = 65535;
+
+// 0 when the whole document was written, -1 otherwise. Nothing is written for a set-up the
+// reader would refuse (more than 65535 pairs, a path longer than 65534 bytes, lists of
+// different lengths). The file is replaced only once complete, so a failed save leaves the
+// earlier file as it was.
 int WriteMorphFile(const std::string& path, const MorphSettings& settings);
-// 0 when the whole document was read, -1 otherwise.
+// The bytes that WriteMorphFile writes, in `bytes`; 0, or -1 for a set-up it refuses.
+int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char>& bytes);
+// 0 when the whole document was read, -1 otherwise. Paths come back with slashes for
+// backslashes; a path field without a zero byte is taken whole; bytes after the last record
+// are ignored. Safe on any input: reads stay within the document and allocations within the
+// format's limits.
 int ReadMorphFile(const std::string& path, MorphSettings& settings);
 // The same reader over a document held in memory (tests and the fuzzer).
 int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings);

@@ -1,0 +1,233 @@
+#include "document/mrf_file.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "image/pixel_image.h"
+#include "image/replace_file.h"
+
+namespace {
+
+const unsigned char kMagic[4] = {'M', 'R', 'F', 0};
+const uint32_t kWrittenVersion = 1;
+const uint32_t kHeaderSize = 12;
+const uint32_t kBlockSize = 32;
+const uint32_t kRecordSize = 32;
+
+void PutU32(std::vector<unsigned char>& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+void PutF32(std::vector<unsigned char>& out, float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    PutU32(out, bits);
+}
+
+uint32_t GetU32(const unsigned char* in) {
+    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 | static_cast<uint32_t>(in[2]) << 16 |
+           static_cast<uint32_t>(in[3]) << 24;
+}
+
+float GetF32(const unsigned char* in) {
+    uint32_t bits = GetU32(in);
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// Random access to the bytes of a document, held in memory or in a file.
+class DocumentSource {
+public:
+    virtual ~DocumentSource() = default;
+    // Copies up to `count` bytes from `offset`; returns how many arrived.
+    virtual size_t Read(uint64_t offset, unsigned char* destination, size_t count) = 0;
+    // Bytes available from `offset` onwards (0 past the end).
+    virtual uint64_t Available(uint64_t offset) = 0;
+};
+
+class MemorySource : public DocumentSource {
+public:
+    MemorySource(const unsigned char* d, size_t s) : data(d), size(s) {}
+    size_t Read(uint64_t offset, unsigned char* destination, size_t count) override {
+        if (data == nullptr || offset >= size) return 0;
+        size_t n = static_cast<size_t>(std::min<uint64_t>(count, size - offset));
+        std::memcpy(destination, data + offset, n);
+        return n;
+    }
+    uint64_t Available(uint64_t offset) override { return offset >= size ? 0 : size - offset; }
+
+private:
+    const unsigned char* data;
+    size_t size;
+};
+
+class FileSource : public DocumentSource {
+public:
+    explicit FileSource(FILE* f) : file(f) {}
+    size_t Read(uint64_t offset, unsigned char* destination, size_t count) override {
+        if (offset > static_cast<uint64_t>(INT64_MAX) || fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+            return 0;
+        }
+        return std::fread(destination, 1, count, file);
+    }
+    uint64_t Available(uint64_t offset) override {
+        if (fseeko(file, 0, SEEK_END) != 0) return 0;
+        off_t end = ftello(file);
+        if (end < 0 || static_cast<uint64_t>(end) <= offset) return 0;
+        return static_cast<uint64_t>(end) - offset;
+    }
+
+private:
+    FILE* file;
+};
+
+// Reads one path field of `length` bytes at `offset` into `text`; false if it is empty or
+// does not arrive whole.
+bool ReadPathField(DocumentSource& source, uint64_t offset, uint32_t length, std::string& text) {
+    if (length == 0) return false;
+    std::vector<char> field(length);
+    if (source.Read(offset, reinterpret_cast<unsigned char*>(field.data()), length) != length) return false;
+    ToForwardSlashes(field.data(), field.size());
+    const char* end = static_cast<const char*>(std::memchr(field.data(), 0, field.size()));
+    text.assign(field.data(), end != nullptr ? static_cast<size_t>(end - field.data()) : field.size());
+    return true;
+}
+
+int ReadDocument(DocumentSource& source, MorphSettings& settings) {
+    if (settings.segmentsA == nullptr || settings.segmentsB == nullptr) return -1;
+    unsigned char header[kHeaderSize];
+    if (source.Read(0, header, kHeaderSize) != kHeaderSize) return -1;
+    if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return -1;
+    if (GetU32(header + 4) > kWrittenVersion) return -1;
+    const uint64_t pathsOffset = GetU32(header + 8);
+
+    unsigned char block[kBlockSize];
+    if (source.Read(kHeaderSize, block, kBlockSize) != kBlockSize) return -1;
+    const uint32_t pathLengthA = GetU32(block);
+    const uint32_t pathLengthB = GetU32(block + 4);
+    const uint32_t pairCount = GetU32(block + 8);
+    if (pathLengthA > kMorphFieldLimit || pathLengthB > kMorphFieldLimit || pairCount > kMorphFieldLimit) return -1;
+    settings.warpFrac = GetF32(block + 12);
+    settings.dissoveFrac = GetF32(block + 16);
+    settings.a = GetF32(block + 20);
+    settings.b = GetF32(block + 24);
+    settings.p = GetF32(block + 28);
+
+    if (!ReadPathField(source, pathsOffset, pathLengthA, settings.imagePathA)) return -1;
+    if (!ReadPathField(source, pathsOffset + pathLengthA, pathLengthB, settings.imagePathB)) return -1;
+
+    SegmentList& listA = *settings.segmentsA;
+    SegmentList& listB = *settings.segmentsB;
+    uint64_t recordsOffset = pathsOffset + pathLengthA + pathLengthB;
+    // Room for the records the document can actually hold, so a short file allocates little.
+    size_t room = static_cast<size_t>(std::min<uint64_t>(pairCount, source.Available(recordsOffset) / kRecordSize));
+    listA.clear();
+    listB.clear();
+    listA.reserve(room);
+    listB.reserve(room);
+    for (uint32_t i = 0; i < pairCount; ++i) {
+        unsigned char record[kRecordSize];
+        if (source.Read(recordsOffset + static_cast<uint64_t>(i) * kRecordSize, record, kRecordSize) != kRecordSize) {
+            return -1;
+        }
+        listA.emplace_back(Point(GetF32(record), GetF32(record + 4)), Point(GetF32(record + 8), GetF32(record + 12)));
+        listB.emplace_back(Point(GetF32(record + 16), GetF32(record + 20)),
+                           Point(GetF32(record + 24), GetF32(record + 28)));
+    }
+    return 0;
+}
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+void ToForwardSlashes(char* text, size_t size) {
+    if (text == nullptr) return;
+    for (size_t i = 0; i < size && text[i] != '\0'; ++i) {
+        if (text[i] == '\\') text[i] = '/';
+    }
+}
+
+int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    if (settings.imageA == nullptr || settings.imageB == nullptr || settings.segmentsA == nullptr ||
+        settings.segmentsB == nullptr) {
+        return -1;
+    }
+    const std::string& pathA = settings.imageA->fileName;
+    const std::string& pathB = settings.imageB->fileName;
+    const SegmentList& listA = *settings.segmentsA;
+    const SegmentList& listB = *settings.segmentsB;
+    // A document the reader would refuse is never written.
+    if (listA.size() > kMorphFieldLimit || listB.size() != listA.size() || pathA.size() >= kMorphFieldLimit ||
+        pathB.size() >= kMorphFieldLimit) {
+        return -1;
+    }
+    bytes.reserve(kHeaderSize + kBlockSize + pathA.size() + pathB.size() + 2 + kRecordSize * listA.size());
+    bytes.insert(bytes.end(), kMagic, kMagic + sizeof kMagic);
+    PutU32(bytes, kWrittenVersion);
+    PutU32(bytes, kHeaderSize + kBlockSize);
+    PutU32(bytes, static_cast<uint32_t>(pathA.size() + 1));
+    PutU32(bytes, static_cast<uint32_t>(pathB.size() + 1));
+    PutU32(bytes, static_cast<uint32_t>(listA.size()));
+    PutF32(bytes, settings.warpFrac);
+    PutF32(bytes, settings.dissoveFrac);
+    PutF32(bytes, settings.a);
+    PutF32(bytes, settings.b);
+    PutF32(bytes, settings.p);
+    bytes.insert(bytes.end(), pathA.begin(), pathA.end());
+    bytes.push_back(0);
+    bytes.insert(bytes.end(), pathB.begin(), pathB.end());
+    bytes.push_back(0);
+    for (size_t i = 0; i < listA.size(); ++i) {
+        PutF32(bytes, listA[i].P.x);
+        PutF32(bytes, listA[i].P.y);
+        PutF32(bytes, listA[i].Q.x);
+        PutF32(bytes, listA[i].Q.y);
+        PutF32(bytes, listB[i].P.x);
+        PutF32(bytes, listB[i].P.y);
+        PutF32(bytes, listB[i].Q.x);
+        PutF32(bytes, listB[i].Q.y);
+    }
+    return 0;
+}
+
+int WriteMorphFile(const std::string& path, const MorphSettings& settings) {
+    std::vector<unsigned char> bytes;
+    if (EncodeMorphDocument(settings, bytes) != 0) return -1;
+    TempFile temp;
+    if (CreateTempBeside(path, "", temp) != 0) return -1;
+    if (!WriteAll(temp.fd, bytes.data(), bytes.size())) {
+        DiscardTempFile(temp);
+        return -1;
+    }
+    return CommitTempFile(temp, path);
+}
+
+int ReadMorphFile(const std::string& path, MorphSettings& settings) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return -1;
+    FileSource source(file);
+    int result = ReadDocument(source, settings);
+    std::fclose(file);
+    return result;
+}
+
+int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings) {
+    MemorySource source(data, size);
+    return ReadDocument(source, settings);
+}
