@@ -141,6 +141,7 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
         job.b = b;
         job.outputWidth = W;
         job.outputHeight = H;
+        useFastKernel = kernel.load() == MorphKernel::Fast && fastPlan.Prepare(job);
 
         const uint32_t n = static_cast<uint32_t>(threadCount.load());
         std::vector<RowBand> bands = SplitRows(H, n);
@@ -159,6 +160,7 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
         for (uint32_t i = 0; i < n; ++i) {
             if (running[i]) workers[i].join();
         }
+        useFastKernel = false;  // the plan refers to this morph's images only
     }
 
     CompletionCallback callback;
@@ -234,12 +236,19 @@ void CImageMorpher::MorphRows(const RowBand& band) {
         // Every pair is evaluated until an evaluation finds it weak.
         for (size_t i = 0; i < pairs; ++i) activeMask[i] = 1;
     }
+    // The vector kernel's per-worker scratch; without it the band is rendered by the plain path.
+    FastRowScratch scratch;
+    const bool fast = useFastKernel && scratch.Allocate(fastPlan);
     const float H = static_cast<float>(job.outputHeight);
     const float dy = 1.0f / H;
     float y = (static_cast<float>(band.firstRow) + 0.5f) / H;
     for (int32_t row = band.firstRow; row < band.endRow; ++row) {
         if (stopRequested.load(std::memory_order_relaxed)) break;
-        MorphRowPlain(job, static_cast<uint32_t>(row), y, activeMask);
+        if (fast) {
+            MorphRowFast(fastPlan, static_cast<uint32_t>(row), y, activeMask, scratch);
+        } else {
+            MorphRowPlain(job, static_cast<uint32_t>(row), y, activeMask);
+        }
         y = y + dy;
         std::lock_guard<std::mutex> lock(rowMutex);
         rowsDone.fetch_add(1, std::memory_order_relaxed);

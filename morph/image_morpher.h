@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/pixel_image.h"
+#include "morph/fast_kernel.h"
 #include "morph/field_warp.h"
 #include "morph/morph_settings.h"
 #include "morph/segment_list.h"
@@ -55,6 +56,11 @@ public:
     // tests; the window never calls it).
     void WaitUntilIdle();
 
+    // The row renderer of the next morph: the vector kernel (default) or the plain per-pixel
+    // path, which is its reference. Both give the same bytes.
+    void SetKernel(MorphKernel k) { kernel.store(k); }
+    MorphKernel GetKernel() const { return kernel.load(); }
+
     // The engine's state, public like the rest of the program's plain classes.
     std::atomic<int32_t> threadCount{1};  // may be set while an earlier morph runs
     CompletionCallback completionCallback = nullptr;
@@ -91,4 +97,7 @@ private:
     std::list<std::unique_ptr<Controller>> controllers;
     std::atomic<bool> stopRequested{false};
     MorphJob job;
+    std::atomic<MorphKernel> kernel{MorphKernel::Fast};
+    CFastMorphPlan fastPlan;  // prepared per morph when the vector kernel renders it
+    bool useFastKernel = false;
 };

@@ -1,0 +1,529 @@
+// The vector morph kernel, compiled once per instruction set and chosen at run time.
+// Arithmetic notes are in fast_kernel.h; every vector operation below mirrors one scalar
+// operation of field_warp.cpp, line_segment.h and sample_bilinear.h.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "morph/fast_kernel.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+#include "morph/fast_kernel.h"
+#include "morph/fast_sqrt.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#ifndef QUARRO_FAST_KERNEL_SHARED
+#define QUARRO_FAST_KERNEL_SHARED
+
+namespace fastkernel {
+
+constexpr float kMinWeight = 0.001f;
+constexpr float kWeightSumStart = 0.00001f;
+// 2^23: adding it to a float in [0, 2^23) rounds it to an integer, ties to even, exactly as
+// nearbyint does in the default rounding mode; the integer is then the low mantissa bits.
+constexpr float kRoundingBias = 8388608.0f;
+constexpr int32_t kRoundingBiasBits = 0x4B000000;
+
+// The mask replay of a group of four columns, the first of which is a full evaluation.
+// Index: state | lowBits << 1 | insideBits << 5. Entry: contributing bits | new state << 4.
+struct ReplayTable {
+    unsigned char entry[512];
+    constexpr ReplayTable() : entry() {
+        for (unsigned index = 0; index < 512; ++index) {
+            unsigned state = index & 1u;
+            const unsigned low = (index >> 1) & 15u;
+            const unsigned inside = (index >> 5) & 15u;
+            unsigned contributing = 0;
+            for (unsigned j = 0; j < 4; ++j) {
+                if (j == 0 || state != 0) {
+                    if ((low >> j) & 1u) {
+                        state = 0;
+                    } else if ((inside >> j) & 1u) {
+                        state = 1;
+                        contributing |= 1u << j;
+                    }
+                }
+            }
+            entry[index] = static_cast<unsigned char>(contributing | (state << 4));
+        }
+    }
+};
+constexpr ReplayTable kReplay;
+
+// Replays a pair's mask byte over `lanes` columns starting at column c0: which of them the
+// plain path evaluates and finds contributing. Bits past `lanes` are ignored.
+inline uint64_t ReplayMask(uint64_t low, uint64_t inside, size_t lanes, size_t c0, unsigned char& state) {
+    uint64_t contributing = 0;
+    unsigned s = state != 0 ? 1u : 0u;
+    size_t j = 0;
+    if ((c0 & 3) == 0) {
+        for (; j + 4 <= lanes; j += 4) {
+            const unsigned e = kReplay.entry[s | ((low >> j) & 15u) << 1 | ((inside >> j) & 15u) << 5];
+            contributing |= static_cast<uint64_t>(e & 15u) << j;
+            s = e >> 4;
+        }
+    }
+    for (; j < lanes; ++j) {
+        if (((c0 + j) & 3) == 0 || s != 0) {
+            if ((low >> j) & 1u) {
+                s = 0;
+            } else if ((inside >> j) & 1u) {
+                s = 1;
+                contributing |= uint64_t{1} << j;
+            }
+        }
+    }
+    state = static_cast<unsigned char>(s);
+    return contributing;
+}
+
+}  // namespace fastkernel
+
+#endif  // QUARRO_FAST_KERNEL_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace quarro {
+namespace HWY_NAMESPACE {
+
+namespace hn = hwy::HWY_NAMESPACE;
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+using MF = hn::Mask<DF>;
+
+constexpr size_t kMaxLanes = 64;
+
+// SampleBilinear for N positions at once: the clamping, the fractions and the three rounded
+// channels, each returned as an integer 0..255 per lane.
+HWY_INLINE void SampleVector(const FastImage& im, VF x, VF y, VI& r, VI& g, VI& b) {
+    const DF d;
+    const DI di;
+    const VF zero = hn::Zero(d);
+    // !(x >= 0) also catches NaN; x >= W - 1 clamps to W - 2 (0 for one-pixel-wide images).
+    const MF xLow = hn::Not(hn::Ge(x, zero));
+    const MF xHigh = hn::Ge(x, hn::Set(d, im.lastX));
+    x = hn::IfThenElse(xLow, zero, hn::IfThenElse(xHigh, hn::Set(d, static_cast<float>(im.clampX)), x));
+    const MF yLow = hn::Not(hn::Ge(y, zero));
+    const MF yHigh = hn::Ge(y, hn::Set(d, im.lastY));
+    y = hn::IfThenElse(yLow, zero, hn::IfThenElse(yHigh, hn::Set(d, static_cast<float>(im.clampY)), y));
+    // Every lane is now 0, an integer clamp or in [0, W - 1): truncation gives the plain ix.
+    const VI ix = hn::ConvertTo(di, x);
+    const VI iy = hn::ConvertTo(di, y);
+    const VF fx = hn::Sub(x, hn::ConvertTo(d, ix));
+    const VF fy = hn::Sub(y, hn::ConvertTo(d, iy));
+    const VI i00 = hn::Add(hn::Mul(iy, hn::Set(di, im.width)), ix);
+    const VI i10 = hn::Add(i00, hn::Set(di, im.stepX));
+    const VI i01 = hn::Add(i00, hn::Set(di, im.stepY));
+    const VI i11 = hn::Add(i01, hn::Set(di, im.stepX));
+    const VI p00 = hn::GatherIndex(di, im.pixels, i00);
+    const VI p10 = hn::GatherIndex(di, im.pixels, i10);
+    const VI p01 = hn::GatherIndex(di, im.pixels, i01);
+    const VI p11 = hn::GatherIndex(di, im.pixels, i11);
+    const VI byteMask = hn::Set(di, 0xFF);
+    const VF bias = hn::Set(d, fastkernel::kRoundingBias);
+    const VI biasBits = hn::Set(di, fastkernel::kRoundingBiasBits);
+    auto channel = [&](VI c00, VI c10, VI c01, VI c11) {
+        const VF a00 = hn::ConvertTo(d, hn::And(c00, byteMask));
+        const VF a10 = hn::ConvertTo(d, hn::And(c10, byteMask));
+        const VF a01 = hn::ConvertTo(d, hn::And(c01, byteMask));
+        const VF a11 = hn::ConvertTo(d, hn::And(c11, byteMask));
+        const VF top = hn::Add(a00, hn::Mul(hn::Sub(a10, a00), fx));
+        const VF bottom = hn::Add(a01, hn::Mul(hn::Sub(a11, a01), fx));
+        const VF value = hn::Add(top, hn::Mul(hn::Sub(bottom, top), fy));
+        return hn::Sub(hn::BitCast(di, hn::Add(value, bias)), biasBits);
+    };
+    r = channel(p00, p10, p01, p11);
+    g = channel(hn::ShiftRight<8>(p00), hn::ShiftRight<8>(p10), hn::ShiftRight<8>(p01), hn::ShiftRight<8>(p11));
+    b = channel(hn::ShiftRight<16>(p00), hn::ShiftRight<16>(p10), hn::ShiftRight<16>(p01),
+                hn::ShiftRight<16>(p11));
+}
+
+// FastSqrt of every lane: the rounded root of the input with its low 8 bits cleared where that
+// is proven equal (sqrtSafe pairs), the table itself lane by lane otherwise.
+HWY_INLINE VF FastSqrtVector(VF squared, bool sqrtSafe) {
+    const DF d;
+    const DI di;
+    if (sqrtSafe) {
+        return hn::Sqrt(hn::BitCast(d, hn::And(hn::BitCast(di, squared), hn::Set(di, ~0xFF))));
+    }
+    HWY_ALIGN float lanes[kMaxLanes];
+    hn::Store(squared, d, lanes);
+    for (size_t j = 0; j < hn::Lanes(d); ++j) lanes[j] = FastSqrt(lanes[j]);
+    return hn::Load(d, lanes);
+}
+
+template <int kWeightMode>
+HWY_INLINE VF WeightVector(VF q, double b) {
+    if (kWeightMode == 2) return hn::Mul(q, q);
+    if (kWeightMode == 1) return q;
+    const DF d;
+    HWY_ALIGN float lanes[kMaxLanes];
+    hn::Store(q, d, lanes);
+    for (size_t j = 0; j < hn::Lanes(d); ++j) {
+        lanes[j] = static_cast<float>(std::pow(static_cast<double>(lanes[j]), b));
+    }
+    return hn::Load(d, lanes);
+}
+
+HWY_INLINE MF OutsideUnitSquare(VF x, VF y) {
+    const DF d;
+    const VF zero = hn::Zero(d);
+    const VF one = hn::Set(d, 1.0f);
+    return hn::Or(hn::Or(hn::Lt(x, zero), hn::Gt(x, one)), hn::Or(hn::Lt(y, zero), hn::Gt(y, one)));
+}
+
+template <int kWeightMode>
+void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t count, float yRow,
+               unsigned char* activeMask, unsigned char* out) {
+    const DF d;
+    const DI di;
+    const size_t N = hn::Lanes(d);
+    const uint32_t W = plan.width;
+    const VF y = hn::Set(d, yRow);
+    const VF zero = hn::Zero(d);
+    const VF one = hn::Set(d, 1.0f);
+    const VF a = hn::Set(d, plan.a);
+    const VF minWeight = hn::Set(d, fastkernel::kMinWeight);
+    const double bExp = static_cast<double>(plan.b);
+    const FastPair* pairs = plan.pairs.data();
+    HWY_ALIGN uint8_t bits[16];
+
+    for (size_t c0 = 0; c0 < W; c0 += N) {
+        const size_t lanes = std::min<size_t>(N, W - c0);
+        const VF X = hn::LoadU(d, plan.xs.data() + c0);
+        VF SAx = zero, SAy = zero, SBx = zero, SBy = zero;
+        VF S = hn::Set(d, fastkernel::kWeightSumStart);
+
+        for (size_t k = 0; k < count; ++k) {
+            const FastRowPair& rp = rowPairs[k];
+            const FastPair& pc = pairs[rp.index];
+            // Project: R = X - P; u = R.dir * invLengthSq; v = R.perp * invLength.
+            const VF Rx = hn::Sub(X, hn::Set(d, pc.Px));
+            const VF u = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.dirX)), hn::Set(d, rp.ryDirY)),
+                                 hn::Set(d, pc.invLengthSq));
+            const VF v = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.perpX)), hn::Set(d, rp.ryPerpY)),
+                                 hn::Set(d, pc.invLength));
+            // DistanceTo: to P before the segment, to Q beyond it, |v| beside it.
+            const MF before = hn::Lt(u, zero);
+            const MF beyond = hn::Gt(u, one);
+            const VF ex = hn::IfThenElse(before, Rx, hn::Sub(X, hn::Set(d, pc.Qx)));
+            const VF squared = hn::Add(hn::Mul(ex, ex), hn::IfThenElse(before, hn::Set(d, rp.dyP2), hn::Set(d, rp.dyQ2)));
+            const VF dist = hn::IfThenElse(hn::Or(before, beyond), FastSqrtVector(squared, pc.sqrtSafe), hn::Abs(v));
+            const VF q = hn::Div(hn::Set(d, pc.lengthPow), hn::Add(a, dist));
+            const VF w = WeightVector<kWeightMode>(q, bExp);
+            // PointAt in A and in B: P + dir * u + unitPerp * v.
+            const VF XAx = hn::Add(hn::Add(hn::Set(d, pc.aPx), hn::Mul(hn::Set(d, pc.aDirX), u)),
+                                   hn::Mul(hn::Set(d, pc.aUnitPerpX), v));
+            const VF XAy = hn::Add(hn::Add(hn::Set(d, pc.aPy), hn::Mul(hn::Set(d, pc.aDirY), u)),
+                                   hn::Mul(hn::Set(d, pc.aUnitPerpY), v));
+            const VF XBx = hn::Add(hn::Add(hn::Set(d, pc.bPx), hn::Mul(hn::Set(d, pc.bDirX), u)),
+                                   hn::Mul(hn::Set(d, pc.bUnitPerpX), v));
+            const VF XBy = hn::Add(hn::Add(hn::Set(d, pc.bPy), hn::Mul(hn::Set(d, pc.bDirY), u)),
+                                   hn::Mul(hn::Set(d, pc.bUnitPerpY), v));
+            const MF inside = hn::Not(hn::Or(OutsideUnitSquare(XAx, XAy), OutsideUnitSquare(XBx, XBy)));
+            MF contributing = inside;
+            if (rp.replayMask != 0) {
+                const MF low = hn::Lt(w, minWeight);
+                uint64_t lowBits = 0, insideBits = 0;
+                hn::StoreMaskBits(d, low, bits);
+                std::memcpy(&lowBits, bits, (N + 7) / 8);
+                hn::StoreMaskBits(d, inside, bits);
+                std::memcpy(&insideBits, bits, (N + 7) / 8);
+                const uint64_t result =
+                    fastkernel::ReplayMask(lowBits, insideBits, lanes, c0, activeMask[rp.index]);
+                std::memcpy(bits, &result, sizeof bits < sizeof result ? sizeof bits : sizeof result);
+                contributing = hn::LoadMaskBits(d, bits);
+            }
+            SAx = hn::IfThenElse(contributing, hn::Add(SAx, hn::Mul(hn::Sub(XAx, X), w)), SAx);
+            SAy = hn::IfThenElse(contributing, hn::Add(SAy, hn::Mul(hn::Sub(XAy, y), w)), SAy);
+            SBx = hn::IfThenElse(contributing, hn::Add(SBx, hn::Mul(hn::Sub(XBx, X), w)), SBx);
+            SBy = hn::IfThenElse(contributing, hn::Add(SBy, hn::Mul(hn::Sub(XBy, y), w)), SBy);
+            S = hn::IfThenElse(contributing, hn::Add(S, w), S);
+        }
+
+        // XA = X + SA / S, XB = X + SB / S; sample at (XA.x * wA, XA.y * hA) and likewise in B.
+        const VF xA = hn::Mul(hn::Add(X, hn::Div(SAx, S)), hn::Set(d, plan.imageA.widthF));
+        const VF yA = hn::Mul(hn::Add(y, hn::Div(SAy, S)), hn::Set(d, plan.imageA.heightF));
+        const VF xB = hn::Mul(hn::Add(X, hn::Div(SBx, S)), hn::Set(d, plan.imageB.widthF));
+        const VF yB = hn::Mul(hn::Add(y, hn::Div(SBy, S)), hn::Set(d, plan.imageB.heightF));
+        VI rA, gA, bA, rB, gB, bB;
+        SampleVector(plan.imageA, xA, yA, rA, gA, bA);
+        SampleVector(plan.imageB, xB, yB, rB, gB, bB);
+        const int32_t* blend = plan.blend.data();
+        const VI r = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(rA), rB));
+        const VI g = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(gA), gB));
+        const VI b = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(bA), bB));
+        const VI rgba = hn::Or(hn::Or(r, hn::ShiftLeft<8>(g)),
+                               hn::Or(hn::ShiftLeft<16>(b), hn::Set(di, static_cast<int32_t>(0xFF000000u))));
+        int32_t* dst = reinterpret_cast<int32_t*>(out + c0 * 4);
+        if (lanes == N) {
+            hn::StoreU(rgba, di, dst);
+        } else {
+            hn::BlendedStore(rgba, hn::FirstN(di, lanes), di, dst);
+        }
+    }
+}
+
+void RenderRowDispatch(const CFastMorphPlan* plan, const FastRowPair* rowPairs, size_t count, float y,
+                       unsigned char* activeMask, unsigned char* out) {
+    switch (plan->weightMode) {
+        case 2:
+            RenderRow<2>(*plan, rowPairs, count, y, activeMask, out);
+            break;
+        case 1:
+            RenderRow<1>(*plan, rowPairs, count, y, activeMask, out);
+            break;
+        default:
+            RenderRow<0>(*plan, rowPairs, count, y, activeMask, out);
+            break;
+    }
+}
+
+const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
+
+}  // namespace HWY_NAMESPACE
+}  // namespace quarro
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace quarro {
+HWY_EXPORT(RenderRowDispatch);
+HWY_EXPORT(TargetName);
+
+void RenderRow(const CFastMorphPlan* plan, const FastRowPair* rowPairs, size_t count, float y,
+               unsigned char* activeMask, unsigned char* out) {
+    HWY_DYNAMIC_DISPATCH(RenderRowDispatch)(plan, rowPairs, count, y, activeMask, out);
+}
+
+const char* TargetName() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
+}  // namespace quarro
+
+namespace {
+
+constexpr double kCoordinateLimit = 1.0e6;
+
+bool Finite(float v) { return std::isfinite(v); }
+
+bool Moderate(float v) { return std::isfinite(v) && std::fabs(v) <= kCoordinateLimit; }
+
+enum class RowClass { Never, Always, Unknown };
+
+// Bounds the weight of a pair over the row's output points, with wide margins; Unknown unless
+// the weight is below 0.001 everywhere (Never) or at or above it everywhere (Always).
+RowClass ClassifyRow(const CFastMorphPlan& plan, const FastPair& pc, float y) {
+    if (!pc.classifiable) return RowClass::Unknown;
+    const double x0 = plan.xMin, x1 = plan.xMax;
+    const double yy = y;
+    const double ry = yy - pc.Py;
+    const double rq = yy - pc.Qy;
+    // |v| is linear in x along the row.
+    const double v0 = ((x0 - pc.Px) * pc.perpX + ry * pc.perpY) * pc.invLength;
+    const double v1 = ((x1 - pc.Px) * pc.perpX + ry * pc.perpY) * pc.invLength;
+    const double vLo = (v0 <= 0.0) != (v1 <= 0.0) || v0 == 0.0 || v1 == 0.0 ? 0.0 : std::min(std::fabs(v0), std::fabs(v1));
+    const double vHi = std::max(std::fabs(v0), std::fabs(v1));
+    auto endpoint = [&](double px, double dy, double& lo, double& hi) {
+        const double nearest = std::min(std::max(px, x0), x1) - px;
+        const double farthest = std::max(std::fabs(x0 - px), std::fabs(x1 - px));
+        lo = std::sqrt(nearest * nearest + dy * dy);
+        hi = std::sqrt(farthest * farthest + dy * dy);
+    };
+    double pLo, pHi, qLo, qHi;
+    endpoint(pc.Px, ry, pLo, pHi);
+    endpoint(pc.Qx, rq, qLo, qHi);
+    // The distance used at a pixel is one of |v|, the distance to P and that to Q.
+    const double scale = 1.0 + std::fabs(pc.Px) + std::fabs(pc.Py) + std::fabs(pc.Qx) + std::fabs(pc.Qy);
+    const double dLo = std::max(0.0, std::min({vLo, pLo, qLo}) * (1.0 - 1e-3) - 1e-4 * scale);
+    const double dHi = std::max({vHi, pHi, qHi}) * (1.0 + 1e-3) + 1e-4 * scale;
+    const double denLo = static_cast<double>(plan.a) + dLo;
+    const double denHi = static_cast<double>(plan.a) + dHi;
+    if (!(denLo > 1e-20)) return RowClass::Unknown;
+    const double lp = pc.lengthPow;
+    const double qMin = lp / denHi * (1.0 - 1e-4);
+    const double qMax = lp / denLo * (1.0 + 1e-4);
+    double w1, w2;
+    if (plan.weightMode == 2) {
+        w1 = qMin * qMin;
+        w2 = qMax * qMax;
+    } else if (plan.weightMode == 1) {
+        w1 = qMin;
+        w2 = qMax;
+    } else {
+        w1 = std::pow(qMin, static_cast<double>(plan.b));
+        w2 = std::pow(qMax, static_cast<double>(plan.b));
+    }
+    const double wLo = std::min(w1, w2);
+    const double wHi = std::max(w1, w2);
+    const double threshold = static_cast<double>(0.001f);
+    if (wHi * (1.0 + 1e-4) < threshold) return RowClass::Never;
+    if (wLo * (1.0 - 1e-4) > threshold) return RowClass::Always;
+    return RowClass::Unknown;
+}
+
+bool PrepareImage(const CPixelImage& image, FastImage& out) {
+    const int64_t W = image.width, H = image.height;
+    // Gather indices are 32-bit and the clamps are compared as floats.
+    if (image.pixels == nullptr || image.bytesPerPixel != 4 || W < 1 || H < 1 || W >= (1 << 24) ||
+        H >= (1 << 24) || W * H >= (int64_t{1} << 31) - 2 * W) {
+        return false;
+    }
+    out.pixels = reinterpret_cast<const int32_t*>(image.pixels);
+    out.width = image.width;
+    out.height = image.height;
+    out.widthF = static_cast<float>(image.width);
+    out.heightF = static_cast<float>(image.height);
+    out.lastX = static_cast<float>(image.width - 1);
+    out.lastY = static_cast<float>(image.height - 1);
+    out.clampX = image.width >= 2 ? image.width - 2 : 0;
+    out.clampY = image.height >= 2 ? image.height - 2 : 0;
+    out.stepX = image.width >= 2 ? 1 : 0;
+    out.stepY = image.height >= 2 ? image.width : 0;
+    return true;
+}
+
+}  // namespace
+
+void CFastMorphPlan::Clear() {
+    usable = false;
+    outputPixels = nullptr;
+    xs.clear();
+    pairs.clear();
+}
+
+bool CFastMorphPlan::Prepare(const MorphJob& job) {
+    Clear();
+    if (job.imageA == nullptr || job.imageB == nullptr || job.outputPixels == nullptr || job.warpedSegments == nullptr ||
+        job.workSegmentsA == nullptr || job.workSegmentsB == nullptr || job.outputWidth == 0 ||
+        job.outputWidth > 0x7FFFFFFFu) {
+        return false;
+    }
+    if (!PrepareImage(*job.imageA, imageA) || !PrepareImage(*job.imageB, imageB)) return false;
+    const SegmentList& warped = *job.warpedSegments;
+    const SegmentList& workA = *job.workSegmentsA;
+    const SegmentList& workB = *job.workSegmentsB;
+    const size_t n = warped.size();
+    if (workA.size() != n || workB.size() != n) return false;
+
+    width = job.outputWidth;
+    outputPixels = job.outputPixels;
+    a = job.a;
+    b = job.b;
+    weightMode = b == 2.0f ? 2 : (b == 1.0f ? 1 : 0);
+    try {
+        // The x of every column, as MorphRowPlain accumulates it, padded for whole vectors.
+        xs.assign(static_cast<size_t>(width) + 64, 0.0f);
+        const float W = static_cast<float>(width);
+        const float dx = 1.0f / W;
+        float x = 0.5f / W;
+        xMin = xMax = x;
+        for (uint32_t c = 0; c < width; ++c) {
+            xs[c] = x;
+            xMin = std::min(xMin, static_cast<double>(x));
+            xMax = std::max(xMax, static_cast<double>(x));
+            x = x + dx;
+        }
+        for (size_t c = width; c < xs.size(); ++c) xs[c] = xs[width - 1];
+
+        pairs.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const LineSegment& s = warped[i];
+            const LineSegment& sa = workA[i];
+            const LineSegment& sb = workB[i];
+            FastPair& pc = pairs[i];
+            pc.Px = s.P.x;
+            pc.Py = s.P.y;
+            pc.Qx = s.Q.x;
+            pc.Qy = s.Q.y;
+            pc.dirX = s.dir.x;
+            pc.dirY = s.dir.y;
+            pc.perpX = s.perp.x;
+            pc.perpY = s.perp.y;
+            pc.invLengthSq = s.invLengthSq;
+            pc.invLength = s.invLength;
+            pc.lengthPow = s.lengthPow;
+            pc.aPx = sa.P.x;
+            pc.aPy = sa.P.y;
+            pc.aDirX = sa.dir.x;
+            pc.aDirY = sa.dir.y;
+            pc.aUnitPerpX = sa.unitPerp.x;
+            pc.aUnitPerpY = sa.unitPerp.y;
+            pc.bPx = sb.P.x;
+            pc.bPy = sb.P.y;
+            pc.bDirX = sb.dir.x;
+            pc.bDirY = sb.dir.y;
+            pc.bUnitPerpX = sb.unitPerp.x;
+            pc.bUnitPerpY = sb.unitPerp.y;
+            // Output points lie in (0, 1.5) (x sums stay below 1 + W * 2^-24, y likewise), at
+            // least 2^-32 from 0, so a nonzero coordinate difference from a moderate endpoint is
+            // at least about 2^-57 and its square a normal float; moderate endpoints keep the
+            // squares finite.
+            pc.sqrtSafe = Moderate(s.P.x) && Moderate(s.P.y) && Moderate(s.Q.x) && Moderate(s.Q.y) &&
+                          xMax < 1.5 && width < (1u << 26);
+            pc.classifiable = pc.sqrtSafe && s.length > 0.0f && s.invLength > 0.0f && Finite(s.lengthPow) &&
+                              s.lengthPow >= 0.0f && Finite(s.invLengthSq) && Moderate(s.dir.x) &&
+                              Moderate(s.dir.y) && Finite(a) && Finite(b);
+        }
+
+        // The cross-dissolve of every pair of channel values, by the plain path's expression.
+        blend.resize(65536);
+        const double f = static_cast<double>(job.dissoveFrac);
+        for (int ca = 0; ca < 256; ++ca) {
+            for (int cb = 0; cb < 256; ++cb) {
+                const double da = ca;
+                const double db = cb;
+                blend[static_cast<size_t>(ca) * 256 + cb] =
+                    static_cast<unsigned char>(static_cast<int>(da + (db - da) * f));
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        Clear();
+        return false;
+    }
+    usable = true;
+    return true;
+}
+
+bool FastRowScratch::Allocate(const CFastMorphPlan& plan) {
+    try {
+        rowPairs.resize(plan.pairs.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void MorphRowFast(const CFastMorphPlan& plan, uint32_t row, float y, unsigned char* activeMask,
+                  FastRowScratch& scratch) {
+    const size_t n = plan.pairs.size();
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const FastPair& pc = plan.pairs[i];
+        const RowClass cls = ClassifyRow(plan, pc, y);
+        if (cls == RowClass::Never) {
+            // Column 0 evaluates it and clears its byte; later evaluations keep it clear.
+            activeMask[i] = 0;
+            ++scratch.neverPairs;
+            continue;
+        }
+        FastRowPair& rp = scratch.rowPairs[count++];
+        rp.index = static_cast<uint32_t>(i);
+        rp.replayMask = (cls == RowClass::Always && activeMask[i] != 0) ? 0u : 1u;
+        ++(rp.replayMask != 0 ? scratch.replayedPairs : scratch.directPairs);
+        const float ry = y - pc.Py;
+        const float rq = y - pc.Qy;
+        rp.ryDirY = ry * pc.dirY;
+        rp.ryPerpY = ry * pc.perpY;
+        rp.dyP2 = ry * ry;
+        rp.dyQ2 = rq * rq;
+    }
+    unsigned char* out = plan.outputPixels + static_cast<size_t>(row) * plan.width * 4;
+    quarro::RenderRow(&plan, scratch.rowPairs.data(), count, y, activeMask, out);
+}
+
+const char* FastKernelTarget() { return quarro::TargetName(); }
+
+#endif  // HWY_ONCE

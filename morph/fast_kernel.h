@@ -1,0 +1,98 @@
+// The vector morph kernel: renders a row many pixels at a time and gives, byte for byte,
+// the frame of the plain per-pixel path (MorphRowPlain) for every input.
+//
+// How it stays identical:
+// - every float operation of the plain path is done in the same order on the same operands,
+//   only several pixels at once (no fused multiply-add, no reassociation);
+// - with b == 2 the weight pow(q, 2) rounded to float is q * q in float (q * q is exact in
+//   double, so both are one rounding of the same number); with b == 1 it is q itself;
+// - FastSqrt of 0 or of a positive normal float is the correctly rounded square root of the
+//   input with its low 8 mantissa bits cleared; pairs whose squared distances could leave
+//   that range get the table lookup lane by lane instead;
+// - the mask of each pair is per pair and per worker; for each row a pair is proven
+//   always-active (its weight stays at or above 0.001 on the whole row, so an active mask
+//   byte never clears), never-active (below 0.001 on the whole row: it contributes nowhere
+//   and its byte ends 0), or else its mask is replayed exactly, pixel by pixel in column
+//   order, from the weights and inside tests of the vector.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "morph/field_warp.h"
+
+enum class MorphKernel { Plain, Fast };
+
+// The constants of one pair that the kernel reads per pixel (warped segment, segment in A,
+// segment in B), laid side by side for the vector loop.
+struct FastPair {
+    float Px, Py, Qx, Qy;
+    float dirX, dirY, perpX, perpY;
+    float invLengthSq, invLength, lengthPow;
+    float aPx, aPy, aDirX, aDirY, aUnitPerpX, aUnitPerpY;
+    float bPx, bPy, bDirX, bDirY, bUnitPerpX, bUnitPerpY;
+    // Squared distances to P and Q stay 0 or positive normal floats at every output point.
+    bool sqrtSafe;
+    // The weight bounds of a row can be trusted (finite, moderate geometry, length > 0).
+    bool classifiable;
+};
+
+// One pair as a row sees it: its index, how the row treats it, and its row constants.
+struct FastRowPair {
+    uint32_t index;
+    uint32_t replayMask;  // 0: always active with mask byte 1; 1: mask replayed per pixel
+    float ryDirY;         // (y - P.y) * dir.y
+    float ryPerpY;        // (y - P.y) * perp.y
+    float dyP2;           // (y - P.y)^2
+    float dyQ2;           // (y - Q.y)^2
+};
+
+// An input image as the sampler reads it.
+struct FastImage {
+    const int32_t* pixels = nullptr;  // RGBA as one 32-bit word per pixel
+    int32_t width = 0;
+    int32_t height = 0;
+    float widthF = 0.0f, heightF = 0.0f;  // the sizes as the sampling position scales by
+    float lastX = 0.0f, lastY = 0.0f;     // float(W - 1), float(H - 1)
+    int32_t clampX = 0, clampY = 0;       // W - 2 (0 for W < 2), likewise for H
+    int32_t stepX = 0, stepY = 0;         // index distance to the right and lower neighbours
+};
+
+// Everything prepared once per morph; workers only read it.
+class CFastMorphPlan {
+public:
+    // Prepares the plan for the job (whose lists and images must stay unchanged while the
+    // morph runs). false when this job has to be rendered by the plain path.
+    bool Prepare(const MorphJob& job);
+    void Clear();
+
+    bool usable = false;
+    uint32_t width = 0;
+    unsigned char* outputPixels = nullptr;
+    float a = 0.0f, b = 0.0f;
+    int weightMode = 0;  // 2: q * q, 1: q, 0: the standard power per pixel
+    std::vector<float> xs;  // x of every column (the same incremental sums in every row), padded
+    double xMin = 0.0, xMax = 0.0;
+    std::vector<FastPair> pairs;
+    FastImage imageA, imageB;
+    // blend[cA * 256 + cB]: the truncated double-precision cross-dissolve of two channel values.
+    std::vector<int32_t> blend;
+};
+
+// A worker's scratch, allocated once per worker.
+struct FastRowScratch {
+    std::vector<FastRowPair> rowPairs;
+    // How the rows rendered so far treated their pairs (for tests and benchmarks).
+    uint64_t neverPairs = 0, directPairs = 0, replayedPairs = 0;
+    // false (and nothing allocated) when the memory could not be had.
+    bool Allocate(const CFastMorphPlan& plan);
+};
+
+// Renders output row `row` (centre y accumulated by the caller) like MorphRowPlain, updating
+// the worker's activeMask the same way.
+void MorphRowFast(const CFastMorphPlan& plan, uint32_t row, float y, unsigned char* activeMask,
+                  FastRowScratch& scratch);
+
+// Name of the instruction set that the kernel runs on this machine (for tests and benchmarks).
+const char* FastKernelTarget();

@@ -1,0 +1,316 @@
+// The vector kernel against the plain per-pixel path: random scenes rendered both ways must
+// give the same bytes (and, row by row, the same activeMask), on every instruction set the
+// kernel was built for and with 1, 3 and 4 workers.
+#include "morph/fast_kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "hwy/highway.h"
+#include "hwy/targets.h"
+#include "morph/fast_sqrt.h"
+#include "morph/image_morpher.h"
+
+namespace {
+
+struct Scene {
+    CPixelImage imageA, imageB;
+    SegmentList segmentsA, segmentsB;
+    float warpFrac = 0.5f, dissoveFrac = 0.5f, a = 0.01f, b = 2.0f, p = 0.2f;
+    uint32_t width = 1, height = 1;
+    std::string Describe() const {
+        return std::to_string(imageA.width) + "x" + std::to_string(imageA.height) + " / " +
+               std::to_string(imageB.width) + "x" + std::to_string(imageB.height) + " -> " +
+               std::to_string(width) + "x" + std::to_string(height) + ", " + std::to_string(segmentsA.size()) +
+               " pairs, warp " + std::to_string(warpFrac) + ", dissolve " + std::to_string(dissoveFrac) +
+               ", a " + std::to_string(a) + ", b " + std::to_string(b) + ", p " + std::to_string(p);
+    }
+};
+
+void FillImage(CPixelImage& image, int w, int h, std::mt19937& rng) {
+    image.Allocate(w, h, 4);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const int style = static_cast<int>(rng() % 3);
+    for (int r = 0; r < h; ++r) {
+        for (int c = 0; c < w; ++c) {
+            unsigned char* px = image.pixels + (static_cast<size_t>(r) * w + c) * 4;
+            for (int k = 0; k < 4; ++k) {
+                if (style == 0) {
+                    px[k] = static_cast<unsigned char>(byte(rng));
+                } else if (style == 1) {  // smooth ramps: many exact halves in the sampler
+                    px[k] = static_cast<unsigned char>((c * (37 + 11 * k) + r * 53) & 255);
+                } else {  // flat with a few jumps
+                    px[k] = static_cast<unsigned char>(((c / 3 + r / 2) % 2) * 200 + k * 10);
+                }
+            }
+        }
+    }
+}
+
+// Image size: mostly odd and small, sometimes one pixel wide or high.
+int PickSize(std::mt19937& rng) {
+    const int kind = static_cast<int>(rng() % 8);
+    if (kind == 0) return 1;
+    if (kind == 1) return 2;
+    return 3 + static_cast<int>(rng() % 37);
+}
+
+float Uniform(std::mt19937& rng, float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+
+Point RandomPoint(std::mt19937& rng) { return Point(Uniform(rng, -0.2f, 1.2f), Uniform(rng, -0.2f, 1.2f)); }
+
+// One pair of a kind that the warp treats specially, or an ordinary one.
+void AddPair(Scene& s, std::mt19937& rng) {
+    Point pa = RandomPoint(rng), qa = RandomPoint(rng), pb = RandomPoint(rng), qb = RandomPoint(rng);
+    switch (rng() % 12) {
+        case 0:  // zero length on image A
+            qa = pa;
+            break;
+        case 1:  // zero length on both images (left out by the preparation)
+            qa = pa;
+            qb = pb;
+            break;
+        case 2:  // nearly zero length
+            qa = Point(pa.x + 1e-6f, pa.y);
+            qb = Point(pb.x, std::nextafter(pb.y, 2.0f));
+            break;
+        case 3:  // far outside the image
+            pa = Point(pa.x + 7.0f, pa.y - 40.0f);
+            qa = Point(qa.x + 9.0f, qa.y - 35.0f);
+            pb = Point(-pb.x * 30.0f, pb.y);
+            break;
+        case 4:  // crossing: the in-between ends meet and are nudged apart
+            pb = qa;
+            qb = pa;
+            break;
+        case 5:  // rotating by a large angle: the in-between segment is rescaled
+            pb = Point(pa.x, qa.y);
+            qb = Point(qa.x, pa.y);
+            break;
+        case 6:  // the same segment on both images
+            pb = pa;
+            qb = qa;
+            break;
+        case 7:  // very far: squared distances beyond the float range
+            pa = Point(3.0e19f, -2.0e19f);
+            break;
+        case 8:  // a short pair, weak away from it
+            qa = Point(pa.x + 0.01f, pa.y + 0.005f);
+            qb = Point(pb.x - 0.004f, pb.y + 0.01f);
+            break;
+        default:
+            break;
+    }
+    s.segmentsA.push_back(LineSegment(pa, qa));
+    s.segmentsB.push_back(LineSegment(pb, qb));
+}
+
+Scene MakeScene(uint32_t seed) {
+    std::mt19937 rng(seed * 7919u + 17u);
+    Scene s;
+    FillImage(s.imageA, PickSize(rng), PickSize(rng), rng);
+    if (rng() % 4 == 0) {
+        FillImage(s.imageB, s.imageA.width, s.imageA.height, rng);
+    } else {
+        FillImage(s.imageB, PickSize(rng), PickSize(rng), rng);
+    }
+    const float fractions[] = {0.0f, 1.0f, 0.5f, Uniform(rng, 0.0f, 1.0f), 0.25f};
+    s.warpFrac = fractions[rng() % 5];
+    s.dissoveFrac = rng() % 3 == 0 ? s.warpFrac : fractions[rng() % 5];
+    const float as[] = {0.01f, 0.01f, 0.2f, 0.0f, 1e-4f, -0.05f};
+    const float bs[] = {2.0f, 2.0f, 2.0f, 6.0f, 1.0f, 0.5f, 3.0f, 0.0f, -1.0f, 12.0f};
+    const float ps[] = {0.2f, 0.2f, 0.0f, 1.0f, 0.5f, 2.0f};
+    s.a = as[rng() % 6];
+    s.b = bs[rng() % 10];
+    s.p = ps[rng() % 6];
+    const uint32_t widths[] = {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 33, 47, 64, 65};
+    s.width = rng() % 3 == 0 ? widths[rng() % 15] : 1 + rng() % 70;
+    s.height = 1 + rng() % 19;
+    if (seed % 50 == 0) s.width = s.height = 1;
+    const int pairs = static_cast<int>(rng() % 9);
+    for (int i = 0; i < pairs; ++i) AddPair(s, rng);
+    return s;
+}
+
+MorphSettings SettingsOf(Scene& s, CPixelImage& output) {
+    MorphSettings m;
+    m.imageA = &s.imageA;
+    m.imageB = &s.imageB;
+    m.outputImage = &output;
+    m.segmentsA = &s.segmentsA;
+    m.segmentsB = &s.segmentsB;
+    m.warpFrac = s.warpFrac;
+    m.dissoveFrac = s.dissoveFrac;
+    m.a = s.a;
+    m.b = s.b;
+    m.p = s.p;
+    m.outputWidth = s.width;
+    m.outputHeight = s.height;
+    return m;
+}
+
+std::vector<unsigned char> Render(Scene& s, MorphKernel kernel, uint32_t threads) {
+    CImageMorpher engine;
+    engine.SetKernel(kernel);
+    engine.SetThreadCount(threads);
+    CPixelImage output;
+    if (engine.RunMorph(SettingsOf(s, output)) != 0 || output.pixels == nullptr) return {};
+    return std::vector<unsigned char>(output.pixels, output.pixels + output.ByteCount());
+}
+
+// Index of the first differing byte, or -1.
+long FirstDifference(const std::vector<unsigned char>& x, const std::vector<unsigned char>& y) {
+    if (x.size() != y.size()) return 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        if (x[i] != y[i]) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+class FastKernelTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { InitFastSqrt(); }
+    void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+};
+
+TEST_F(FastKernelTest, EngineFramesMatchThePlainPathOnRandomScenes) {
+    const uint32_t threadCounts[] = {1, 3, 4};
+    for (uint32_t seed = 0; seed < 240; ++seed) {
+        Scene s = MakeScene(seed);
+        const uint32_t threads = threadCounts[seed % 3];
+        const std::vector<unsigned char> plain = Render(s, MorphKernel::Plain, threads);
+        const std::vector<unsigned char> fast = Render(s, MorphKernel::Fast, threads);
+        ASSERT_EQ(plain.size(), static_cast<size_t>(s.width) * s.height * 4) << s.Describe();
+        const long at = FirstDifference(plain, fast);
+        ASSERT_EQ(at, -1) << "scene " << seed << " (" << s.Describe() << "), " << threads << " workers, pixel "
+                          << (at / 4) % s.width << "," << (at / 4) / s.width;
+    }
+}
+
+// Row by row through the kernel itself, on every instruction set it was built for: the same
+// bytes and the same mask after every row, and all three treatments of a pair exercised.
+TEST_F(FastKernelTest, RowsAndMasksMatchOnEveryInstructionSet) {
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    ASSERT_FALSE(targets.empty());
+    for (int64_t target : targets) {
+        hwy::SetSupportedTargetsForTest(target);
+        ASSERT_STREQ(FastKernelTarget(), hwy::TargetName(target));
+        uint64_t never = 0, direct = 0, replayed = 0;
+        for (uint32_t seed = 1000; seed < 1120; ++seed) {
+            Scene s = MakeScene(seed);
+            if (!(s.warpFrac >= 0.0f && s.warpFrac <= 1.0f)) continue;
+            SegmentList workA, workB, warped;
+            PrepareSegments(s.segmentsA, s.segmentsB, s.warpFrac, s.p, workA, workB, warped);
+            std::vector<unsigned char> outPlain(static_cast<size_t>(s.width) * s.height * 4, 1);
+            std::vector<unsigned char> outFast(outPlain.size(), 2);
+            MorphJob job;
+            job.imageA = &s.imageA;
+            job.imageB = &s.imageB;
+            job.workSegmentsA = &workA;
+            job.workSegmentsB = &workB;
+            job.warpedSegments = &warped;
+            job.dissoveFrac = s.dissoveFrac;
+            job.a = s.a;
+            job.b = s.b;
+            job.outputWidth = s.width;
+            job.outputHeight = s.height;
+            MorphJob fastJob = job;
+            job.outputPixels = outPlain.data();
+            fastJob.outputPixels = outFast.data();
+            CFastMorphPlan plan;
+            ASSERT_TRUE(plan.Prepare(fastJob));
+            FastRowScratch scratch;
+            ASSERT_TRUE(scratch.Allocate(plan));
+            // Start from a mixed mask, as a worker has it after earlier rows.
+            std::vector<unsigned char> maskPlain(warped.size() + 1), maskFast(warped.size() + 1);
+            for (size_t i = 0; i < maskPlain.size(); ++i) maskPlain[i] = maskFast[i] = (seed + i) % 3 != 0;
+            const float H = static_cast<float>(s.height);
+            float y = 0.5f / H;
+            for (uint32_t row = 0; row < s.height; ++row) {
+                MorphRowPlain(job, row, y, maskPlain.data());
+                MorphRowFast(plan, row, y, maskFast.data(), scratch);
+                ASSERT_EQ(maskPlain, maskFast) << hwy::TargetName(target) << ", scene " << seed << ", row " << row;
+                y = y + 1.0f / H;
+            }
+            const long at = FirstDifference(outPlain, outFast);
+            ASSERT_EQ(at, -1) << hwy::TargetName(target) << ", scene " << seed << " (" << s.Describe() << ")";
+            never += scratch.neverPairs;
+            direct += scratch.directPairs;
+            replayed += scratch.replayedPairs;
+        }
+        EXPECT_GT(never, 50u) << hwy::TargetName(target);
+        EXPECT_GT(direct, 50u) << hwy::TargetName(target);
+        EXPECT_GT(replayed, 50u) << hwy::TargetName(target);
+    }
+}
+
+// A scene built so that one pair is weak on the left of the image and strong on the right:
+// its mask byte clears and sets again along the rows, which only the exact replay follows.
+TEST_F(FastKernelTest, PairThatSwitchesOnAndOffAlongARowMatches) {
+    Scene s;
+    std::mt19937 rng(5);
+    FillImage(s.imageA, 37, 23, rng);
+    FillImage(s.imageB, 29, 31, rng);
+    s.segmentsA.push_back(LineSegment(Point(0.9f, 0.5f), Point(0.95f, 0.55f)));
+    s.segmentsB.push_back(LineSegment(Point(0.85f, 0.45f), Point(0.9f, 0.6f)));
+    s.segmentsA.push_back(LineSegment(Point(0.1f, 0.1f), Point(0.3f, 0.8f)));
+    s.segmentsB.push_back(LineSegment(Point(0.2f, 0.1f), Point(0.25f, 0.9f)));
+    s.a = 0.01f;
+    s.b = 4.0f;
+    s.p = 1.0f;
+    s.width = 203;
+    s.height = 41;
+    for (uint32_t threads : {1u, 3u, 4u}) {
+        const std::vector<unsigned char> plain = Render(s, MorphKernel::Plain, threads);
+        const std::vector<unsigned char> fast = Render(s, MorphKernel::Fast, threads);
+        ASSERT_FALSE(plain.empty());
+        EXPECT_EQ(FirstDifference(plain, fast), -1) << threads << " workers";
+    }
+}
+
+TEST_F(FastKernelTest, DefaultsToTheFastKernelAndCanBeSwitched) {
+    CImageMorpher engine;
+    EXPECT_EQ(engine.GetKernel(), MorphKernel::Fast);
+    engine.SetKernel(MorphKernel::Plain);
+    EXPECT_EQ(engine.GetKernel(), MorphKernel::Plain);
+}
+
+// The two identities the kernel is built on, checked here on this machine's math library.
+TEST_F(FastKernelTest, SquareWeightAndClearedBitsRootMatchTheDefinitions) {
+    std::mt19937 rng(99);
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, 0.5f, 3.0f, 1e-20f, 1e20f, 1e-40f, 3e38f,
+                                 std::numeric_limits<float>::infinity(), std::numeric_limits<float>::min(),
+                                 std::numeric_limits<float>::denorm_min(), -2.5f};
+    for (int i = 0; i < 200000; ++i) {
+        uint32_t bits = static_cast<uint32_t>(rng());
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(v);
+    }
+    for (float q : values) {
+        const float viaPow = static_cast<float>(std::pow(static_cast<double>(q), 2.0));
+        const float square = q * q;
+        if (std::isnan(viaPow)) {
+            EXPECT_TRUE(std::isnan(square));
+        } else {
+            EXPECT_EQ(std::memcmp(&viaPow, &square, sizeof square), 0) << q;
+        }
+        EXPECT_TRUE(static_cast<float>(std::pow(static_cast<double>(q), 1.0)) == q || std::isnan(q)) << q;
+        uint32_t bits;
+        std::memcpy(&bits, &q, sizeof bits);
+        if (bits == 0 || (bits >= 0x00800000u && bits < 0x7F800000u)) {
+            uint32_t cleared = bits & ~0xFFu;
+            float truncated;
+            std::memcpy(&truncated, &cleared, sizeof truncated);
+            EXPECT_EQ(FastSqrt(q), std::sqrt(truncated)) << q;
+        }
+    }
+}
+
+}  // namespace
