@@ -1,0 +1,145 @@
+// The button handlers outside a running morph: image loads and the output size preset,
+// saving, readiness, the movie button and the size inputs.
+#include <FL/Fl.H>
+
+#include <cmath>
+#include <filesystem>
+
+#include "app/ui_fixture.h"
+
+using Commands = UiTest;
+
+TEST_F(Commands, MorphWithoutBothImagesSaysNotReadyAndChangesNothing) {
+    ui->OnMorphSingleFrame();
+    FillSlot(0, 31, 17, 1);
+    ui->OnMorphSingleFrame();
+    ASSERT_EQ(dialogs.alerts.size(), 2u);
+    EXPECT_EQ(dialogs.alerts[0], "You're not ready to morph yet!");
+    EXPECT_EQ(dialogs.alerts[1], "You're not ready to morph yet!");
+    EXPECT_FALSE(ui->morphRunning);
+    EXPECT_TRUE(ui->morphButton->active());
+    EXPECT_TRUE(ui->editor->images[2].IsEmpty());
+    float v = 0.5f;
+    EXPECT_EQ(ui->morpher.GetProgress(&v), -1) << "no job may have been started";
+}
+
+TEST_F(Commands, MovieButtonIsInactiveAndItsHandlerOnlyApologises) {
+    EXPECT_FALSE(ui->movieButton->active());
+    ui->OnExportMovie();
+    FillSlot(0, 31, 17, 1);
+    FillSlot(1, 29, 19, 2);
+    ui->OnExportMovie();
+    ASSERT_EQ(dialogs.alerts.size(), 2u);
+    EXPECT_EQ(dialogs.alerts[0], "You're not ready to morph yet!");
+    EXPECT_EQ(dialogs.alerts[1], "This button is not yet implemented.  Sorry!");
+    EXPECT_FALSE(ui->movieButton->active());
+    EXPECT_TRUE(ui->editor->images[2].IsEmpty());
+}
+
+TEST_F(Commands, FirstLoadedImagePresetsTheOutputSizeOnce) {
+    dialogs.chosenPaths = {WriteImage("a.png", 319, 239, 1), WriteImage("b.png", 401, 301, 2)};
+    ui->loadBButton->do_callback();
+    ASSERT_EQ(dialogs.choosers.size(), 1u);
+    EXPECT_EQ(dialogs.choosers[0].title, "Select an image");
+    EXPECT_EQ(dialogs.choosers[0].pattern,
+              "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal}");
+    EXPECT_EQ(dialogs.choosers[0].preset, "");
+    EXPECT_EQ(ui->editor->images[1].width, 319);
+    // State Sized: the inputs are usable and show the first image's size.
+    EXPECT_TRUE(ui->widthInput->active());
+    EXPECT_TRUE(ui->heightInput->active());
+    EXPECT_EQ(ui->widthInput->value(), 319);
+    EXPECT_EQ(ui->heightInput->value(), 239);
+    EXPECT_FALSE(ui->saveImageButton->active());
+    EXPECT_FALSE(ui->movieButton->active());
+
+    ui->loadAButton->do_callback();
+    EXPECT_EQ(ui->editor->images[0].width, 401);
+    EXPECT_EQ(ui->widthInput->value(), 319);
+    EXPECT_EQ(ui->heightInput->value(), 239);
+    EXPECT_TRUE(dialogs.alerts.empty());
+}
+
+TEST_F(Commands, ImageWiderThanTheLimitPresetsTheLimit) {
+    dialogs.chosenPaths = {WriteImage("wide.png", 10007, 3, 1)};
+    ui->OnLoadImage(0);
+    EXPECT_EQ(ui->widthInput->value(), 10000);
+    EXPECT_EQ(ui->heightInput->value(), 3);
+}
+
+TEST_F(Commands, FailedLoadLeavesTheOutputSizeAlone) {
+    dialogs.chosenPaths = {TempPath("missing.png")};
+    ui->OnLoadImage(0);
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_EQ(dialogs.alerts[0], "Could not load image " + TempPath("missing.png"));
+    EXPECT_FALSE(ui->widthInput->active());
+    EXPECT_EQ(ui->widthInput->value(), 1);
+}
+
+TEST_F(Commands, UpdateOutputSizeReportsABadSlot) {
+    EXPECT_EQ(ui->UpdateOutputSize(3), 1);
+    EXPECT_FALSE(ui->widthInput->active());
+    FillSlot(2, 23, 11, 1);
+    EXPECT_EQ(ui->UpdateOutputSize(2), 0);
+    EXPECT_EQ(ui->widthInput->value(), 23);
+}
+
+TEST_F(Commands, CancelledChoosersChangeNothing) {
+    ui->OnLoadImage(0);
+    ui->OnLoadImage(1);
+    FillSlot(2, 13, 7, 3);
+    ui->OnSaveImage(2);
+    ASSERT_EQ(dialogs.choosers.size(), 3u);
+    EXPECT_EQ(dialogs.choosers[2].title, "Where would you live to save to?");
+    EXPECT_EQ(dialogs.choosers[2].pattern, "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}");
+    EXPECT_TRUE(ui->editor->images[0].IsEmpty());
+    EXPECT_TRUE(ui->editor->images[1].IsEmpty());
+    EXPECT_FALSE(ui->widthInput->active());
+    EXPECT_TRUE(dialogs.alerts.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(tempDir));
+}
+
+TEST_F(Commands, ModeButtonsBehaveAsAGroup) {
+    ui->editButton->do_callback();
+    EXPECT_EQ(ui->addButton->value() + ui->editButton->value() + ui->deleteButton->value(), 1);
+    EXPECT_EQ(ui->editButton->value(), 1);
+    EXPECT_EQ(ui->editor->mode, Edit);
+    ui->deleteButton->do_callback();
+    EXPECT_EQ(ui->deleteButton->value(), 1);
+    EXPECT_EQ(ui->editButton->value(), 0);
+    EXPECT_EQ(ui->editor->mode, Delete);
+    ui->addButton->do_callback();
+    EXPECT_EQ(ui->addButton->value(), 1);
+    EXPECT_EQ(ui->deleteButton->value(), 0);
+    EXPECT_EQ(ui->editor->mode, Add);
+}
+
+TEST_F(Commands, TypedOutputSizeIsBroughtIntoRange) {
+    ui->widthInput->activate();
+    auto type = [](Fl_Value_Input* in, const char* text) {
+        in->input.value(text);
+        in->input.do_callback();
+    };
+    type(ui->widthInput, "20000");
+    EXPECT_EQ(ui->widthInput->value(), 10000);
+    type(ui->widthInput, "0");
+    EXPECT_EQ(ui->widthInput->value(), 1);
+    type(ui->heightInput, "-7");
+    EXPECT_EQ(ui->heightInput->value(), 1);
+    type(ui->heightInput, "640");
+    EXPECT_EQ(ui->heightInput->value(), 640);
+    // An emptied box is left to the user until the morph request.
+    type(ui->heightInput, "");
+    EXPECT_STREQ(ui->heightInput->input.value(), "");
+}
+
+TEST(OutputSize, RequestSizeIsTruncatedAndClamped) {
+    EXPECT_EQ(OutputSizeFromValue(0.0), 1);
+    EXPECT_EQ(OutputSizeFromValue(-5.0), 1);
+    EXPECT_EQ(OutputSizeFromValue(std::nan("")), 1);
+    EXPECT_EQ(OutputSizeFromValue(1.9), 1);
+    EXPECT_EQ(OutputSizeFromValue(319.99), 319);
+    EXPECT_EQ(OutputSizeFromValue(10000.0), 10000);
+    EXPECT_EQ(OutputSizeFromValue(10000.5), 10000);
+    EXPECT_EQ(OutputSizeFromValue(1e30), 10000);
+}

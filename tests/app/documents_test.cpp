@@ -1,0 +1,185 @@
+// The File menu's document commands on a live window: Save Morph and Load Morph with the
+// choosers, the failures, and the search for a document's missing image.
+#include <FL/Fl.H>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/ui_fixture.h"
+#include "document/mrf_file.h"
+
+class Documents : public UiTest {
+protected:
+    // Loads both images through the editor from files, draws two pairs.
+    void LoadScene() {
+        pathA = WriteImage("a.png", 319, 239, 1);
+        pathB = WriteImage("b.png", 241, 163, 2);
+        ASSERT_EQ(ui->editor->LoadImage(0, pathA), 0);
+        ASSERT_EQ(ui->editor->LoadImage(1, pathB), 0);
+        AddPair(0.2f, 0.2f, 0.8f, 0.3f, 0.25f, 0.1f, 0.7f, 0.35f);
+        AddPair(-0.1f, 1.2f, 0.4f, 0.6f, 0.15f, 0.8f, 0.5f, 0.7f);
+    }
+    // A document naming the given paths, with one pair.
+    std::string WriteDocument(const std::string& name, const std::string& a, const std::string& b) {
+        CPixelImage imageA, imageB;
+        imageA.fileName = a;
+        imageB.fileName = b;
+        SegmentList la{LineSegment(Point(0.1f, 0.2f), Point(0.3f, 0.4f))};
+        SegmentList lb{LineSegment(Point(0.5f, 0.6f), Point(0.7f, 0.8f))};
+        MorphSettings s;
+        s.imageA = &imageA;
+        s.imageB = &imageB;
+        s.segmentsA = &la;
+        s.segmentsB = &lb;
+        std::string path = TempPath(name);
+        EXPECT_EQ(WriteMorphFile(path, s), 0);
+        return path;
+    }
+    std::string pathA, pathB;
+};
+
+TEST_F(Documents, SaveMorphWithoutImagesSaysNotReadyAndOpensNoChooser) {
+    FillSlot(0, 11, 13, 1);
+    ui->OnSaveMorph();
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_EQ(dialogs.alerts[0], "You're not ready to morph yet!");
+    EXPECT_TRUE(dialogs.choosers.empty());
+}
+
+TEST_F(Documents, SaveMorphWritesPathsPairsAndTheFixedParameters) {
+    LoadScene();
+    ui->interpSlider->value(0.9);
+    std::string doc = TempPath("scene.mrf");
+    dialogs.chosenPaths = {doc};
+    ui->OnSaveMorph();
+    ASSERT_EQ(dialogs.choosers.size(), 1u);
+    EXPECT_EQ(dialogs.choosers[0].title, "Select a destination");
+    EXPECT_EQ(dialogs.choosers[0].pattern, "*.mrf");
+    EXPECT_EQ(dialogs.choosers[0].preset, "");
+    EXPECT_TRUE(dialogs.alerts.empty());
+
+    SegmentList la, lb;
+    MorphSettings s;
+    s.segmentsA = &la;
+    s.segmentsB = &lb;
+    s.dissoveFrac = s.warpFrac = s.a = s.b = s.p = -1.0f;
+    ASSERT_EQ(ReadMorphFile(doc, s), 0);
+    EXPECT_EQ(s.imagePathA, pathA);
+    EXPECT_EQ(s.imagePathB, pathB);
+    EXPECT_EQ(la, ui->editor->controller->segmentsA);
+    EXPECT_EQ(lb, ui->editor->controller->segmentsB);
+    EXPECT_EQ(s.warpFrac, 0.5f);
+    EXPECT_EQ(s.dissoveFrac, 0.5f);
+    EXPECT_EQ(s.a, 0.01f);
+    EXPECT_EQ(s.b, 2.0f);
+    EXPECT_EQ(s.p, 0.2f);
+}
+
+TEST_F(Documents, SaveMorphCancelledWritesNothingAndAFailedWriteIsReported) {
+    LoadScene();
+    ui->OnSaveMorph();
+    EXPECT_FALSE(std::filesystem::exists(TempPath("scene.mrf")));
+    std::string bad = TempPath("no/such/dir/scene.mrf");
+    dialogs.chosenPaths = {bad};
+    ui->OnSaveMorph();
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_EQ(dialogs.alerts[0], "Error saving to file " + bad);
+}
+
+TEST_F(Documents, LoadMorphAppliesImagesPairsAndPresetsTheSize) {
+    std::string a = WriteImage("docA.png", 203, 151, 3);
+    std::string b = WriteImage("docB.png", 99, 77, 4);
+    std::string doc = WriteDocument("doc.mrf", a, b);
+    FillSlot(2, 5, 5, 9);
+    ui->editor->controller->selected = 0;
+    dialogs.chosenPaths = {doc};
+    ui->OnLoadMorph();
+    ASSERT_EQ(dialogs.choosers.size(), 1u);
+    EXPECT_EQ(dialogs.choosers[0].title, "Select a saved morph");
+    EXPECT_EQ(dialogs.choosers[0].pattern, "*.mrf");
+    EXPECT_TRUE(dialogs.alerts.empty());
+    EXPECT_EQ(ui->editor->images[0].fileName, a);
+    EXPECT_EQ(ui->editor->images[1].fileName, b);
+    EXPECT_TRUE(ui->editor->images[2].IsEmpty());
+    EXPECT_EQ(ui->editor->controller->selected, -1);
+    ASSERT_EQ(ui->editor->controller->segmentsA.size(), 1u);
+    EXPECT_EQ(ui->editor->controller->segmentsB[0], LineSegment(Point(0.5f, 0.6f), Point(0.7f, 0.8f)));
+    // Start to Sized, from image A.
+    EXPECT_TRUE(ui->widthInput->active());
+    EXPECT_EQ(ui->widthInput->value(), 203);
+    EXPECT_EQ(ui->heightInput->value(), 151);
+}
+
+TEST_F(Documents, LoadMorphCancelledOrUnreadableLeavesTheEditorAlone) {
+    LoadScene();
+    const SegmentList before = ui->editor->controller->segmentsA;
+    ui->OnLoadMorph();
+    std::string junk = TempPath("junk.mrf");
+    FILE* f = std::fopen(junk.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("MRX this is no document", f);
+    std::fclose(f);
+    dialogs.chosenPaths = {junk};
+    ui->OnLoadMorph();
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_EQ(dialogs.alerts[0], "Error loading file " + junk);
+    EXPECT_EQ(ui->editor->images[0].fileName, pathA);
+    EXPECT_EQ(ui->editor->controller->segmentsA, before);
+    EXPECT_FALSE(ui->widthInput->active());
+}
+
+TEST_F(Documents, MissingImageIsSearchedForUntilFoundAndTheNextSaveWritesTheNewPath) {
+    std::string b = WriteImage("docB.png", 99, 77, 4);
+    std::string found = WriteImage("found.png", 131, 97, 5);
+    std::string gone = TempPath("gone.png");
+    std::string stillGone = TempPath("still-gone.png");
+    std::string doc = WriteDocument("doc.mrf", gone, b);
+    dialogs.chosenPaths = {doc, stillGone, found};
+    dialogs.answers = {true, true};
+    ui->OnLoadMorph();
+
+    ASSERT_EQ(dialogs.questions.size(), 2u);
+    EXPECT_EQ(dialogs.questions[0], "Unable to load image " + gone + ". Search for it manually?");
+    EXPECT_EQ(dialogs.questions[1], "Unable to load image " + stillGone + ". Search for it manually?");
+    ASSERT_EQ(dialogs.choosers.size(), 3u);
+    EXPECT_EQ(dialogs.choosers[1].title, "Select an image");
+    EXPECT_EQ(dialogs.choosers[1].pattern, "*.{jpg,png,bmp,tga,gif}");
+    EXPECT_EQ(dialogs.choosers[1].preset, gone);
+    EXPECT_EQ(dialogs.choosers[2].preset, stillGone);
+    ASSERT_EQ(dialogs.alerts.size(), 2u);
+    EXPECT_EQ(dialogs.alerts[0], "Could not load image " + gone);
+    EXPECT_EQ(dialogs.alerts[1], "Could not load image " + stillGone);
+    EXPECT_EQ(ui->editor->images[0].fileName, found);
+    EXPECT_EQ(ui->editor->images[1].fileName, b);
+    EXPECT_EQ(ui->widthInput->value(), 131);
+
+    std::string saved = TempPath("saved.mrf");
+    dialogs.chosenPaths = {saved};
+    ui->OnSaveMorph();
+    SegmentList la, lb;
+    MorphSettings s;
+    s.segmentsA = &la;
+    s.segmentsB = &lb;
+    ASSERT_EQ(ReadMorphFile(saved, s), 0);
+    EXPECT_EQ(s.imagePathA, found);
+}
+
+TEST_F(Documents, DeclinedSearchKeepsTheRestAsItWas) {
+    LoadScene();
+    FillSlot(2, 7, 7, 6);
+    const SegmentList before = ui->editor->controller->segmentsB;
+    std::string a = WriteImage("docA.png", 203, 151, 3);
+    std::string doc = WriteDocument("doc.mrf", a, TempPath("gone.png"));
+    dialogs.chosenPaths = {doc};
+    dialogs.answers = {false};
+    ui->OnLoadMorph();
+    ASSERT_EQ(dialogs.alerts.size(), 2u);
+    EXPECT_EQ(dialogs.alerts[1], "Error loading MRF file: image loading failure.");
+    // Image A was replaced; image B, the output and the pairs were not.
+    EXPECT_EQ(ui->editor->images[0].fileName, a);
+    EXPECT_EQ(ui->editor->images[1].fileName, pathB);
+    EXPECT_EQ(ui->editor->images[2].width, 7);
+    EXPECT_EQ(ui->editor->controller->segmentsB, before);
+    // The size is still preset from image A, as after every read document.
+    EXPECT_EQ(ui->widthInput->value(), 203);
+}

@@ -1,0 +1,78 @@
+// An in-process main window under the test's X display, with the dialog seam answering the
+// choosers and questions from queues and recording every alert.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/morph_ui.h"
+#include "editor/dialogs.h"
+
+struct ChooserCall {
+    std::string title;
+    std::string pattern;
+    std::string preset;
+};
+
+class FakeDialogs : public DialogSeam {
+public:
+    void Alert(const std::string& message) override { alerts.push_back(message); }
+    bool Ask(const std::string& question) override {
+        questions.push_back(question);
+        if (answers.empty()) return false;
+        bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    // An empty queue answers as a cancelled chooser.
+    std::string ChooseFile(const std::string& title, const std::string& pattern,
+                           const std::string& presetPath) override {
+        choosers.push_back({title, pattern, presetPath});
+        if (chosenPaths.empty()) return std::string();
+        std::string p = chosenPaths.front();
+        chosenPaths.pop_front();
+        return p;
+    }
+
+    std::vector<std::string> alerts;
+    std::vector<std::string> questions;
+    std::vector<ChooserCall> choosers;
+    std::deque<std::string> chosenPaths;
+    std::deque<bool> answers;
+};
+
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the event loop until the condition holds or the time is up; the condition's value.
+    bool PumpUntil(const std::function<bool()>& condition, double seconds = 60.0);
+    void Pump(double seconds = 0.05);
+    // Runs the event loop until the morph's end has switched the controls back on.
+    bool WaitForMorphEnd(double seconds = 120.0);
+
+    // A directory of the test's own, removed at the end.
+    std::string TempPath(const std::string& name) const;
+    // Writes a 4-byte RGBA image with a pattern that differs per seed; the file's path.
+    std::string WriteImage(const std::string& name, int w, int h, int seed);
+    // Fills an editor slot in memory (no file) with the same pattern.
+    void FillSlot(int slot, int w, int h, int seed);
+    void AddPair(float ax, float ay, float bx, float by, float cx, float cy, float dx, float dy);
+
+    // The morph-locked controls, in the order they are switched.
+    std::vector<Fl_Widget*> LockedControls() const;
+
+    FakeDialogs dialogs;
+    CMorphUI* ui = nullptr;
+    std::string tempDir;
+
+private:
+    DialogSeam* previousSeam = nullptr;
+};
+
+void FillPattern(CPixelImage& image, int w, int h, int seed);
