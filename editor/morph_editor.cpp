@@ -47,6 +47,9 @@ CMorphEditor::CMorphEditor(int x, int y, int w, int h, const char* label) : Fl_G
     controller = std::make_unique<CSegmentController>();
     mode = Add;
     pressX = pressY = lastX = lastY = 0;
+    // Every draw lays the panels out again; doing it now as well means an image loaded
+    // before the first draw is fitted to its real panel, not to the 1 x 1 default.
+    LayoutPanels();
 }
 
 CMorphEditor::~CMorphEditor() {
