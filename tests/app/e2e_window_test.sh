@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Drives the real program on a private X server with real input events, as a person would:
+# loads image A and image B through the file chooser, draws a segment pair with the mouse
+# (added in panel A, its ends moved in panel B), sets the slider with the keyboard, morphs,
+# saves the image and the morph, and quits with Alt+F4. Then the headless renderer, given
+# the saved document at the same fraction and size, must write a byte-identical frame.
+# Usage: e2e_window_test.sh QUARRO QUARRO_RENDER SOURCE_DIR OUTPUT_DIR
+set -euo pipefail
+
+QUARRO=$1
+RENDER=$2
+SOURCE_DIR=$3
+OUT=$4
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+OUT=$(cd "$OUT" && pwd)
+
+# A server of our own, so that no other test's window takes the pointer or the keyboard.
+unset DISPLAY
+# shellcheck source=/dev/null
+source "$SOURCE_DIR/scripts/xvfb.sh"
+quarro_start_xvfb
+echo "display $DISPLAY"
+
+QUARRO_PID=""
+cleanup() {
+  if [ -n "$QUARRO_PID" ] && kill -0 "$QUARRO_PID" 2>/dev/null; then kill "$QUARRO_PID" 2>/dev/null || true; fi
+  kill "${QUARRO_XVFB_PID:-}" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  shot "failure" || true
+  exit 1
+}
+
+SHOT=0
+shot() {
+  SHOT=$((SHOT + 1))
+  import -window root "$OUT/$(printf '%02d' "$SHOT")-$1.png"
+}
+
+# Two pictures of odd sizes that differ everywhere.
+convert -size 319x239 gradient:red-blue -fill yellow -draw "circle 160,120 200,150" "$OUT/a.png"
+convert -size 283x211 gradient:green-white -fill black -draw "rectangle 60,50 200,160" "$OUT/b.png"
+
+# Started in the output folder, so the file chooser opens there and a typed name is enough.
+cd "$OUT"
+"$QUARRO" >"$OUT/quarro.log" 2>&1 &
+QUARRO_PID=$!
+
+WIN=""
+for _ in $(seq 1 100); do
+  WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
+  [ -n "$WIN" ] && break
+  sleep 0.1
+done
+[ -n "$WIN" ] || fail "the main window did not appear"
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$WIN")"
+WX=$X
+WY=$Y
+[ "$WIDTH" = 895 ] && [ "$HEIGHT" = 636 ] || fail "main window is ${WIDTH}x${HEIGHT}, not 895x636"
+
+# Pointer at window coordinates (x, y).
+at() { xdotool mousemove --sync $((WX + $1)) $((WY + $2)); }
+click() { at "$1" "$2"; xdotool click 1; }
+drag() {
+  at "$1" "$2"
+  xdotool mousedown 1
+  local i
+  for i in 1 2 3 4 5 6 7 8; do
+    at $(($1 + ($3 - $1) * i / 8)) $(($2 + ($4 - $2) * i / 8))
+    sleep 0.03
+  done
+  xdotool mouseup 1
+  sleep 0.2
+}
+
+# A window title as an exact-match pattern for xdotool search.
+title_pattern() { printf '^%s$' "$(printf '%s' "$1" | sed 's/[][\.*^$?+(){}|]/\\&/g')"; }
+
+wait_for_window() {
+  local name=$1 w=""
+  for _ in $(seq 1 100); do
+    w=$(xdotool search --onlyvisible --name "$(title_pattern "$name")" 2>/dev/null | head -n1 || true)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Types a file name into the open chooser titled $1 and presses Enter; $3 is "save" for a
+# file that does not exist yet.
+choose_file() {
+  local chooser
+  chooser=$(wait_for_window "$1") || fail "no chooser \"$1\""
+  sleep 0.3
+  eval "$(xdotool getwindowgeometry --shell "$chooser")"
+  # The keyboard follows the pointer on a bare X server.
+  xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT - 20))
+  xdotool key ctrl+a
+  if [ "${3:-open}" = save ]; then
+    # For a new file the chooser puts its folder before the first typed letter and leaves
+    # the cursor in front of it; a person then presses End and goes on typing.
+    xdotool type "${2:0:1}"
+    sleep 0.2
+    xdotool key End
+    xdotool type --delay 60 "${2:1}"
+  else
+    # An existing file's name is completed while it is typed.
+    xdotool type --delay 60 "$2"
+  fi
+  sleep 0.3
+  shot "chooser-${2%.*}"
+  xdotool key Return
+  for _ in $(seq 1 50); do
+    xdotool search --onlyvisible --name "$(title_pattern "$1")" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  fail "the chooser \"$1\" stayed open"
+}
+
+shot "start"
+
+click 205 512
+choose_file "Select an image" "a.png"
+click 455 512
+choose_file "Select an image" "b.png"
+sleep 0.5
+shot "images-loaded"
+
+# Add mode (the start mode): one drag in panel A draws the pair in both panels.
+drag 100 80 260 200
+# Edit mode with its key, then move both ends of the pair in panel B.
+at 600 400
+xdotool key e
+sleep 0.2
+drag 383 80 420 120
+drag 543 200 500 170
+shot "segments-drawn"
+
+# The slider: its knob to the right end, then five steps back with the arrow key.
+drag 600 612 700 612
+for _ in 1 2 3 4 5; do xdotool key Left; sleep 0.05; done
+FRACTION=0.95
+sleep 0.2
+
+click 787 562
+sleep 3
+shot "morphed"
+
+click 740 512
+choose_file "Where would you live to save to?" "frame.png" save
+[ -s "$OUT/frame.png" ] || fail "Save Image wrote no frame.png"
+
+at 600 400
+xdotool key ctrl+s
+choose_file "Select a destination" "scene.mrf" save
+[ -s "$OUT/scene.mrf" ] || fail "Save Morph wrote no scene.mrf"
+shot "saved"
+
+at 600 400
+xdotool key alt+F4
+STATUS=0
+for _ in $(seq 1 50); do
+  kill -0 "$QUARRO_PID" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$QUARRO_PID" 2>/dev/null && fail "Alt+F4 did not end the program"
+wait "$QUARRO_PID" || STATUS=$?
+QUARRO_PID=""
+[ "$STATUS" = 0 ] || fail "the program ended with status $STATUS"
+
+# The document holds one pair whose ends in image B were moved away from those in image A.
+SIZE=$(stat -c %s scene.mrf)
+EXPECTED=$((44 + ${#OUT} + 7 + ${#OUT} + 7 + 32))
+[ "$SIZE" = "$EXPECTED" ] || fail "scene.mrf has $SIZE bytes, expected $EXPECTED (one pair)"
+RECORD=$(od -An -v -t f4 -j $((SIZE - 32)) -N 32 scene.mrf | xargs)
+echo "pair record: $RECORD"
+read -r ax0 ay0 ax1 ay1 bx0 by0 bx1 by1 <<<"$RECORD"
+[ "$ax0 $ay0 $ax1 $ay1" != "$bx0 $by0 $bx1 $by1" ] || fail "the pair is the same in both panels"
+
+"$RENDER" scene.mrf -o render.png -t "$FRACTION" -s 319x239 -j 4
+cmp frame.png render.png || fail "the window's frame and the renderer's differ"
+echo "frame.png and render.png are byte-identical"
