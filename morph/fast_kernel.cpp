@@ -200,6 +200,8 @@ void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t c
 
         for (size_t k = 0; k < count; ++k) {
             const FastRowPair& rp = rowPairs[k];
+            // A direct pair whose mapped points are all outside here contributes nothing.
+            if (rp.mode == kDirect && (c0 + lanes <= rp.reachBegin || c0 >= rp.reachEnd)) continue;
             const FastPair& pc = pairs[rp.index];
             // Project: R = X - P; u = R.dir * invLengthSq; v = R.perp * invLength.
             const VF Rx = hn::Sub(X, hn::Set(d, pc.Px));
@@ -224,9 +226,17 @@ void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t c
                                    hn::Mul(hn::Set(d, pc.bUnitPerpX), v));
             const VF XBy = hn::Add(hn::Add(hn::Set(d, pc.bPy), hn::Mul(hn::Set(d, pc.bDirY), u)),
                                    hn::Mul(hn::Set(d, pc.bUnitPerpY), v));
+            if (rp.mode == kDirect && c0 >= rp.insideBegin && c0 + lanes <= rp.insideEnd) {
+                SAx = hn::Add(SAx, hn::Mul(hn::Sub(XAx, X), w));
+                SAy = hn::Add(SAy, hn::Mul(hn::Sub(XAy, y), w));
+                SBx = hn::Add(SBx, hn::Mul(hn::Sub(XBx, X), w));
+                SBy = hn::Add(SBy, hn::Mul(hn::Sub(XBy, y), w));
+                S = hn::Add(S, w);
+                continue;
+            }
             const MF inside = hn::Not(hn::Or(OutsideUnitSquare(XAx, XAy), OutsideUnitSquare(XBx, XBy)));
             MF contributing = inside;
-            if (rp.replayMask != 0) {
+            if (rp.mode == kReplay) {
                 const MF low = hn::Lt(w, minWeight);
                 uint64_t lowBits = 0, insideBits = 0;
                 hn::StoreMaskBits(d, low, bits);
@@ -364,6 +374,76 @@ RowClass ClassifyRow(const CFastMorphPlan& plan, const FastPair& pc, float y) {
     return RowClass::Unknown;
 }
 
+// Along a row the mapped points of a pair are affine in x. From both ends of the row, with
+// margins far above the rounding of the per-pixel arithmetic, finds the columns that surely
+// map inside the unit square in A and in B, and those that may (all others surely map outside).
+void InsideColumns(const CFastMorphPlan& plan, const FastPair& pc, float y, FastRowPair& rp) {
+    const uint32_t W = plan.width;
+    rp.insideBegin = rp.insideEnd = 0;
+    rp.reachBegin = 0;
+    rp.reachEnd = W;
+    if (!pc.classifiable || !pc.mapsModerate) return;
+    const double ry = static_cast<double>(y) - pc.Py;
+    const double x0 = plan.xMin, x1 = plan.xMax;
+    const double ends[2] = {x0, x1};
+    double u[2], v[2];
+    double uScale = 0.0, vScale = 0.0;
+    for (int e = 0; e < 2; ++e) {
+        const double rx = ends[e] - pc.Px;
+        u[e] = (rx * pc.dirX + ry * pc.dirY) * pc.invLengthSq;
+        v[e] = (rx * pc.perpX + ry * pc.perpY) * pc.invLength;
+        uScale = std::max(uScale, (std::fabs(rx * pc.dirX) + std::fabs(ry * pc.dirY)) * pc.invLengthSq);
+        vScale = std::max(vScale, (std::fabs(rx * pc.perpX) + std::fabs(ry * pc.perpY)) * pc.invLength);
+    }
+    const float origins[4] = {pc.aPx, pc.aPy, pc.bPx, pc.bPy};
+    const float dirs[4] = {pc.aDirX, pc.aDirY, pc.bDirX, pc.bDirY};
+    const float perps[4] = {pc.aUnitPerpX, pc.aUnitPerpY, pc.bUnitPerpX, pc.bUnitPerpY};
+    // x intervals: where every coordinate is surely in [0, 1], and where each may be.
+    double inLo = x0, inHi = x1, reachLo = x0, reachHi = x1;
+    for (int k = 0; k < 4; ++k) {
+        const double c0 = origins[k] + dirs[k] * u[0] + perps[k] * v[0];
+        const double c1 = origins[k] + dirs[k] * u[1] + perps[k] * v[1];
+        const double m =
+            1e-5 * (1.0 + std::fabs(origins[k]) + std::fabs(dirs[k]) * uScale + std::fabs(perps[k]) * vScale);
+        // The x where the coordinate c(x) = c0 + (c1 - c0) (x - x0) / (x1 - x0) lies in [lo, hi].
+        auto interval = [&](double lo, double hi, double& a, double& b) {
+            if (x1 <= x0 || c1 == c0) {
+                const double c = 0.5 * (c0 + c1);
+                const double spread = std::fabs(c1 - c0);
+                if (!(c - spread >= lo && c + spread <= hi)) b = a - 1.0;  // empty unless surely in
+                return;
+            }
+            const double slope = (c1 - c0) / (x1 - x0);
+            double xa = x0 + (lo - c0) / slope, xb = x0 + (hi - c0) / slope;
+            if (xa > xb) std::swap(xa, xb);
+            a = std::max(a, xa);
+            b = std::min(b, xb);
+        };
+        interval(m, 1.0 - m, inLo, inHi);
+        interval(-m, 1.0 + m, reachLo, reachHi);
+    }
+    // A tiny relative widening of the x bounds for their own double rounding.
+    const double slack = 1e-12 * (1.0 + std::fabs(x0) + std::fabs(x1));
+    const float* xs = plan.xs.data();
+    auto firstAtOrAbove = [&](double x) {
+        return static_cast<uint32_t>(std::lower_bound(xs, xs + W, x, [](float c, double v) { return c < v; }) - xs);
+    };
+    auto firstAbove = [&](double x) {
+        return static_cast<uint32_t>(std::upper_bound(xs, xs + W, x, [](double v, float c) { return v < c; }) - xs);
+    };
+    if (inLo <= inHi) {
+        rp.insideBegin = firstAtOrAbove(inLo + slack);
+        rp.insideEnd = firstAbove(inHi - slack);
+        if (rp.insideEnd < rp.insideBegin) rp.insideEnd = rp.insideBegin;
+    }
+    if (reachLo <= reachHi) {
+        rp.reachBegin = firstAtOrAbove(reachLo - slack);
+        rp.reachEnd = firstAbove(reachHi + slack);
+    } else {
+        rp.reachBegin = rp.reachEnd = 0;
+    }
+}
+
 bool PrepareImage(const CPixelImage& image, FastImage& out) {
     const int64_t W = image.width, H = image.height;
     // Gather indices are 32-bit and the clamps are compared as floats.
@@ -466,6 +546,10 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
             pc.classifiable = pc.sqrtSafe && s.length > 0.0f && s.invLength > 0.0f && Finite(s.lengthPow) &&
                               s.lengthPow >= 0.0f && Finite(s.invLengthSq) && Moderate(s.dir.x) &&
                               Moderate(s.dir.y) && Finite(a) && Finite(b);
+            pc.mapsModerate = Moderate(sa.P.x) && Moderate(sa.P.y) && Moderate(sa.dir.x) && Moderate(sa.dir.y) &&
+                              Moderate(sa.unitPerp.x) && Moderate(sa.unitPerp.y) && Moderate(sb.P.x) &&
+                              Moderate(sb.P.y) && Moderate(sb.dir.x) && Moderate(sb.dir.y) &&
+                              Moderate(sb.unitPerp.x) && Moderate(sb.unitPerp.y);
         }
 
         // The cross-dissolve of every pair of channel values, by the plain path's expression.
@@ -509,10 +593,24 @@ void MorphRowFast(const CFastMorphPlan& plan, uint32_t row, float y, unsigned ch
             ++scratch.neverPairs;
             continue;
         }
-        FastRowPair& rp = scratch.rowPairs[count++];
+        FastRowPair& rp = scratch.rowPairs[count];
         rp.index = static_cast<uint32_t>(i);
-        rp.replayMask = (cls == RowClass::Always && activeMask[i] != 0) ? 0u : 1u;
-        ++(rp.replayMask != 0 ? scratch.replayedPairs : scratch.directPairs);
+        rp.mode = kReplay;
+        if (cls == RowClass::Always && activeMask[i] != 0) {
+            // Never weak on this row, so evaluated at every pixel, and its byte stays 1.
+            rp.mode = kDirect;
+            InsideColumns(plan, pc, y, rp);
+            if (rp.reachBegin >= rp.reachEnd) {
+                ++scratch.outsidePairs;
+                continue;
+            }
+            ++scratch.directPairs;
+            scratch.insideColumns += rp.insideEnd - rp.insideBegin;
+            scratch.testedColumns += (rp.reachEnd - rp.reachBegin) - (rp.insideEnd - rp.insideBegin);
+        } else {
+            ++scratch.replayedPairs;
+        }
+        ++count;
         const float ry = y - pc.Py;
         const float rq = y - pc.Qy;
         rp.ryDirY = ry * pc.dirY;

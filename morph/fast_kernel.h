@@ -36,16 +36,27 @@ struct FastPair {
     bool sqrtSafe;
     // The weight bounds of a row can be trusted (finite, moderate geometry, length > 0).
     bool classifiable;
+    // The constants of its segments in A and B are finite and moderate.
+    bool mapsModerate;
+};
+
+// How a row treats a pair that may contribute to it.
+enum FastPairMode : uint32_t {
+    kDirect = 0,  // always active with mask byte 1: evaluated at every pixel, its byte stays 1
+    kReplay = 1,  // mask replayed pixel by pixel
 };
 
 // One pair as a row sees it: its index, how the row treats it, and its row constants.
 struct FastRowPair {
     uint32_t index;
-    uint32_t replayMask;  // 0: always active with mask byte 1; 1: mask replayed per pixel
+    uint32_t mode;        // one of the FastPairMode values
     float ryDirY;         // (y - P.y) * dir.y
     float ryPerpY;        // (y - P.y) * perp.y
     float dyP2;           // (y - P.y)^2
     float dyQ2;           // (y - Q.y)^2
+    // Direct pairs: columns [insideBegin, insideEnd) map inside the unit square in A and B for
+    // sure; columns outside [reachBegin, reachEnd) map outside it for sure.
+    uint32_t insideBegin, insideEnd, reachBegin, reachEnd;
 };
 
 // An input image as the sampler reads it.
@@ -84,7 +95,8 @@ public:
 struct FastRowScratch {
     std::vector<FastRowPair> rowPairs;
     // How the rows rendered so far treated their pairs (for tests and benchmarks).
-    uint64_t neverPairs = 0, directPairs = 0, replayedPairs = 0;
+    uint64_t neverPairs = 0, directPairs = 0, outsidePairs = 0, replayedPairs = 0;
+    uint64_t insideColumns = 0, testedColumns = 0;  // of direct pairs
     // false (and nothing allocated) when the memory could not be had.
     bool Allocate(const CFastMorphPlan& plan);
 };
