@@ -1,0 +1,35 @@
+// quarro-render: renders frames of a morph document without a window, with the window's
+// engine and settings. Exit status 0 on success, 2 for a usage error, 1 for any other failure.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/render_job.h"
+#include "cli/render_options.h"
+#include "morph/fast_sqrt.h"
+
+#ifndef QUARRO_VERSION
+#define QUARRO_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv) {
+    // The warp's square-root table, built before any engine thread exists.
+    InitFastSqrt();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    RenderOptions options;
+    std::string error;
+    switch (ParseRenderOptions(args, options, error)) {
+        case ParseResult::Help:
+            std::fputs(RenderUsage(), stdout);
+            return 0;
+        case ParseResult::Version:
+            std::printf("quarro-render %s\n", QUARRO_VERSION);
+            return 0;
+        case ParseResult::UsageError:
+            std::fprintf(stderr, "quarro-render: %s\n%s", error.c_str(), RenderUsage());
+            return 2;
+        case ParseResult::Render:
+            break;
+    }
+    return RunRender(options);
+}

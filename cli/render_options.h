@@ -1,0 +1,44 @@
+// The command line of quarro-render, parsed apart from any rendering so that it can be
+// tested on its own. Out-of-range values are usage errors, never clamped silently.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RenderOptions {
+    std::string documentPath;
+    std::string outputPath;        // a plain file name, or with --frames a pattern with one %d field
+    double fraction = 0.5;         // -t: both fractions, like the window's slider
+    bool hasWarp = false;
+    double warp = 0.0;             // --warp: the geometry fraction alone
+    bool hasDissolve = false;
+    double dissolve = 0.0;         // --dissolve: the colour fraction alone
+    bool hasSize = false;
+    int width = 0, height = 0;     // -s WxH; otherwise image A's size
+    int threads = 4;               // -j, as the window uses
+    float a = 0.01f, b = 2.0f, p = 0.2f;
+    std::string imageA, imageB;    // --image-a / --image-b override the document's paths
+    int frames = 0;                // -n: 0 renders one frame, N a sequence at 0, 1/(N-1), ..., 1
+    int firstFrame = 0, lastFrame = -1;  // --frame-range F:L within the sequence
+    bool quiet = false;
+};
+
+enum class ParseResult { Render, Help, Version, UsageError };
+
+// Fills `options` from the arguments after the program name. On UsageError `error` holds
+// one line saying what is wrong.
+ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error);
+
+// The usage text printed with --help and after a usage error.
+const char* RenderUsage();
+
+// True if `pattern` holds exactly one integer field (%d or %i with optional flags, width and
+// precision) and otherwise only literal text and "%%".
+bool IsFramePattern(const std::string& pattern);
+
+// The file name of frame `index` from a pattern accepted by IsFramePattern.
+std::string FramePath(const std::string& pattern, int index);
+
+// The warp and dissolve fractions of frame `index` (or of the single frame when frames is
+// 0), narrowed to float the way the window narrows its slider value.
+void FrameFractions(const RenderOptions& options, int index, float& warp, float& dissolve);

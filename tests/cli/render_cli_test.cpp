@@ -1,0 +1,263 @@
+// quarro-render end to end: small scenes written to a temporary folder, the binary run on
+// them, and its frames compared byte for byte with the engine run in-process with the
+// window's settings.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "document/mrf_file.h"
+#include "image/image_file.h"
+#include "image/temp_folder.h"
+#include "morph/fast_sqrt.h"
+#include "morph/image_morpher.h"
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs the renderer with `args` from the folder `cwd`, capturing both streams.
+CliRun Render(const TempFolder& folder, const std::vector<std::string>& args, const std::string& cwd = "") {
+    std::string command = "cd " + Quote(cwd.empty() ? folder.path : cwd) + " && " + Quote(QUARRO_RENDER_BINARY);
+    for (const auto& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote(folder.path + "/.stdout") + " 2>" + Quote(folder.path + "/.stderr");
+    CliRun run;
+    int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadWholeFile(folder.path + "/.stdout");
+    run.err = ReadWholeFile(folder.path + "/.stderr");
+    std::remove((folder.path + "/.stdout").c_str());
+    std::remove((folder.path + "/.stderr").c_str());
+    return run;
+}
+
+// Two odd-sized pictures with a gradient and a block, and a document with three pairs that
+// names them relative to its own folder.
+class RenderCli : public testing::Test {
+protected:
+    static void SetUpTestSuite() { InitFastSqrt(); }
+
+    void SetUp() override {
+        Paint(imageA, 41, 31, 0);
+        Paint(imageB, 37, 29, 1);
+        ASSERT_EQ(0, imageA.Save(folder.File("a.png")));
+        ASSERT_EQ(0, imageB.Save(folder.File("b.png")));
+        imageA.fileName = "a.png";
+        imageB.fileName = "b.png";
+        segmentsA = {LineSegment(Point(0.2f, 0.3f), Point(0.4f, 0.8f)), LineSegment(Point(0.6f, 0.2f), Point(0.9f, 0.3f)),
+                     LineSegment(Point(0.1f, 0.9f), Point(0.8f, 0.85f))};
+        segmentsB = {LineSegment(Point(0.3f, 0.25f), Point(0.5f, 0.7f)), LineSegment(Point(0.55f, 0.3f), Point(0.95f, 0.2f)),
+                     LineSegment(Point(0.15f, 0.8f), Point(0.7f, 0.9f))};
+        MorphSettings document;
+        document.imageA = &imageA;
+        document.imageB = &imageB;
+        document.segmentsA = &segmentsA;
+        document.segmentsB = &segmentsB;
+        ASSERT_EQ(0, WriteMorphFile(folder.File("scene.mrf"), document));
+    }
+
+    static void Paint(CPixelImage& image, int w, int h, int seed) {
+        image.Allocate(w, h, 4);
+        for (int r = 0; r < h; ++r) {
+            for (int c = 0; c < w; ++c) {
+                unsigned char* p = image.pixels + (r * w + c) * 4;
+                bool block = c > w / 3 + seed * 5 && c < w / 2 + seed * 5 && r > h / 4 && r < h / 2;
+                p[0] = static_cast<unsigned char>(c * 6);
+                p[1] = static_cast<unsigned char>(r * 8);
+                p[2] = block ? 255 : static_cast<unsigned char>(seed * 120);
+                p[3] = 255;
+            }
+        }
+    }
+
+    // The frame the window renders: both fractions from the slider narrowed to float, the
+    // constants 0.01, 2.0, 0.2, the document's lists, 4 threads.
+    CPixelImage Expected(float warp, float dissolve, int w = 41, int h = 31, int threads = 4) {
+        CPixelImage output;
+        MorphSettings s;
+        s.imageA = &imageA;
+        s.imageB = &imageB;
+        s.outputImage = &output;
+        s.segmentsA = &segmentsA;
+        s.segmentsB = &segmentsB;
+        s.warpFrac = warp;
+        s.dissoveFrac = dissolve;
+        s.a = 0.01f;
+        s.b = 2.0f;
+        s.p = 0.2f;
+        s.outputWidth = static_cast<uint32_t>(w);
+        s.outputHeight = static_cast<uint32_t>(h);
+        CImageMorpher engine;
+        engine.SetThreadCount(static_cast<uint32_t>(threads));
+        EXPECT_EQ(0, engine.StartMorph(s));
+        engine.WaitUntilIdle();
+        return output;
+    }
+
+    ::testing::AssertionResult FileHolds(const std::string& path, const CPixelImage& expected) {
+        CPixelImage loaded;
+        if (ReadImageFile(path, loaded) != 0) return ::testing::AssertionFailure() << path << " unreadable";
+        if (loaded.width != expected.width || loaded.height != expected.height) {
+            return ::testing::AssertionFailure() << path << " is " << loaded.width << "x" << loaded.height;
+        }
+        if (!std::equal(loaded.pixels, loaded.pixels + loaded.ByteCount(), expected.pixels)) {
+            return ::testing::AssertionFailure() << path << " differs from the window's frame";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    TempFolder folder;
+    CPixelImage imageA, imageB;
+    SegmentList segmentsA, segmentsB;
+};
+
+TEST_F(RenderCli, OneFrameIsTheWindowsFrameByteForByte) {
+    CliRun run = Render(folder, {"scene.mrf", "-o", "mid.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(FileHolds(folder.File("mid.png"), Expected(0.5f, 0.5f)));
+    EXPECT_NE(std::string::npos, run.err.find("Rendered 1 frame in "));
+    EXPECT_EQ(std::string::npos, run.err.find('\r'));  // no progress bar when stderr is a file
+
+    run = Render(folder, {"scene.mrf", "-t", "0.3", "-q", "-o", "t03.bmp"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_TRUE(FileHolds(folder.File("t03.bmp"), Expected(static_cast<float>(0.3), static_cast<float>(0.3))));
+}
+
+TEST_F(RenderCli, SeparateFractionsSizeAndThreadsReachTheEngine) {
+    CliRun run = Render(folder, {"scene.mrf", "--warp", "0.2", "--dissolve", "0.9", "-s", "23x17", "-j", "3", "-q",
+                              "-o", "sized.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(FileHolds(folder.File("sized.png"),
+                          Expected(static_cast<float>(0.2), static_cast<float>(0.9), 23, 17, 3)));
+}
+
+TEST_F(RenderCli, SequenceWritesEveryFrameUnderItsName) {
+    std::filesystem::create_directory(folder.File("frames"));
+    CliRun run = Render(folder, {"scene.mrf", "-n", "3", "-o", "frames/m_%03d.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("Rendered 3 frames in "));
+    EXPECT_TRUE(FileHolds(folder.File("frames/m_000.png"), Expected(0.0f, 0.0f)));
+    EXPECT_TRUE(FileHolds(folder.File("frames/m_001.png"), Expected(0.5f, 0.5f)));
+    EXPECT_TRUE(FileHolds(folder.File("frames/m_002.png"), Expected(1.0f, 1.0f)));
+}
+
+TEST_F(RenderCli, FrameRangeRendersOnlyItsFrames) {
+    CliRun run = Render(folder, {"scene.mrf", "-n", "5", "--frame-range", "1:2", "-q", "-o", "f%d.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.File("f0.png")));
+    EXPECT_TRUE(FileHolds(folder.File("f1.png"), Expected(0.25f, 0.25f)));
+    EXPECT_TRUE(FileHolds(folder.File("f2.png"), Expected(0.5f, 0.5f)));
+    EXPECT_FALSE(std::filesystem::exists(folder.File("f3.png")));
+}
+
+TEST_F(RenderCli, RelativeImagePathsAreFoundBesideTheDocument) {
+    TempFolder elsewhere;
+    CliRun run = Render(folder, {folder.File("scene.mrf"), "-q", "-o", folder.File("far.png")}, elsewhere.path);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(FileHolds(folder.File("far.png"), Expected(0.5f, 0.5f)));
+}
+
+TEST_F(RenderCli, ImageOverrideReplacesTheDocumentsImage) {
+    ASSERT_EQ(0, imageA.Save(folder.File("other.png")));
+    std::filesystem::remove(folder.File("a.png"));
+    CliRun run = Render(folder, {"scene.mrf", "--image-a", "other.png", "-q", "-o", "o.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(FileHolds(folder.File("o.png"), Expected(0.5f, 0.5f)));
+}
+
+TEST_F(RenderCli, BadArgumentsAreUsageErrorsThatWriteNothing) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"scene.mrf", "-t", "1.5", "-o", "x.png"},  {"scene.mrf", "-s", "0x10", "-o", "x.png"},
+        {"scene.mrf", "-s", "axb", "-o", "x.png"},  {"scene.mrf", "-j", "0", "-o", "x.png"},
+        {"scene.mrf", "-n", "0", "-o", "x%d.png"},  {"scene.mrf"},
+        {"scene.mrf", "-o", "x.png", "--nonsense"}, {"scene.mrf", "-n", "2", "-o", "x.png"}};
+    for (const auto& args : cases) {
+        CliRun run = Render(folder, args);
+        EXPECT_EQ(2, run.status) << args.size();
+        EXPECT_NE(std::string::npos, run.err.find("usage: quarro-render"));
+    }
+    std::vector<std::string> entries = folder.Entries();
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ((std::vector<std::string>{"a.png", "b.png", "scene.mrf"}), entries);
+}
+
+TEST_F(RenderCli, HelpAndVersionGoToStandardOutput) {
+    CliRun run = Render(folder, {"--help"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_NE(std::string::npos, run.out.find("--frame-range F:L"));
+    run = Render(folder, {"--version"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0u, run.out.find("quarro-render "));
+}
+
+TEST_F(RenderCli, MissingImageFailsWithOneLineNamingIt) {
+    std::filesystem::remove(folder.File("b.png"));
+    CliRun run = Render(folder, {"scene.mrf", "-o", "out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("quarro-render: b.png: image B is missing\n", run.err);
+    EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
+}
+
+TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
+    WriteWholeFile(folder.File("a.png"), "not a picture");
+    CliRun run = Render(folder, {"scene.mrf", "-o", "out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("quarro-render: a.png: image A could not be decoded\n", run.err);
+
+    WriteWholeFile(folder.File("bad.mrf"), "MRF\x01 garbage");
+    run = Render(folder, {"bad.mrf", "-o", "out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("quarro-render: bad.mrf: not a readable morph document\n", run.err);
+    run = Render(folder, {"absent.mrf", "-o", "out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("quarro-render: absent.mrf: no such morph document\n", run.err);
+    EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
+}
+
+TEST_F(RenderCli, UnwritableOutputLeavesNoFile) {
+    CliRun run = Render(folder, {"scene.mrf", "-o", "out.unknownformat"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("quarro-render: out.unknownformat: the output could not be written"));
+    run = Render(folder, {"scene.mrf", "-o", "no/folder/out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("quarro-render: no/folder/out.png: the output folder no/folder does not exist"));
+    std::vector<std::string> entries = folder.Entries();
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ((std::vector<std::string>{"a.png", "b.png", "scene.mrf"}), entries);
+}
+
+// The demo in examples/ renders from the repository root, and is what the generator writes.
+TEST(Examples, DemoRendersFromTheRepositoryRootAndMatchesItsGenerator) {
+    TempFolder folder;
+    CliRun run = Render(folder, {"examples/demo.mrf", "-q", "-o", folder.File("mid.png")}, QUARRO_SOURCE_DIR);
+    ASSERT_EQ(0, run.status) << run.err;
+    CPixelImage mid;
+    EXPECT_EQ(0, ReadImageFile(folder.File("mid.png"), mid));
+    EXPECT_EQ(319, mid.width);
+
+    std::string command = Quote(QUARRO_MAKE_DEMO_BINARY) + " " + Quote(folder.path);
+    ASSERT_EQ(0, std::system(command.c_str()));
+    const std::string examples = std::string(QUARRO_SOURCE_DIR) + "/examples/";
+    EXPECT_EQ(ReadWholeFile(examples + "demo.mrf"), ReadWholeFile(folder.File("demo.mrf")));
+    for (const char* name : {"demo_a.png", "demo_b.png"}) {
+        CPixelImage committed, generated;
+        ASSERT_EQ(0, ReadImageFile(examples + name, committed));
+        ASSERT_EQ(0, ReadImageFile(folder.File(name), generated));
+        EXPECT_EQ(committed.width, generated.width);
+        EXPECT_TRUE(std::equal(committed.pixels, committed.pixels + committed.ByteCount(), generated.pixels)) << name;
+    }
+}
+
+}  // namespace
