@@ -176,104 +176,135 @@ HWY_INLINE MF OutsideUnitSquare(VF x, VF y) {
     return hn::Or(hn::Or(hn::Lt(x, zero), hn::Gt(x, one)), hn::Or(hn::Lt(y, zero), hn::Gt(y, one)));
 }
 
+// The running sums of WarpPoint for N pixels.
+struct Sums {
+    VF SAx, SAy, SBx, SBy, S;
+};
+
+// One pair's step of WarpPoint for the N pixels at columns c0 .. c0 + lanes - 1 of the row.
+template <int kWeightMode>
+HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, size_t c0, size_t lanes, VF a,
+                        double bExp, unsigned char* activeMask, Sums& sums) {
+    const DF d;
+    const size_t N = hn::Lanes(d);
+    // A direct pair whose mapped points are all outside here contributes nothing.
+    if (rp.mode == kDirect && (c0 + lanes <= rp.reachBegin || c0 >= rp.reachEnd)) return;
+    const VF zero = hn::Zero(d);
+    const VF one = hn::Set(d, 1.0f);
+    // Project: R = X - P; u = R.dir * invLengthSq; v = R.perp * invLength.
+    const VF Rx = hn::Sub(X, hn::Set(d, pc.Px));
+    const VF u = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.dirX)), hn::Set(d, rp.ryDirY)), hn::Set(d, pc.invLengthSq));
+    const VF v = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.perpX)), hn::Set(d, rp.ryPerpY)), hn::Set(d, pc.invLength));
+    // DistanceTo: to P before the segment, to Q beyond it, |v| beside it.
+    const MF before = hn::Lt(u, zero);
+    const MF beyond = hn::Gt(u, one);
+    const VF ex = hn::IfThenElse(before, Rx, hn::Sub(X, hn::Set(d, pc.Qx)));
+    const VF squared = hn::Add(hn::Mul(ex, ex), hn::IfThenElse(before, hn::Set(d, rp.dyP2), hn::Set(d, rp.dyQ2)));
+    const VF dist = hn::IfThenElse(hn::Or(before, beyond), FastSqrtVector(squared, pc.sqrtSafe), hn::Abs(v));
+    const VF q = hn::Div(hn::Set(d, pc.lengthPow), hn::Add(a, dist));
+    const VF w = WeightVector<kWeightMode>(q, bExp);
+    // PointAt in A and in B: P + dir * u + unitPerp * v.
+    const VF XAx =
+        hn::Add(hn::Add(hn::Set(d, pc.aPx), hn::Mul(hn::Set(d, pc.aDirX), u)), hn::Mul(hn::Set(d, pc.aUnitPerpX), v));
+    const VF XAy =
+        hn::Add(hn::Add(hn::Set(d, pc.aPy), hn::Mul(hn::Set(d, pc.aDirY), u)), hn::Mul(hn::Set(d, pc.aUnitPerpY), v));
+    const VF XBx =
+        hn::Add(hn::Add(hn::Set(d, pc.bPx), hn::Mul(hn::Set(d, pc.bDirX), u)), hn::Mul(hn::Set(d, pc.bUnitPerpX), v));
+    const VF XBy =
+        hn::Add(hn::Add(hn::Set(d, pc.bPy), hn::Mul(hn::Set(d, pc.bDirY), u)), hn::Mul(hn::Set(d, pc.bUnitPerpY), v));
+    if (rp.mode == kDirect && c0 >= rp.insideBegin && c0 + lanes <= rp.insideEnd) {
+        sums.SAx = hn::Add(sums.SAx, hn::Mul(hn::Sub(XAx, X), w));
+        sums.SAy = hn::Add(sums.SAy, hn::Mul(hn::Sub(XAy, y), w));
+        sums.SBx = hn::Add(sums.SBx, hn::Mul(hn::Sub(XBx, X), w));
+        sums.SBy = hn::Add(sums.SBy, hn::Mul(hn::Sub(XBy, y), w));
+        sums.S = hn::Add(sums.S, w);
+        return;
+    }
+    const MF inside = hn::Not(hn::Or(OutsideUnitSquare(XAx, XAy), OutsideUnitSquare(XBx, XBy)));
+    MF contributing = inside;
+    if (rp.mode == kReplay) {
+        HWY_ALIGN uint8_t bits[16] = {};
+        const MF low = hn::Lt(w, hn::Set(d, fastkernel::kMinWeight));
+        uint64_t lowBits = 0, insideBits = 0;
+        hn::StoreMaskBits(d, low, bits);
+        std::memcpy(&lowBits, bits, (N + 7) / 8);
+        hn::StoreMaskBits(d, inside, bits);
+        std::memcpy(&insideBits, bits, (N + 7) / 8);
+        const uint64_t result = fastkernel::ReplayMask(lowBits, insideBits, lanes, c0, activeMask[rp.index]);
+        std::memcpy(bits, &result, sizeof result);
+        contributing = hn::LoadMaskBits(d, bits);
+    }
+    sums.SAx = hn::IfThenElse(contributing, hn::Add(sums.SAx, hn::Mul(hn::Sub(XAx, X), w)), sums.SAx);
+    sums.SAy = hn::IfThenElse(contributing, hn::Add(sums.SAy, hn::Mul(hn::Sub(XAy, y), w)), sums.SAy);
+    sums.SBx = hn::IfThenElse(contributing, hn::Add(sums.SBx, hn::Mul(hn::Sub(XBx, X), w)), sums.SBx);
+    sums.SBy = hn::IfThenElse(contributing, hn::Add(sums.SBy, hn::Mul(hn::Sub(XBy, y), w)), sums.SBy);
+    sums.S = hn::IfThenElse(contributing, hn::Add(sums.S, w), sums.S);
+}
+
+// XA = X + SA / S, XB = X + SB / S; both samples, the blend, alpha 255, stored.
+HWY_INLINE void FinishPixels(const CFastMorphPlan& plan, VF X, VF y, const Sums& sums, size_t lanes,
+                             unsigned char* out) {
+    const DF d;
+    const DI di;
+    const VF xA = hn::Mul(hn::Add(X, hn::Div(sums.SAx, sums.S)), hn::Set(d, plan.imageA.widthF));
+    const VF yA = hn::Mul(hn::Add(y, hn::Div(sums.SAy, sums.S)), hn::Set(d, plan.imageA.heightF));
+    const VF xB = hn::Mul(hn::Add(X, hn::Div(sums.SBx, sums.S)), hn::Set(d, plan.imageB.widthF));
+    const VF yB = hn::Mul(hn::Add(y, hn::Div(sums.SBy, sums.S)), hn::Set(d, plan.imageB.heightF));
+    VI rA, gA, bA, rB, gB, bB;
+    SampleVector(plan.imageA, xA, yA, rA, gA, bA);
+    SampleVector(plan.imageB, xB, yB, rB, gB, bB);
+    const int32_t* blend = plan.blend.data();
+    const VI r = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(rA), rB));
+    const VI g = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(gA), gB));
+    const VI b = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(bA), bB));
+    const VI rgba = hn::Or(hn::Or(r, hn::ShiftLeft<8>(g)),
+                           hn::Or(hn::ShiftLeft<16>(b), hn::Set(di, static_cast<int32_t>(0xFF000000u))));
+    int32_t* dst = reinterpret_cast<int32_t*>(out);
+    if (lanes == hn::Lanes(d)) {
+        hn::StoreU(rgba, di, dst);
+    } else {
+        hn::BlendedStore(rgba, hn::FirstN(di, lanes), di, dst);
+    }
+}
+
+// Two vectors of pixels per step, each pair applied to both before the next pair: the pairs
+// stay in order for every pixel, and a replayed mask still runs left to right.
 template <int kWeightMode>
 void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t count, float yRow,
                unsigned char* activeMask, unsigned char* out) {
     const DF d;
-    const DI di;
     const size_t N = hn::Lanes(d);
     const uint32_t W = plan.width;
     const VF y = hn::Set(d, yRow);
-    const VF zero = hn::Zero(d);
-    const VF one = hn::Set(d, 1.0f);
     const VF a = hn::Set(d, plan.a);
-    const VF minWeight = hn::Set(d, fastkernel::kMinWeight);
     const double bExp = static_cast<double>(plan.b);
     const FastPair* pairs = plan.pairs.data();
-    HWY_ALIGN uint8_t bits[16];
+    const VF zero = hn::Zero(d);
+    const VF start = hn::Set(d, fastkernel::kWeightSumStart);
 
-    for (size_t c0 = 0; c0 < W; c0 += N) {
-        const size_t lanes = std::min<size_t>(N, W - c0);
-        const VF X = hn::LoadU(d, plan.xs.data() + c0);
-        VF SAx = zero, SAy = zero, SBx = zero, SBy = zero;
-        VF S = hn::Set(d, fastkernel::kWeightSumStart);
-
-        for (size_t k = 0; k < count; ++k) {
-            const FastRowPair& rp = rowPairs[k];
-            // A direct pair whose mapped points are all outside here contributes nothing.
-            if (rp.mode == kDirect && (c0 + lanes <= rp.reachBegin || c0 >= rp.reachEnd)) continue;
-            const FastPair& pc = pairs[rp.index];
-            // Project: R = X - P; u = R.dir * invLengthSq; v = R.perp * invLength.
-            const VF Rx = hn::Sub(X, hn::Set(d, pc.Px));
-            const VF u = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.dirX)), hn::Set(d, rp.ryDirY)),
-                                 hn::Set(d, pc.invLengthSq));
-            const VF v = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.perpX)), hn::Set(d, rp.ryPerpY)),
-                                 hn::Set(d, pc.invLength));
-            // DistanceTo: to P before the segment, to Q beyond it, |v| beside it.
-            const MF before = hn::Lt(u, zero);
-            const MF beyond = hn::Gt(u, one);
-            const VF ex = hn::IfThenElse(before, Rx, hn::Sub(X, hn::Set(d, pc.Qx)));
-            const VF squared = hn::Add(hn::Mul(ex, ex), hn::IfThenElse(before, hn::Set(d, rp.dyP2), hn::Set(d, rp.dyQ2)));
-            const VF dist = hn::IfThenElse(hn::Or(before, beyond), FastSqrtVector(squared, pc.sqrtSafe), hn::Abs(v));
-            const VF q = hn::Div(hn::Set(d, pc.lengthPow), hn::Add(a, dist));
-            const VF w = WeightVector<kWeightMode>(q, bExp);
-            // PointAt in A and in B: P + dir * u + unitPerp * v.
-            const VF XAx = hn::Add(hn::Add(hn::Set(d, pc.aPx), hn::Mul(hn::Set(d, pc.aDirX), u)),
-                                   hn::Mul(hn::Set(d, pc.aUnitPerpX), v));
-            const VF XAy = hn::Add(hn::Add(hn::Set(d, pc.aPy), hn::Mul(hn::Set(d, pc.aDirY), u)),
-                                   hn::Mul(hn::Set(d, pc.aUnitPerpY), v));
-            const VF XBx = hn::Add(hn::Add(hn::Set(d, pc.bPx), hn::Mul(hn::Set(d, pc.bDirX), u)),
-                                   hn::Mul(hn::Set(d, pc.bUnitPerpX), v));
-            const VF XBy = hn::Add(hn::Add(hn::Set(d, pc.bPy), hn::Mul(hn::Set(d, pc.bDirY), u)),
-                                   hn::Mul(hn::Set(d, pc.bUnitPerpY), v));
-            if (rp.mode == kDirect && c0 >= rp.insideBegin && c0 + lanes <= rp.insideEnd) {
-                SAx = hn::Add(SAx, hn::Mul(hn::Sub(XAx, X), w));
-                SAy = hn::Add(SAy, hn::Mul(hn::Sub(XAy, y), w));
-                SBx = hn::Add(SBx, hn::Mul(hn::Sub(XBx, X), w));
-                SBy = hn::Add(SBy, hn::Mul(hn::Sub(XBy, y), w));
-                S = hn::Add(S, w);
-                continue;
+    for (size_t c0 = 0; c0 < W; c0 += 2 * N) {
+        const size_t lanes0 = std::min<size_t>(N, W - c0);
+        const size_t c1 = c0 + N;
+        const size_t lanes1 = c1 < W ? std::min<size_t>(N, W - c1) : 0;
+        const VF X0 = hn::LoadU(d, plan.xs.data() + c0);
+        const VF X1 = hn::LoadU(d, plan.xs.data() + c1);
+        Sums s0{zero, zero, zero, zero, start};
+        Sums s1{zero, zero, zero, zero, start};
+        if (lanes1 != 0) {
+            for (size_t k = 0; k < count; ++k) {
+                const FastRowPair& rp = rowPairs[k];
+                const FastPair& pc = pairs[rp.index];
+                AddPair<kWeightMode>(pc, rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
+                AddPair<kWeightMode>(pc, rp, X1, y, c1, lanes1, a, bExp, activeMask, s1);
             }
-            const MF inside = hn::Not(hn::Or(OutsideUnitSquare(XAx, XAy), OutsideUnitSquare(XBx, XBy)));
-            MF contributing = inside;
-            if (rp.mode == kReplay) {
-                const MF low = hn::Lt(w, minWeight);
-                uint64_t lowBits = 0, insideBits = 0;
-                hn::StoreMaskBits(d, low, bits);
-                std::memcpy(&lowBits, bits, (N + 7) / 8);
-                hn::StoreMaskBits(d, inside, bits);
-                std::memcpy(&insideBits, bits, (N + 7) / 8);
-                const uint64_t result =
-                    fastkernel::ReplayMask(lowBits, insideBits, lanes, c0, activeMask[rp.index]);
-                std::memcpy(bits, &result, sizeof bits < sizeof result ? sizeof bits : sizeof result);
-                contributing = hn::LoadMaskBits(d, bits);
-            }
-            SAx = hn::IfThenElse(contributing, hn::Add(SAx, hn::Mul(hn::Sub(XAx, X), w)), SAx);
-            SAy = hn::IfThenElse(contributing, hn::Add(SAy, hn::Mul(hn::Sub(XAy, y), w)), SAy);
-            SBx = hn::IfThenElse(contributing, hn::Add(SBx, hn::Mul(hn::Sub(XBx, X), w)), SBx);
-            SBy = hn::IfThenElse(contributing, hn::Add(SBy, hn::Mul(hn::Sub(XBy, y), w)), SBy);
-            S = hn::IfThenElse(contributing, hn::Add(S, w), S);
-        }
-
-        // XA = X + SA / S, XB = X + SB / S; sample at (XA.x * wA, XA.y * hA) and likewise in B.
-        const VF xA = hn::Mul(hn::Add(X, hn::Div(SAx, S)), hn::Set(d, plan.imageA.widthF));
-        const VF yA = hn::Mul(hn::Add(y, hn::Div(SAy, S)), hn::Set(d, plan.imageA.heightF));
-        const VF xB = hn::Mul(hn::Add(X, hn::Div(SBx, S)), hn::Set(d, plan.imageB.widthF));
-        const VF yB = hn::Mul(hn::Add(y, hn::Div(SBy, S)), hn::Set(d, plan.imageB.heightF));
-        VI rA, gA, bA, rB, gB, bB;
-        SampleVector(plan.imageA, xA, yA, rA, gA, bA);
-        SampleVector(plan.imageB, xB, yB, rB, gB, bB);
-        const int32_t* blend = plan.blend.data();
-        const VI r = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(rA), rB));
-        const VI g = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(gA), gB));
-        const VI b = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(bA), bB));
-        const VI rgba = hn::Or(hn::Or(r, hn::ShiftLeft<8>(g)),
-                               hn::Or(hn::ShiftLeft<16>(b), hn::Set(di, static_cast<int32_t>(0xFF000000u))));
-        int32_t* dst = reinterpret_cast<int32_t*>(out + c0 * 4);
-        if (lanes == N) {
-            hn::StoreU(rgba, di, dst);
+            FinishPixels(plan, X0, y, s0, lanes0, out + c0 * 4);
+            FinishPixels(plan, X1, y, s1, lanes1, out + c1 * 4);
         } else {
-            hn::BlendedStore(rgba, hn::FirstN(di, lanes), di, dst);
+            for (size_t k = 0; k < count; ++k) {
+                const FastRowPair& rp = rowPairs[k];
+                AddPair<kWeightMode>(pairs[rp.index], rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
+            }
+            FinishPixels(plan, X0, y, s0, lanes0, out + c0 * 4);
         }
     }
 }
@@ -495,7 +526,7 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
     weightMode = b == 2.0f ? 2 : (b == 1.0f ? 1 : 0);
     try {
         // The x of every column, as MorphRowPlain accumulates it, padded for whole vectors.
-        xs.assign(static_cast<size_t>(width) + 64, 0.0f);
+        xs.assign(static_cast<size_t>(width) + 128, 0.0f);
         const float W = static_cast<float>(width);
         const float dx = 1.0f / W;
         float x = 0.5f / W;
