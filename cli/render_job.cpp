@@ -29,7 +29,8 @@ bool Exists(const std::string& path) {
     return fs::exists(path, ignored);
 }
 
-int LoadInput(const std::string& path, const char* which, CPixelImage& image) {
+int LoadInput(const std::string& path, const char* which, const std::string& documentPath, CPixelImage& image) {
+    if (path.empty()) return Fail(documentPath, std::string("the document names no image ") + which);
     if (!Exists(path)) return Fail(path, std::string("image ") + which + " is missing");
     if (image.Load(path) != 0) return Fail(path, std::string("image ") + which + " could not be decoded");
     return 0;
@@ -109,7 +110,10 @@ int RunRender(const RenderOptions& options) {
                                                : options.imageA;
     std::string pathB = options.imageB.empty() ? ResolveImagePath(document.imagePathB, options.documentPath)
                                                : options.imageB;
-    if (LoadInput(pathA, "A", imageA) != 0 || LoadInput(pathB, "B", imageB) != 0) return 1;
+    if (LoadInput(pathA, "A", options.documentPath, imageA) != 0 ||
+        LoadInput(pathB, "B", options.documentPath, imageB) != 0) {
+        return 1;
+    }
 
     const bool sequence = options.frames > 0;
     const int first = sequence ? options.firstFrame : 0;

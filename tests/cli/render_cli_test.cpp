@@ -210,6 +210,19 @@ TEST_F(RenderCli, MissingImageFailsWithOneLineNamingIt) {
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
 }
 
+TEST_F(RenderCli, DocumentWithAnEmptyImagePathFailsNamingTheDocument) {
+    imageA.fileName = "";
+    MorphSettings document;
+    document.imageA = &imageA;
+    document.imageB = &imageB;
+    document.segmentsA = &segmentsA;
+    document.segmentsB = &segmentsB;
+    ASSERT_EQ(0, WriteMorphFile(folder.File("nameless.mrf"), document));
+    CliRun run = Render(folder, {"nameless.mrf", "-o", "out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("quarro-render: nameless.mrf: the document names no image A\n", run.err);
+}
+
 TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
     WriteWholeFile(folder.File("a.png"), "not a picture");
     CliRun run = Render(folder, {"scene.mrf", "-o", "out.png"});
