@@ -57,7 +57,7 @@ void PrepareSegments(const SegmentList& segmentsA, const SegmentList& segmentsB,
         LineSegment wa = ToWorkingSpace(segmentsA[i], p);
         LineSegment wb = ToWorkingSpace(segmentsB[i], p);
         Point P, Q;
-        if (wa.length == 0.0f && wb.length == 0.0f) continue;
+        if (wa.P == wa.Q && wb.P == wb.Q) continue;
         if (!InterpolateSegment(wa, wb, warpFrac, P, Q)) continue;
         LineSegment warped(P, Q);
         warped.Precompute(p);
