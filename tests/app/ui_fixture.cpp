@@ -1,10 +1,12 @@
 #include "app/ui_fixture.h"
 
 #include <FL/Fl.H>
+#include <FL/x.H>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "morph/fast_sqrt.h"
 
@@ -22,9 +24,29 @@ void FillPattern(CPixelImage& image, int w, int h, int seed) {
     }
 }
 
+namespace {
+
+// A shared X server now and then refuses one of many simultaneous connections; the toolkit
+// would end the process on that, so the connection is made here, with a few retries.
+bool ConnectDisplay() {
+    if (fl_display != nullptr) return true;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        Display* d = XOpenDisplay(nullptr);
+        if (d != nullptr) {
+            fl_open_display(d);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+}  // namespace
+
 void UiTest::SetUp() {
     const char* display = std::getenv("DISPLAY");
     ASSERT_TRUE(display != nullptr && display[0] != '\0') << "the window tests need an X display (DISPLAY)";
+    ASSERT_TRUE(ConnectDisplay()) << "cannot connect to the X display " << display;
     InitFastSqrt();
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     tempDir = (std::filesystem::temp_directory_path() /
