@@ -1,4 +1,4 @@
-// What the editor puts on the screen, read back from the X server under Mesa's software GL.
+// What the editor draws, read back from its GL frame buffer under Mesa's software GL.
 #include <cmath>
 
 #include "editor_fixture.h"
