@@ -346,6 +346,41 @@ const char* TargetName() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
 
 namespace {
 
+// The first column c in [0, W] whose x fails `below` (which holds for a prefix of the columns,
+// the x being non-decreasing), as a binary search would find it. The x of column c is close to
+// (c + 0.5) / W, so the search starts there and walks a few columns; it falls back to bisection
+// when the accumulated sums have drifted further.
+template <typename Below>
+uint32_t FirstColumn(const float* xs, uint32_t W, double x, Below below) {
+    constexpr uint32_t kWalk = 8;
+    const double estimate = x * static_cast<double>(W) - 0.5;
+    uint32_t c = !(estimate > 0.0) ? 0u : (estimate >= static_cast<double>(W) ? W : static_cast<uint32_t>(estimate));
+    if (c < W && below(xs[c])) {
+        for (uint32_t k = 0; k < kWalk; ++k) {
+            ++c;
+            if (c == W || !below(xs[c])) return c;
+        }
+        return static_cast<uint32_t>(std::partition_point(xs + c, xs + W, below) - xs);
+    }
+    for (uint32_t k = 0; k < kWalk; ++k) {
+        if (c == 0 || below(xs[c - 1])) return c;
+        --c;
+    }
+    return static_cast<uint32_t>(std::partition_point(xs, xs + c, below) - xs);
+}
+
+}  // namespace
+
+uint32_t FirstColumnAtOrAbove(const float* xs, uint32_t W, double x) {
+    return FirstColumn(xs, W, x, [x](float c) { return c < x; });
+}
+
+uint32_t FirstColumnAbove(const float* xs, uint32_t W, double x) {
+    return FirstColumn(xs, W, x, [x](float c) { return !(x < c); });
+}
+
+namespace {
+
 constexpr double kCoordinateLimit = 1.0e6;
 
 bool Finite(float v) { return std::isfinite(v); }
@@ -456,12 +491,8 @@ void InsideColumns(const CFastMorphPlan& plan, const FastPair& pc, float y, Fast
     // A tiny relative widening of the x bounds for their own double rounding.
     const double slack = 1e-12 * (1.0 + std::fabs(x0) + std::fabs(x1));
     const float* xs = plan.xs.data();
-    auto firstAtOrAbove = [&](double x) {
-        return static_cast<uint32_t>(std::lower_bound(xs, xs + W, x, [](float c, double v) { return c < v; }) - xs);
-    };
-    auto firstAbove = [&](double x) {
-        return static_cast<uint32_t>(std::upper_bound(xs, xs + W, x, [](double v, float c) { return v < c; }) - xs);
-    };
+    auto firstAtOrAbove = [&](double x) { return FirstColumnAtOrAbove(xs, W, x); };
+    auto firstAbove = [&](double x) { return FirstColumnAbove(xs, W, x); };
     if (inLo <= inHi) {
         rp.insideBegin = firstAtOrAbove(inLo + slack);
         rp.insideEnd = firstAbove(inHi - slack);

@@ -106,5 +106,11 @@ struct FastRowScratch {
 void MorphRowFast(const CFastMorphPlan& plan, uint32_t row, float y, unsigned char* activeMask,
                   FastRowScratch& scratch);
 
+// Over the columns' x of a plan (non-decreasing, W of them): the first column whose x is at or
+// above x, and the first whose x is above x (W when there is none), as std::lower_bound and
+// std::upper_bound give them.
+uint32_t FirstColumnAtOrAbove(const float* xs, uint32_t W, double x);
+uint32_t FirstColumnAbove(const float* xs, uint32_t W, double x);
+
 // Name of the instruction set that the kernel runs on this machine (for tests and benchmarks).
 const char* FastKernelTarget();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -277,6 +278,44 @@ TEST_F(FastKernelTest, PairThatSwitchesOnAndOffAlongARowMatches) {
         const std::vector<unsigned char> fast = Render(s, MorphKernel::Fast, threads);
         ASSERT_FALSE(plain.empty());
         EXPECT_EQ(FirstDifference(plain, fast), -1) << threads << " workers";
+    }
+}
+
+// The column search that places a pair's inside and reach bounds starts from an estimate and
+// walks; on wide rows the accumulated x drift far from the estimate and it has to bisect.
+TEST_F(FastKernelTest, ColumnSearchAgreesWithBinarySearch) {
+    CPixelImage image;
+    image.Allocate(3, 3, 4);
+    SegmentList none;
+    std::mt19937 rng(17);
+    for (uint32_t width : {1u, 2u, 3u, 17u, 1921u, 3841u, 70001u, 300007u}) {
+        std::vector<unsigned char> out(static_cast<size_t>(width) * 4);
+        MorphJob job;
+        job.imageA = &image;
+        job.imageB = &image;
+        job.workSegmentsA = &none;
+        job.workSegmentsB = &none;
+        job.warpedSegments = &none;
+        job.outputPixels = out.data();
+        job.outputWidth = width;
+        job.outputHeight = 1;
+        CFastMorphPlan plan;
+        ASSERT_TRUE(plan.Prepare(job));
+        const float* xs = plan.xs.data();
+        std::vector<double> probes = {-1.0, 0.0, 1.0, 2.0, std::numeric_limits<double>::infinity(),
+                                      -std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::quiet_NaN()};
+        for (int i = 0; i < 3000; ++i) {
+            const uint32_t c = static_cast<uint32_t>(rng() % width);
+            const double x = xs[c];
+            probes.insert(probes.end(), {x, std::nextafter(x, 0.0), std::nextafter(x, 2.0), Uniform(rng, -0.1f, 1.1f)});
+        }
+        for (double x : probes) {
+            const auto lower = std::lower_bound(xs, xs + width, x, [](float c, double v) { return c < v; }) - xs;
+            const auto upper = std::upper_bound(xs, xs + width, x, [](double v, float c) { return v < c; }) - xs;
+            ASSERT_EQ(FirstColumnAtOrAbove(xs, width, x), static_cast<uint32_t>(lower)) << width << " " << x;
+            ASSERT_EQ(FirstColumnAbove(xs, width, x), static_cast<uint32_t>(upper)) << width << " " << x;
+        }
     }
 }
 
