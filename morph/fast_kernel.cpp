@@ -196,11 +196,27 @@ HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, s
     const VF u = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.dirX)), hn::Set(d, rp.ryDirY)), hn::Set(d, pc.invLengthSq));
     const VF v = hn::Mul(hn::Add(hn::Mul(Rx, hn::Set(d, pc.perpX)), hn::Set(d, rp.ryPerpY)), hn::Set(d, pc.invLength));
     // DistanceTo: to P before the segment, to Q beyond it, |v| beside it.
+    // Most vectors lie wholly on one side: those take only their own branch, with the same
+    // operations on the same operands as the lanes of the mixed case.
     const MF before = hn::Lt(u, zero);
     const MF beyond = hn::Gt(u, one);
-    const VF ex = hn::IfThenElse(before, Rx, hn::Sub(X, hn::Set(d, pc.Qx)));
-    const VF squared = hn::Add(hn::Mul(ex, ex), hn::IfThenElse(before, hn::Set(d, rp.dyP2), hn::Set(d, rp.dyQ2)));
-    const VF dist = hn::IfThenElse(hn::Or(before, beyond), FastSqrtVector(squared, pc.sqrtSafe), hn::Abs(v));
+    VF dist;
+    if (hn::AllTrue(d, before)) {
+        dist = FastSqrtVector(hn::Add(hn::Mul(Rx, Rx), hn::Set(d, rp.dyP2)), pc.sqrtSafe);
+    } else if (hn::AllTrue(d, beyond)) {
+        const VF ex = hn::Sub(X, hn::Set(d, pc.Qx));
+        dist = FastSqrtVector(hn::Add(hn::Mul(ex, ex), hn::Set(d, rp.dyQ2)), pc.sqrtSafe);
+    } else {
+        const MF away = hn::Or(before, beyond);
+        if (hn::AllFalse(d, away)) {
+            dist = hn::Abs(v);
+        } else {
+            const VF ex = hn::IfThenElse(before, Rx, hn::Sub(X, hn::Set(d, pc.Qx)));
+            const VF squared =
+                hn::Add(hn::Mul(ex, ex), hn::IfThenElse(before, hn::Set(d, rp.dyP2), hn::Set(d, rp.dyQ2)));
+            dist = hn::IfThenElse(away, FastSqrtVector(squared, pc.sqrtSafe), hn::Abs(v));
+        }
+    }
     const VF q = hn::Div(hn::Set(d, pc.lengthPow), hn::Add(a, dist));
     const VF w = WeightVector<kWeightMode>(q, bExp);
     // PointAt in A and in B: P + dir * u + unitPerp * v.
