@@ -257,6 +257,35 @@ HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, s
     sums.S = hn::IfThenElse(contributing, hn::Add(sums.S, w), sums.S);
 }
 
+// The cross-dissolve of one channel, int(a + (b - a) * f) in double, as a byte: in double lanes
+// when the fraction keeps every result within the int range, from the plan's table otherwise.
+HWY_INLINE VI BlendChannel(const CFastMorphPlan& plan, VI ca, VI cb) {
+    const DI di;
+#if HWY_TARGET != HWY_SCALAR
+    if (plan.blendInDouble) {
+        const hn::Half<DI> dh;
+        const hn::Repartition<double, DF> dd;
+        const auto f = hn::Set(dd, static_cast<double>(plan.dissolve));
+        auto half = [&](hn::Vec<hn::Half<DI>> a, hn::Vec<hn::Half<DI>> b) {
+            const auto da = hn::PromoteTo(dd, a);
+            const auto db = hn::PromoteTo(dd, b);
+            return hn::DemoteTo(dh, hn::Add(da, hn::Mul(hn::Sub(db, da), f)));
+        };
+        const auto lo = half(hn::LowerHalf(dh, ca), hn::LowerHalf(dh, cb));
+        const auto hi = half(hn::UpperHalf(dh, ca), hn::UpperHalf(dh, cb));
+        return hn::And(hn::Combine(di, hi, lo), hn::Set(di, 0xFF));
+    }
+#else
+    if (plan.blendInDouble) {
+        const double a = hn::GetLane(ca);
+        const double b = hn::GetLane(cb);
+        const double f = static_cast<double>(plan.dissolve);
+        return hn::Set(di, static_cast<unsigned char>(static_cast<int>(a + (b - a) * f)));
+    }
+#endif
+    return hn::GatherIndex(di, plan.blend.data(), hn::Add(hn::ShiftLeft<8>(ca), cb));
+}
+
 // XA = X + SA / S, XB = X + SB / S; both samples, the blend, alpha 255, stored.
 HWY_INLINE void FinishPixels(const CFastMorphPlan& plan, VF X, VF y, const Sums& sums, size_t lanes,
                              unsigned char* out) {
@@ -269,10 +298,9 @@ HWY_INLINE void FinishPixels(const CFastMorphPlan& plan, VF X, VF y, const Sums&
     VI rA, gA, bA, rB, gB, bB;
     SampleVector(plan.imageA, xA, yA, rA, gA, bA);
     SampleVector(plan.imageB, xB, yB, rB, gB, bB);
-    const int32_t* blend = plan.blend.data();
-    const VI r = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(rA), rB));
-    const VI g = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(gA), gB));
-    const VI b = hn::GatherIndex(di, blend, hn::Add(hn::ShiftLeft<8>(bA), bB));
+    const VI r = BlendChannel(plan, rA, rB);
+    const VI g = BlendChannel(plan, gA, gB);
+    const VI b = BlendChannel(plan, bA, bB);
     const VI rgba = hn::Or(hn::Or(r, hn::ShiftLeft<8>(g)),
                            hn::Or(hn::ShiftLeft<16>(b), hn::Set(di, static_cast<int32_t>(0xFF000000u))));
     int32_t* dst = reinterpret_cast<int32_t*>(out);
@@ -630,15 +658,22 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
                               Moderate(sb.unitPerp.x) && Moderate(sb.unitPerp.y);
         }
 
-        // The cross-dissolve of every pair of channel values, by the plain path's expression.
-        blend.resize(65536);
-        const double f = static_cast<double>(job.dissoveFrac);
-        for (int ca = 0; ca < 256; ++ca) {
-            for (int cb = 0; cb < 256; ++cb) {
-                const double da = ca;
-                const double db = cb;
-                blend[static_cast<size_t>(ca) * 256 + cb] =
-                    static_cast<unsigned char>(static_cast<int>(da + (db - da) * f));
+        // With |f| <= 2^20 every a + (b - a) * f lies well within the int range, and the vector
+        // conversion truncates exactly as the plain path's cast does.
+        dissolve = job.dissoveFrac;
+        blendInDouble = std::isfinite(dissolve) && std::fabs(dissolve) <= 1048576.0f;
+        blend.clear();
+        if (!blendInDouble) {
+            // The cross-dissolve of every pair of channel values, by the plain path's expression.
+            blend.resize(65536);
+            const double f = static_cast<double>(job.dissoveFrac);
+            for (int ca = 0; ca < 256; ++ca) {
+                for (int cb = 0; cb < 256; ++cb) {
+                    const double da = ca;
+                    const double db = cb;
+                    blend[static_cast<size_t>(ca) * 256 + cb] =
+                        static_cast<unsigned char>(static_cast<int>(da + (db - da) * f));
+                }
             }
         }
     } catch (const std::bad_alloc&) {

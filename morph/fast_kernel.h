@@ -87,6 +87,9 @@ public:
     double xMin = 0.0, xMax = 0.0;
     std::vector<FastPair> pairs;
     FastImage imageA, imageB;
+    float dissolve = 0.0f;
+    // The cross-dissolve is computed in double lanes (moderate fractions), else read from blend.
+    bool blendInDouble = false;
     // blend[cA * 256 + cB]: the truncated double-precision cross-dissolve of two channel values.
     std::vector<int32_t> blend;
 };

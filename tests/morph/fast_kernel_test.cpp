@@ -281,6 +281,61 @@ TEST_F(FastKernelTest, PairThatSwitchesOnAndOffAlongARowMatches) {
     }
 }
 
+// Renders every row of the scene through MorphRowPlain and MorphRowFast (one worker's mask
+// each); false when the kernel cannot take the job.
+bool RenderRowsBothWays(Scene& s, std::vector<unsigned char>& outPlain, std::vector<unsigned char>& outFast) {
+    SegmentList workA, workB, warped;
+    PrepareSegments(s.segmentsA, s.segmentsB, s.warpFrac, s.p, workA, workB, warped);
+    outPlain.assign(static_cast<size_t>(s.width) * s.height * 4, 1);
+    outFast.assign(outPlain.size(), 2);
+    MorphJob job;
+    job.imageA = &s.imageA;
+    job.imageB = &s.imageB;
+    job.workSegmentsA = &workA;
+    job.workSegmentsB = &workB;
+    job.warpedSegments = &warped;
+    job.dissoveFrac = s.dissoveFrac;
+    job.a = s.a;
+    job.b = s.b;
+    job.outputWidth = s.width;
+    job.outputHeight = s.height;
+    MorphJob fastJob = job;
+    job.outputPixels = outPlain.data();
+    fastJob.outputPixels = outFast.data();
+    CFastMorphPlan plan;
+    FastRowScratch scratch;
+    if (!plan.Prepare(fastJob) || !scratch.Allocate(plan)) return false;
+    std::vector<unsigned char> maskPlain(warped.size() + 1, 1), maskFast(warped.size() + 1, 1);
+    const float H = static_cast<float>(s.height);
+    float y = 0.5f / H;
+    for (uint32_t row = 0; row < s.height; ++row) {
+        MorphRowPlain(job, row, y, maskPlain.data());
+        MorphRowFast(plan, row, y, maskFast.data(), scratch);
+        y = y + 1.0f / H;
+    }
+    return maskPlain == maskFast;
+}
+
+// The engine takes dissolve fractions in [0, 1] only, but the kernel gives the plain bytes for
+// any: in double lanes up to 2^20, from a table beyond (the bytes wrap as the plain cast makes
+// them), on every instruction set.
+TEST_F(FastKernelTest, DissolveFractionsOutsideTheUnitRangeMatch) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        for (float dissolve : {-0.5f, 1.5f, 1000.0f, 1048576.0f, 1048577.0f, 4.0e6f}) {
+            for (uint32_t seed = 0; seed < 6; ++seed) {
+                Scene s = MakeScene(3000 + seed);
+                s.warpFrac = 0.5f;
+                s.dissoveFrac = dissolve;
+                std::vector<unsigned char> plain, fast;
+                ASSERT_TRUE(RenderRowsBothWays(s, plain, fast)) << hwy::TargetName(target) << ", " << s.Describe();
+                ASSERT_EQ(FirstDifference(plain, fast), -1)
+                    << hwy::TargetName(target) << ", dissolve " << dissolve << ", " << s.Describe();
+            }
+        }
+    }
+}
+
 // The column search that places a pair's inside and reach bounds starts from an estimate and
 // walks; on wide rows the accumulated x drift far from the estimate and it has to bisect.
 TEST_F(FastKernelTest, ColumnSearchAgreesWithBinarySearch) {
