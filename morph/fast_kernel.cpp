@@ -97,9 +97,13 @@ using MF = hn::Mask<DF>;
 
 constexpr size_t kMaxLanes = 64;
 
-// SampleBilinear for N positions at once: the clamping, the fractions and the three rounded
-// channels, each returned as an integer 0..255 per lane.
-HWY_INLINE void SampleVector(const FastImage& im, VF x, VF y, VI& r, VI& g, VI& b) {
+// Where SampleBilinear reads for N positions: the clamped top-left tap and the fractions.
+struct Taps {
+    VI i00;
+    VF fx, fy;
+};
+
+HWY_INLINE Taps PlaceTaps(const FastImage& im, VF x, VF y) {
     const DF d;
     const DI di;
     const VF zero = hn::Zero(d);
@@ -113,9 +117,31 @@ HWY_INLINE void SampleVector(const FastImage& im, VF x, VF y, VI& r, VI& g, VI& 
     // Every lane is now 0, an integer clamp or in [0, W - 1): truncation gives the plain ix.
     const VI ix = hn::ConvertTo(di, x);
     const VI iy = hn::ConvertTo(di, y);
-    const VF fx = hn::Sub(x, hn::ConvertTo(d, ix));
-    const VF fy = hn::Sub(y, hn::ConvertTo(d, iy));
-    const VI i00 = hn::Add(hn::Mul(iy, hn::Set(di, im.width)), ix);
+    Taps t;
+    t.fx = hn::Sub(x, hn::ConvertTo(d, ix));
+    t.fy = hn::Sub(y, hn::ConvertTo(d, iy));
+    t.i00 = hn::Add(hn::Mul(iy, hn::Set(di, im.width)), ix);
+    return t;
+}
+
+// Asks for the cache lines of both tap rows, so that the gathers a step later find them.
+HWY_INLINE void PrefetchTaps(const FastImage& im, const Taps& t) {
+    const DI di;
+    HWY_ALIGN int32_t index[kMaxLanes];
+    hn::Store(t.i00, di, index);
+    for (size_t j = 0; j < hn::Lanes(di); ++j) {
+        __builtin_prefetch(im.pixels + index[j]);
+        __builtin_prefetch(im.pixels + index[j] + im.stepY);
+    }
+}
+
+// SampleBilinear at placed taps: the three rounded channels, each an integer 0..255 per lane.
+HWY_INLINE void SampleVector(const FastImage& im, const Taps& t, VI& r, VI& g, VI& b) {
+    const DF d;
+    const DI di;
+    const VF fx = t.fx;
+    const VF fy = t.fy;
+    const VI i00 = t.i00;
     const VI i10 = hn::Add(i00, hn::Set(di, im.stepX));
     const VI i01 = hn::Add(i00, hn::Set(di, im.stepY));
     const VI i11 = hn::Add(i01, hn::Set(di, im.stepX));
@@ -286,28 +312,47 @@ HWY_INLINE VI BlendChannel(const CFastMorphPlan& plan, VI ca, VI cb) {
     return hn::GatherIndex(di, plan.blend.data(), hn::Add(hn::ShiftLeft<8>(ca), cb));
 }
 
-// XA = X + SA / S, XB = X + SB / S; both samples, the blend, alpha 255, stored.
-HWY_INLINE void FinishPixels(const CFastMorphPlan& plan, VF X, VF y, const Sums& sums, size_t lanes,
-                             unsigned char* out) {
+// N finished pixels waiting for their samples: the taps in A and B and where they go.
+struct PendingPixels {
+    Taps a, b;
+    size_t lanes = 0;
+    unsigned char* out = nullptr;
+};
+
+// XA = X + SA / S, XB = X + SB / S, scaled to pixel positions; their taps placed and fetched.
+HWY_INLINE void PlacePixels(const CFastMorphPlan& plan, VF X, VF y, const Sums& sums, size_t lanes,
+                            unsigned char* out, PendingPixels& pending) {
     const DF d;
-    const DI di;
     const VF xA = hn::Mul(hn::Add(X, hn::Div(sums.SAx, sums.S)), hn::Set(d, plan.imageA.widthF));
     const VF yA = hn::Mul(hn::Add(y, hn::Div(sums.SAy, sums.S)), hn::Set(d, plan.imageA.heightF));
     const VF xB = hn::Mul(hn::Add(X, hn::Div(sums.SBx, sums.S)), hn::Set(d, plan.imageB.widthF));
     const VF yB = hn::Mul(hn::Add(y, hn::Div(sums.SBy, sums.S)), hn::Set(d, plan.imageB.heightF));
+    pending.a = PlaceTaps(plan.imageA, xA, yA);
+    pending.b = PlaceTaps(plan.imageB, xB, yB);
+    pending.lanes = lanes;
+    pending.out = out;
+    PrefetchTaps(plan.imageA, pending.a);
+    PrefetchTaps(plan.imageB, pending.b);
+}
+
+// Both samples, the blend, alpha 255, stored.
+HWY_INLINE void FinishPixels(const CFastMorphPlan& plan, const PendingPixels& pending) {
+    const DF d;
+    const DI di;
+    if (pending.lanes == 0) return;
     VI rA, gA, bA, rB, gB, bB;
-    SampleVector(plan.imageA, xA, yA, rA, gA, bA);
-    SampleVector(plan.imageB, xB, yB, rB, gB, bB);
+    SampleVector(plan.imageA, pending.a, rA, gA, bA);
+    SampleVector(plan.imageB, pending.b, rB, gB, bB);
     const VI r = BlendChannel(plan, rA, rB);
     const VI g = BlendChannel(plan, gA, gB);
     const VI b = BlendChannel(plan, bA, bB);
     const VI rgba = hn::Or(hn::Or(r, hn::ShiftLeft<8>(g)),
                            hn::Or(hn::ShiftLeft<16>(b), hn::Set(di, static_cast<int32_t>(0xFF000000u))));
-    int32_t* dst = reinterpret_cast<int32_t*>(out);
-    if (lanes == hn::Lanes(d)) {
+    int32_t* dst = reinterpret_cast<int32_t*>(pending.out);
+    if (pending.lanes == hn::Lanes(d)) {
         hn::StoreU(rgba, di, dst);
     } else {
-        hn::BlendedStore(rgba, hn::FirstN(di, lanes), di, dst);
+        hn::BlendedStore(rgba, hn::FirstN(di, pending.lanes), di, dst);
     }
 }
 
@@ -326,6 +371,10 @@ void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t c
     const VF zero = hn::Zero(d);
     const VF start = hn::Set(d, fastkernel::kWeightSumStart);
 
+    // The samples of a step are fetched one step later, after their cache lines were asked for.
+    PendingPixels pending0, pending1;
+    const Taps noTaps{hn::Zero(DI()), zero, zero};
+    pending0.a = pending0.b = pending1.a = pending1.b = noTaps;
     for (size_t c0 = 0; c0 < W; c0 += 2 * N) {
         const size_t lanes0 = std::min<size_t>(N, W - c0);
         const size_t c1 = c0 + N;
@@ -341,16 +390,20 @@ void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t c
                 AddPair<kWeightMode>(pc, rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
                 AddPair<kWeightMode>(pc, rp, X1, y, c1, lanes1, a, bExp, activeMask, s1);
             }
-            FinishPixels(plan, X0, y, s0, lanes0, out + c0 * 4);
-            FinishPixels(plan, X1, y, s1, lanes1, out + c1 * 4);
         } else {
             for (size_t k = 0; k < count; ++k) {
                 const FastRowPair& rp = rowPairs[k];
                 AddPair<kWeightMode>(pairs[rp.index], rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
             }
-            FinishPixels(plan, X0, y, s0, lanes0, out + c0 * 4);
         }
+        FinishPixels(plan, pending0);
+        FinishPixels(plan, pending1);
+        PlacePixels(plan, X0, y, s0, lanes0, out + c0 * 4, pending0);
+        pending1.lanes = 0;
+        if (lanes1 != 0) PlacePixels(plan, X1, y, s1, lanes1, out + c1 * 4, pending1);
     }
+    FinishPixels(plan, pending0);
+    FinishPixels(plan, pending1);
 }
 
 void RenderRowDispatch(const CFastMorphPlan* plan, const FastRowPair* rowPairs, size_t count, float y,
