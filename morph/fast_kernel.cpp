@@ -570,14 +570,15 @@ void InsideColumns(const CFastMorphPlan& plan, const FastPair& pc, float y, Fast
             1e-5 * (1.0 + std::fabs(origins[k]) + std::fabs(dirs[k]) * uScale + std::fabs(perps[k]) * vScale);
         // The x where the coordinate c(x) = c0 + (c1 - c0) (x - x0) / (x1 - x0) lies in [lo, hi].
         auto interval = [&](double lo, double hi, double& a, double& b) {
-            if (x1 <= x0 || c1 == c0) {
+            if (x1 <= x0 || !(std::fabs(c1 - c0) > 1e-300)) {
                 const double c = 0.5 * (c0 + c1);
                 const double spread = std::fabs(c1 - c0);
                 if (!(c - spread >= lo && c + spread <= hi)) b = a - 1.0;  // empty unless surely in
                 return;
             }
-            const double slope = (c1 - c0) / (x1 - x0);
-            double xa = x0 + (lo - c0) / slope, xb = x0 + (hi - c0) / slope;
+            // x per unit of the coordinate: finite, so no bound below becomes NaN.
+            const double run = (x1 - x0) / (c1 - c0);
+            double xa = x0 + (lo - c0) * run, xb = x0 + (hi - c0) * run;
             if (xa > xb) std::swap(xa, xb);
             a = std::max(a, xa);
             b = std::min(b, xb);
