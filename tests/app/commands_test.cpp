@@ -37,13 +37,13 @@ TEST_F(Commands, MovieButtonIsInactiveAndItsHandlerOnlyApologises) {
 }
 
 TEST_F(Commands, FirstLoadedImagePresetsTheOutputSizeOnce) {
-    dialogs.chosenPaths = {WriteImage("a.png", 319, 239, 1), WriteImage("b.png", 401, 301, 2)};
+    dialogs.choices = {WriteImage("a.png", 319, 239, 1), WriteImage("b.png", 401, 301, 2)};
     ui->loadBButton->do_callback();
-    ASSERT_EQ(dialogs.choosers.size(), 1u);
-    EXPECT_EQ(dialogs.choosers[0].title, "Select an image");
-    EXPECT_EQ(dialogs.choosers[0].pattern,
+    ASSERT_EQ(dialogs.chooserCalls.size(), 1u);
+    EXPECT_EQ(dialogs.chooserCalls[0].title, "Select an image");
+    EXPECT_EQ(dialogs.chooserCalls[0].pattern,
               "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal}");
-    EXPECT_EQ(dialogs.choosers[0].preset, "");
+    EXPECT_EQ(dialogs.chooserCalls[0].presetPath, "");
     EXPECT_EQ(ui->editor->images[1].width, 319);
     // State Sized: the inputs are usable and show the first image's size.
     EXPECT_TRUE(ui->widthInput->active());
@@ -61,14 +61,14 @@ TEST_F(Commands, FirstLoadedImagePresetsTheOutputSizeOnce) {
 }
 
 TEST_F(Commands, ImageWiderThanTheLimitPresetsTheLimit) {
-    dialogs.chosenPaths = {WriteImage("wide.png", 10007, 3, 1)};
+    dialogs.choices = {WriteImage("wide.png", 10007, 3, 1)};
     ui->OnLoadImage(0);
     EXPECT_EQ(ui->widthInput->value(), 10000);
     EXPECT_EQ(ui->heightInput->value(), 3);
 }
 
 TEST_F(Commands, FailedLoadLeavesTheOutputSizeAlone) {
-    dialogs.chosenPaths = {TempPath("missing.png")};
+    dialogs.choices = {TempPath("missing.png")};
     ui->OnLoadImage(0);
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "Could not load image " + TempPath("missing.png"));
@@ -89,9 +89,9 @@ TEST_F(Commands, CancelledChoosersChangeNothing) {
     ui->OnLoadImage(1);
     FillSlot(2, 13, 7, 3);
     ui->OnSaveImage(2);
-    ASSERT_EQ(dialogs.choosers.size(), 3u);
-    EXPECT_EQ(dialogs.choosers[2].title, "Where would you live to save to?");
-    EXPECT_EQ(dialogs.choosers[2].pattern, "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}");
+    ASSERT_EQ(dialogs.chooserCalls.size(), 3u);
+    EXPECT_EQ(dialogs.chooserCalls[2].title, "Where would you live to save to?");
+    EXPECT_EQ(dialogs.chooserCalls[2].pattern, "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}");
     EXPECT_TRUE(ui->editor->images[0].IsEmpty());
     EXPECT_TRUE(ui->editor->images[1].IsEmpty());
     EXPECT_FALSE(ui->widthInput->active());

@@ -43,19 +43,19 @@ TEST_F(Documents, SaveMorphWithoutImagesSaysNotReadyAndOpensNoChooser) {
     ui->OnSaveMorph();
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "You're not ready to morph yet!");
-    EXPECT_TRUE(dialogs.choosers.empty());
+    EXPECT_TRUE(dialogs.chooserCalls.empty());
 }
 
 TEST_F(Documents, SaveMorphWritesPathsPairsAndTheFixedParameters) {
     LoadScene();
     ui->interpSlider->value(0.9);
     std::string doc = TempPath("scene.mrf");
-    dialogs.chosenPaths = {doc};
+    dialogs.choices = {doc};
     ui->OnSaveMorph();
-    ASSERT_EQ(dialogs.choosers.size(), 1u);
-    EXPECT_EQ(dialogs.choosers[0].title, "Select a destination");
-    EXPECT_EQ(dialogs.choosers[0].pattern, "*.mrf");
-    EXPECT_EQ(dialogs.choosers[0].preset, "");
+    ASSERT_EQ(dialogs.chooserCalls.size(), 1u);
+    EXPECT_EQ(dialogs.chooserCalls[0].title, "Select a destination");
+    EXPECT_EQ(dialogs.chooserCalls[0].pattern, "*.mrf");
+    EXPECT_EQ(dialogs.chooserCalls[0].presetPath, "");
     EXPECT_TRUE(dialogs.alerts.empty());
 
     SegmentList la, lb;
@@ -80,7 +80,7 @@ TEST_F(Documents, SaveMorphCancelledWritesNothingAndAFailedWriteIsReported) {
     ui->OnSaveMorph();
     EXPECT_FALSE(std::filesystem::exists(TempPath("scene.mrf")));
     std::string bad = TempPath("no/such/dir/scene.mrf");
-    dialogs.chosenPaths = {bad};
+    dialogs.choices = {bad};
     ui->OnSaveMorph();
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "Error saving to file " + bad);
@@ -92,11 +92,11 @@ TEST_F(Documents, LoadMorphAppliesImagesPairsAndPresetsTheSize) {
     std::string doc = WriteDocument("doc.mrf", a, b);
     FillSlot(2, 5, 5, 9);
     ui->editor->controller->selected = 0;
-    dialogs.chosenPaths = {doc};
+    dialogs.choices = {doc};
     ui->OnLoadMorph();
-    ASSERT_EQ(dialogs.choosers.size(), 1u);
-    EXPECT_EQ(dialogs.choosers[0].title, "Select a saved morph");
-    EXPECT_EQ(dialogs.choosers[0].pattern, "*.mrf");
+    ASSERT_EQ(dialogs.chooserCalls.size(), 1u);
+    EXPECT_EQ(dialogs.chooserCalls[0].title, "Select a saved morph");
+    EXPECT_EQ(dialogs.chooserCalls[0].pattern, "*.mrf");
     EXPECT_TRUE(dialogs.alerts.empty());
     EXPECT_EQ(ui->editor->images[0].fileName, a);
     EXPECT_EQ(ui->editor->images[1].fileName, b);
@@ -119,7 +119,7 @@ TEST_F(Documents, LoadMorphCancelledOrUnreadableLeavesTheEditorAlone) {
     ASSERT_NE(f, nullptr);
     std::fputs("MRX this is no document", f);
     std::fclose(f);
-    dialogs.chosenPaths = {junk};
+    dialogs.choices = {junk};
     ui->OnLoadMorph();
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "Error loading file " + junk);
@@ -134,18 +134,18 @@ TEST_F(Documents, MissingImageIsSearchedForUntilFoundAndTheNextSaveWritesTheNewP
     std::string gone = TempPath("gone.png");
     std::string stillGone = TempPath("still-gone.png");
     std::string doc = WriteDocument("doc.mrf", gone, b);
-    dialogs.chosenPaths = {doc, stillGone, found};
+    dialogs.choices = {doc, stillGone, found};
     dialogs.answers = {true, true};
     ui->OnLoadMorph();
 
     ASSERT_EQ(dialogs.questions.size(), 2u);
     EXPECT_EQ(dialogs.questions[0], "Unable to load image " + gone + ". Search for it manually?");
     EXPECT_EQ(dialogs.questions[1], "Unable to load image " + stillGone + ". Search for it manually?");
-    ASSERT_EQ(dialogs.choosers.size(), 3u);
-    EXPECT_EQ(dialogs.choosers[1].title, "Select an image");
-    EXPECT_EQ(dialogs.choosers[1].pattern, "*.{jpg,png,bmp,tga,gif}");
-    EXPECT_EQ(dialogs.choosers[1].preset, gone);
-    EXPECT_EQ(dialogs.choosers[2].preset, stillGone);
+    ASSERT_EQ(dialogs.chooserCalls.size(), 3u);
+    EXPECT_EQ(dialogs.chooserCalls[1].title, "Select an image");
+    EXPECT_EQ(dialogs.chooserCalls[1].pattern, "*.{jpg,png,bmp,tga,gif}");
+    EXPECT_EQ(dialogs.chooserCalls[1].presetPath, gone);
+    EXPECT_EQ(dialogs.chooserCalls[2].presetPath, stillGone);
     ASSERT_EQ(dialogs.alerts.size(), 2u);
     EXPECT_EQ(dialogs.alerts[0], "Could not load image " + gone);
     EXPECT_EQ(dialogs.alerts[1], "Could not load image " + stillGone);
@@ -154,7 +154,7 @@ TEST_F(Documents, MissingImageIsSearchedForUntilFoundAndTheNextSaveWritesTheNewP
     EXPECT_EQ(ui->widthInput->value(), 131);
 
     std::string saved = TempPath("saved.mrf");
-    dialogs.chosenPaths = {saved};
+    dialogs.choices = {saved};
     ui->OnSaveMorph();
     SegmentList la, lb;
     MorphSettings s;
@@ -170,7 +170,7 @@ TEST_F(Documents, DeclinedSearchKeepsTheRestAsItWas) {
     const SegmentList before = ui->editor->controller->segmentsB;
     std::string a = WriteImage("docA.png", 203, 151, 3);
     std::string doc = WriteDocument("doc.mrf", a, TempPath("gone.png"));
-    dialogs.chosenPaths = {doc};
+    dialogs.choices = {doc};
     dialogs.answers = {false};
     ui->OnLoadMorph();
     ASSERT_EQ(dialogs.alerts.size(), 2u);

@@ -156,10 +156,10 @@ TEST_F(MorphRun, SaveImageIsDisabledUntilTheFirstMorphEndsThenSavesTheFrame) {
     EXPECT_TRUE(ui->saveImageButton->active());
 
     std::string path = TempPath("frame.png");
-    dialogs.chosenPaths = {path};
+    dialogs.choices = {path};
     ui->saveImageButton->do_callback();
-    ASSERT_EQ(dialogs.choosers.size(), 1u);
-    EXPECT_EQ(dialogs.choosers[0].title, "Where would you live to save to?");
+    ASSERT_EQ(dialogs.chooserCalls.size(), 1u);
+    EXPECT_EQ(dialogs.chooserCalls[0].title, "Where would you live to save to?");
     CPixelImage back;
     ASSERT_EQ(back.Load(path), 0);
     ASSERT_EQ(back.width, 57);
@@ -233,9 +233,9 @@ TEST_F(MorphRun, LoadMorphDuringAMorphIsRefused) {
     ui->OnMorphSingleFrame();
     ASSERT_TRUE(ui->morphRunning);
     EXPECT_FALSE(ui->loadMorphItem->active());
-    dialogs.chosenPaths = {TempPath("any.mrf")};
+    dialogs.choices = {TempPath("any.mrf")};
     ui->OnLoadMorph();
-    EXPECT_TRUE(dialogs.choosers.empty());
+    EXPECT_TRUE(dialogs.chooserCalls.empty());
     EXPECT_TRUE(dialogs.alerts.empty());
     EXPECT_EQ(ui->editor->images[0].width, 319);
     EXPECT_EQ(ui->editor->controller->segmentsA, before);

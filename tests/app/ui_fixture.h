@@ -11,39 +11,10 @@
 
 #include "app/morph_ui.h"
 #include "editor/dialogs.h"
+#include "editor/recording_dialogs.h"
 
-struct ChooserCall {
-    std::string title;
-    std::string pattern;
-    std::string preset;
-};
-
-class FakeDialogs : public DialogSeam {
-public:
-    void Alert(const std::string& message) override { alerts.push_back(message); }
-    bool Ask(const std::string& question) override {
-        questions.push_back(question);
-        if (answers.empty()) return false;
-        bool a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    // An empty queue answers as a cancelled chooser.
-    std::string ChooseFile(const std::string& title, const std::string& pattern,
-                           const std::string& presetPath) override {
-        choosers.push_back({title, pattern, presetPath});
-        if (chosenPaths.empty()) return std::string();
-        std::string p = chosenPaths.front();
-        chosenPaths.pop_front();
-        return p;
-    }
-
-    std::vector<std::string> alerts;
-    std::vector<std::string> questions;
-    std::vector<ChooserCall> choosers;
-    std::deque<std::string> chosenPaths;
-    std::deque<bool> answers;
-};
+// The window tests answer the dialogs the same way as the editor's tests.
+using FakeDialogs = RecordingDialogs;
 
 class UiTest : public ::testing::Test {
 protected:
