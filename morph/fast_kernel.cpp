@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #ifndef QUARRO_FAST_KERNEL_SHARED
@@ -486,28 +487,36 @@ bool Moderate(float v) { return std::isfinite(v) && std::fabs(v) <= kCoordinateL
 
 enum class RowClass { Never, Always, Unknown };
 
-// Bounds the weight of a pair over the row's output points, with wide margins; Unknown unless
-// the weight is below 0.001 everywhere (Never) or at or above it everywhere (Always).
-RowClass ClassifyRow(const CFastMorphPlan& plan, const FastPair& pc, float y) {
+// Bounds the weight of a pair over the output points with x in [xMin, xMax] and y in [y0, y1],
+// with wide margins; Unknown unless the weight is below 0.001 everywhere (Never) or at or above
+// it everywhere (Always).
+RowClass ClassifyRect(const CFastMorphPlan& plan, const FastPair& pc, double y0, double y1) {
     if (!pc.classifiable) return RowClass::Unknown;
     const double x0 = plan.xMin, x1 = plan.xMax;
-    const double yy = y;
-    const double ry = yy - pc.Py;
-    const double rq = yy - pc.Qy;
-    // |v| is linear in x along the row.
-    const double v0 = ((x0 - pc.Px) * pc.perpX + ry * pc.perpY) * pc.invLength;
-    const double v1 = ((x1 - pc.Px) * pc.perpX + ry * pc.perpY) * pc.invLength;
-    const double vLo = (v0 <= 0.0) != (v1 <= 0.0) || v0 == 0.0 || v1 == 0.0 ? 0.0 : std::min(std::fabs(v0), std::fabs(v1));
-    const double vHi = std::max(std::fabs(v0), std::fabs(v1));
-    auto endpoint = [&](double px, double dy, double& lo, double& hi) {
-        const double nearest = std::min(std::max(px, x0), x1) - px;
-        const double farthest = std::max(std::fabs(x0 - px), std::fabs(x1 - px));
-        lo = std::sqrt(nearest * nearest + dy * dy);
-        hi = std::sqrt(farthest * farthest + dy * dy);
+    // v is linear in x and y: its extremes over the rectangle lie at the corners.
+    double vLo = std::numeric_limits<double>::infinity(), vHi = 0.0;
+    bool positive = false, negative = false;
+    for (double cx : {x0, x1}) {
+        for (double cy : {y0, y1}) {
+            const double v = ((cx - pc.Px) * pc.perpX + (cy - pc.Py) * pc.perpY) * pc.invLength;
+            positive = positive || v >= 0.0;
+            negative = negative || v <= 0.0;
+            vLo = std::min(vLo, std::fabs(v));
+            vHi = std::max(vHi, std::fabs(v));
+        }
+    }
+    if (positive && negative) vLo = 0.0;
+    auto endpoint = [&](double px, double py, double& lo, double& hi) {
+        const double nearX = std::min(std::max(px, x0), x1) - px;
+        const double nearY = std::min(std::max(py, y0), y1) - py;
+        const double farX = std::max(std::fabs(x0 - px), std::fabs(x1 - px));
+        const double farY = std::max(std::fabs(y0 - py), std::fabs(y1 - py));
+        lo = std::sqrt(nearX * nearX + nearY * nearY);
+        hi = std::sqrt(farX * farX + farY * farY);
     };
     double pLo, pHi, qLo, qHi;
-    endpoint(pc.Px, ry, pLo, pHi);
-    endpoint(pc.Qx, rq, qLo, qHi);
+    endpoint(pc.Px, pc.Py, pLo, pHi);
+    endpoint(pc.Qx, pc.Qy, qLo, qHi);
     // The distance used at a pixel is one of |v|, the distance to P and that to Q.
     const double scale = 1.0 + std::fabs(pc.Px) + std::fabs(pc.Py) + std::fabs(pc.Qx) + std::fabs(pc.Qy);
     const double dLo = std::max(0.0, std::min({vLo, pLo, qLo}) * (1.0 - 1e-3) - 1e-4 * scale);
@@ -668,6 +677,8 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
         }
         for (size_t c = width; c < xs.size(); ++c) xs[c] = xs[width - 1];
 
+        frameYLo = 0.0;
+        frameYHi = 1.0 + 1.0 / 1024.0;
         pairs.resize(n);
         for (size_t i = 0; i < n; ++i) {
             const LineSegment& s = warped[i];
@@ -710,6 +721,11 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
                               Moderate(sa.unitPerp.x) && Moderate(sa.unitPerp.y) && Moderate(sb.P.x) &&
                               Moderate(sb.P.y) && Moderate(sb.dir.x) && Moderate(sb.dir.y) &&
                               Moderate(sb.unitPerp.x) && Moderate(sb.unitPerp.y);
+            // Rows whose y lies in [frameYLo, frameYHi] (every row of a frame, y accumulated from
+            // 0.5 / H in steps of 1 / H) take this class instead of their own when it is known.
+            const RowClass frame = ClassifyRect(*this, pc, frameYLo, frameYHi);
+            pc.frameClass = frame == RowClass::Never ? kFrameNever
+                                                     : (frame == RowClass::Always ? kFrameAlways : kFrameUnknown);
         }
 
         // With |f| <= 2^20 every a + (b - a) * f lies well within the int range, and the vector
@@ -753,7 +769,13 @@ void MorphRowFast(const CFastMorphPlan& plan, uint32_t row, float y, unsigned ch
     size_t count = 0;
     for (size_t i = 0; i < n; ++i) {
         const FastPair& pc = plan.pairs[i];
-        const RowClass cls = ClassifyRow(plan, pc, y);
+        RowClass cls;
+        if (pc.frameClass != kFrameUnknown && y >= plan.frameYLo && y <= plan.frameYHi) {
+            cls = pc.frameClass == kFrameNever ? RowClass::Never : RowClass::Always;
+            ++scratch.frameClassified;
+        } else {
+            cls = ClassifyRect(plan, pc, y, y);
+        }
         if (cls == RowClass::Never) {
             // Column 0 evaluates it and clears its byte; later evaluations keep it clear.
             activeMask[i] = 0;

@@ -38,7 +38,12 @@ struct FastPair {
     bool classifiable;
     // The constants of its segments in A and B are finite and moderate.
     bool mapsModerate;
+    // One of the FastFrameClass values: how every row of the frame may treat it.
+    uint8_t frameClass;
 };
+
+// A pair's weight over the whole frame: unknown, below 0.001 everywhere, at or above it everywhere.
+enum FastFrameClass : uint8_t { kFrameUnknown = 0, kFrameNever = 1, kFrameAlways = 2 };
 
 // How a row treats a pair that may contribute to it.
 enum FastPairMode : uint32_t {
@@ -85,6 +90,8 @@ public:
     int weightMode = 0;  // 2: q * q, 1: q, 0: the standard power per pixel
     std::vector<float> xs;  // x of every column (the same incremental sums in every row), padded
     double xMin = 0.0, xMax = 0.0;
+    // The y range over which the pairs' frame classes hold.
+    double frameYLo = 0.0, frameYHi = 0.0;
     std::vector<FastPair> pairs;
     FastImage imageA, imageB;
     float dissolve = 0.0f;
@@ -100,6 +107,7 @@ struct FastRowScratch {
     // How the rows rendered so far treated their pairs (for tests and benchmarks).
     uint64_t neverPairs = 0, directPairs = 0, outsidePairs = 0, replayedPairs = 0;
     uint64_t insideColumns = 0, testedColumns = 0;  // of direct pairs
+    uint64_t frameClassified = 0;  // pairs that a row took as classified for the whole frame
     // false (and nothing allocated) when the memory could not be had.
     bool Allocate(const CFastMorphPlan& plan);
 };
