@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
+#include "hwy/targets.h"
 #include "morph/fast_kernel.h"
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
@@ -40,7 +41,9 @@ int main(int argc, char** argv) {
     int workers = 1;
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) {
+        if (std::strcmp(argv[i], "--avx2") == 0) {
+            hwy::SetSupportedTargetsForTest(HWY_AVX2);
+        } else if (std::strcmp(argv[i], "--workers") == 0 && i + 1 < argc) {
             workers = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--no-check") == 0) {
             check = false;

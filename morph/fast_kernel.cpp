@@ -209,13 +209,15 @@ struct Sums {
 };
 
 // One pair's step of WarpPoint for the N pixels at columns c0 .. c0 + lanes - 1 of the row.
-template <int kWeightMode>
+// kInside: the caller has found the pair direct, sqrtSafe and surely inside on these columns.
+template <int kWeightMode, bool kInside = false>
 HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, size_t c0, size_t lanes, VF a,
                         double bExp, unsigned char* activeMask, Sums& sums) {
     const DF d;
     const size_t N = hn::Lanes(d);
     // A direct pair whose mapped points are all outside here contributes nothing.
-    if (rp.mode == kDirect && (c0 + lanes <= rp.reachBegin || c0 >= rp.reachEnd)) return;
+    if (!kInside && rp.mode == kDirect && (c0 + lanes <= rp.reachBegin || c0 >= rp.reachEnd)) return;
+    const bool sqrtSafe = kInside || pc.sqrtSafe;
     const VF zero = hn::Zero(d);
     const VF one = hn::Set(d, 1.0f);
     // Project: R = X - P; u = R.dir * invLengthSq; v = R.perp * invLength.
@@ -229,10 +231,10 @@ HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, s
     const MF beyond = hn::Gt(u, one);
     VF dist;
     if (hn::AllTrue(d, before)) {
-        dist = FastSqrtVector(hn::Add(hn::Mul(Rx, Rx), hn::Set(d, rp.dyP2)), pc.sqrtSafe);
+        dist = FastSqrtVector(hn::Add(hn::Mul(Rx, Rx), hn::Set(d, rp.dyP2)), sqrtSafe);
     } else if (hn::AllTrue(d, beyond)) {
         const VF ex = hn::Sub(X, hn::Set(d, pc.Qx));
-        dist = FastSqrtVector(hn::Add(hn::Mul(ex, ex), hn::Set(d, rp.dyQ2)), pc.sqrtSafe);
+        dist = FastSqrtVector(hn::Add(hn::Mul(ex, ex), hn::Set(d, rp.dyQ2)), sqrtSafe);
     } else {
         const MF away = hn::Or(before, beyond);
         if (hn::AllFalse(d, away)) {
@@ -241,7 +243,7 @@ HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, s
             const VF ex = hn::IfThenElse(before, Rx, hn::Sub(X, hn::Set(d, pc.Qx)));
             const VF squared =
                 hn::Add(hn::Mul(ex, ex), hn::IfThenElse(before, hn::Set(d, rp.dyP2), hn::Set(d, rp.dyQ2)));
-            dist = hn::IfThenElse(away, FastSqrtVector(squared, pc.sqrtSafe), hn::Abs(v));
+            dist = hn::IfThenElse(away, FastSqrtVector(squared, sqrtSafe), hn::Abs(v));
         }
     }
     const VF q = hn::Div(hn::Set(d, pc.lengthPow), hn::Add(a, dist));
@@ -255,7 +257,7 @@ HWY_INLINE void AddPair(const FastPair& pc, const FastRowPair& rp, VF X, VF y, s
         hn::Add(hn::Add(hn::Set(d, pc.bPx), hn::Mul(hn::Set(d, pc.bDirX), u)), hn::Mul(hn::Set(d, pc.bUnitPerpX), v));
     const VF XBy =
         hn::Add(hn::Add(hn::Set(d, pc.bPy), hn::Mul(hn::Set(d, pc.bDirY), u)), hn::Mul(hn::Set(d, pc.bUnitPerpY), v));
-    if (rp.mode == kDirect && c0 >= rp.insideBegin && c0 + lanes <= rp.insideEnd) {
+    if (kInside || (rp.mode == kDirect && c0 >= rp.insideBegin && c0 + lanes <= rp.insideEnd)) {
         sums.SAx = hn::Add(sums.SAx, hn::Mul(hn::Sub(XAx, X), w));
         sums.SAy = hn::Add(sums.SAy, hn::Mul(hn::Sub(XAy, y), w));
         sums.SBx = hn::Add(sums.SBx, hn::Mul(hn::Sub(XBx, X), w));
@@ -388,8 +390,13 @@ void RenderRow(const CFastMorphPlan& plan, const FastRowPair* rowPairs, size_t c
             for (size_t k = 0; k < count; ++k) {
                 const FastRowPair& rp = rowPairs[k];
                 const FastPair& pc = pairs[rp.index];
-                AddPair<kWeightMode>(pc, rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
-                AddPair<kWeightMode>(pc, rp, X1, y, c1, lanes1, a, bExp, activeMask, s1);
+                if (rp.mode == kDirect && pc.sqrtSafe && c0 >= rp.insideBegin && c1 + lanes1 <= rp.insideEnd) {
+                    AddPair<kWeightMode, true>(pc, rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
+                    AddPair<kWeightMode, true>(pc, rp, X1, y, c1, lanes1, a, bExp, activeMask, s1);
+                } else {
+                    AddPair<kWeightMode>(pc, rp, X0, y, c0, lanes0, a, bExp, activeMask, s0);
+                    AddPair<kWeightMode>(pc, rp, X1, y, c1, lanes1, a, bExp, activeMask, s1);
+                }
             }
         } else {
             for (size_t k = 0; k < count; ++k) {
