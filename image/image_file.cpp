@@ -90,12 +90,11 @@ int ReadImageFile(const std::string& path, CPixelImage& target) {
     if (loaded.pixels == nullptr || static_cast<size_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA)) < bytes) return -1;
     std::memcpy(loaded.pixels, data, bytes);
 
-    target.Allocate(0, 0, 0);
+    target.Clear();
     std::swap(target.pixels, loaded.pixels);
     std::swap(target.width, loaded.width);
     std::swap(target.height, loaded.height);
     std::swap(target.bytesPerPixel, loaded.bytesPerPixel);
-    target.fileName = "undefined";
     return 0;
 }
 
