@@ -34,20 +34,21 @@ bool ParseFraction(const std::string& text, double& value) {
     return ParseDouble(text, value) && value >= 0.0 && value <= 1.0;
 }
 
+// Two whole numbers in [low, high] joined by one of `separators` ("WxH", "F:L"); no signs.
+bool ParseIntPair(const std::string& text, const char* separators, long low, long high, int& first, int& second) {
+    size_t at = text.find_first_of(separators);
+    if (at == std::string::npos) return false;
+    std::string a = text.substr(0, at), b = text.substr(at + 1);
+    if (a.empty() || b.empty() || a[0] == '-' || b[0] == '-') return false;
+    return ParseInt(a, low, high, first) && ParseInt(b, low, high, second);
+}
+
 bool ParseSize(const std::string& text, int& width, int& height) {
-    size_t x = text.find_first_of("xX");
-    if (x == std::string::npos) return false;
-    std::string w = text.substr(0, x), h = text.substr(x + 1);
-    if (w.empty() || h.empty() || w[0] == '-' || h[0] == '-') return false;
-    return ParseInt(w, 1, kMaxSide, width) && ParseInt(h, 1, kMaxSide, height);
+    return ParseIntPair(text, "xX", 1, kMaxSide, width, height);
 }
 
 bool ParseRange(const std::string& text, int& first, int& last) {
-    size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    std::string f = text.substr(0, colon), l = text.substr(colon + 1);
-    if (f.empty() || l.empty() || f[0] == '-' || l[0] == '-') return false;
-    return ParseInt(f, 0, kMaxFrames, first) && ParseInt(l, 0, kMaxFrames, last);
+    return ParseIntPair(text, ":", 0, kMaxFrames, first, last);
 }
 
 // Length of the integer conversion starting at pattern[i] == '%' (flags, width, precision,
