@@ -23,7 +23,7 @@ constexpr float kFieldWeightB = 2.0f;
 constexpr float kFieldWeightP = 0.2f;
 constexpr int kMorphThreads = 4;
 constexpr int kMinOutputSize = 1;
-constexpr int kMaxOutputSize = 10000;
+constexpr int kMaxOutputSize = kMaxOutputSide;
 constexpr float kProgressPeriod = 0.1f;
 
 class CMorphUI {

@@ -76,7 +76,7 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
     return run.rendered.load() && settings.outputImage->pixels != nullptr;
 }
 
-int ClampSide(int side) { return side < 1 ? 1 : side > 10000 ? 10000 : side; }
+int ClampSide(int side) { return side < 1 ? 1 : side > kMaxOutputSide ? kMaxOutputSide : side; }
 
 }  // namespace
 

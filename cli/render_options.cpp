@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "morph/morph_settings.h"
+
 namespace {
 
-const int kMaxSide = 10000;
+const int kMaxSide = kMaxOutputSide;
 const int kMaxThreads = 256;
 const int kMaxFrames = 1000000;
 

@@ -9,6 +9,9 @@
 
 class CPixelImage;
 
+// The largest output width or height a request carries (the window's inputs and the renderer).
+constexpr int kMaxOutputSide = 10000;
+
 struct MorphSettings {
     CPixelImage* imageA = nullptr;
     CPixelImage* imageB = nullptr;
