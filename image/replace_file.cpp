@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -77,4 +79,31 @@ void DiscardTempFile(TempFile& temp) {
     temp.fd = -1;
     if (!temp.path.empty()) unlink(temp.path.c_str());
     temp.path.clear();
+}
+
+int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason) {
+    TempFile temp;
+    if (CreateTempBeside(destination, FileExtension(destination), temp) != 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    const char* next = static_cast<const char*>(data);
+    size_t left = size;
+    while (left > 0) {
+        ssize_t written = write(temp.fd, next, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            reason = written < 0 ? std::strerror(errno) : "the file system took no more bytes";
+            DiscardTempFile(temp);
+            return -1;
+        }
+        next += written;
+        left -= static_cast<size_t>(written);
+    }
+    errno = 0;
+    if (CommitTempFile(temp, destination) != 0) {
+        reason = errno != 0 ? std::strerror(errno) : "the finished file could not be put in place";
+        return -1;
+    }
+    return 0;
 }

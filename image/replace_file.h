@@ -3,6 +3,7 @@
 // A failed save therefore leaves the earlier file (or no file) and never a partial one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 struct TempFile {
@@ -18,6 +19,11 @@ int CreateTempBeside(const std::string& destination, const std::string& suffix, 
 // Flushes the temporary file to disk and renames it over the destination, which keeps its
 // permission bits if it existed. 0 on success; -1 otherwise, with the temporary file removed.
 int CommitTempFile(TempFile& temp, const std::string& destination);
+
+// Writes `size` bytes as the whole new content of `destination`: every write is checked, the
+// file is flushed to disk and only then takes the destination's name. 0 on success; -1 with
+// `reason` (for example "No space left on device") and the earlier file untouched otherwise.
+int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason);
 
 // Closes and removes the temporary file of a save that failed.
 void DiscardTempFile(TempFile& temp);
