@@ -7,7 +7,8 @@ QUARRO_PACKAGES=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libfltk1.3-dev libdevil-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
-  libhwy-dev libpng-dev
+  libhwy-dev libpng-dev libspng-dev
+  ffmpeg parallel
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
 )
