@@ -9,7 +9,11 @@ int DecodeSpecialist(const unsigned char* data, size_t size, DecodedImage& out, 
     if (data == nullptr || size == 0) return 0;
     using Decoder = int (*)(const unsigned char*, size_t, DecodedImage&, std::string&);
     Decoder decode = nullptr;
-    if (LooksLikeWebp(data, size)) decode = DecodeWebp;
+    if (LooksLikeWebp(data, size)) {
+        decode = DecodeWebp;
+    } else if (LooksLikeBmp(data, size)) {
+        decode = DecodeBmp;
+    }
     if (decode == nullptr) return 0;
 
     DecodedImage image;

@@ -11,7 +11,7 @@ QUARRO_PACKAGES=(
   ffmpeg parallel
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
-  libwebp-dev libimage-exiftool-perl
+  libwebp-dev libstb-dev libimage-exiftool-perl
 )
 
 quarro_install_deps() {

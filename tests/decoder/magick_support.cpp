@@ -49,7 +49,7 @@ bool RunQuiet(const std::string& command) { return std::system((command + " >/de
 bool MagickWrite(const DecodedImage& picture, const std::string& options, const std::string& path) {
     std::string convert = FindTool("convert");
     if (convert.empty()) return false;
-    std::string raw = path + ".in.rgba";
+    std::string raw = path.substr(path.rfind(':') + 1) + ".in.rgba";  // without a "BMP3:" writer prefix
     WriteWholeFile(raw, std::string(picture.rgba.begin(), picture.rgba.end()));
     bool ok = RunQuiet(convert + " -size " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
                        " -depth 8 rgba:'" + raw + "' " + options + " '" + path + "'");

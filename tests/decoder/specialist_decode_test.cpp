@@ -25,9 +25,13 @@ TEST_P(SpecialistAgainstMagick, DecodesAsImageMagickDoes) {
     const MadeFile& made = GetParam();
     if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
     TempFolder folder;
-    std::string file = folder.File(made.name);
-    ASSERT_TRUE(MagickWrite(TestPattern(319, 239, made.alpha), made.options, file)) << "ImageMagick could not write it";
-    std::string path = file.substr(file.find(':') == std::string::npos ? 0 : file.find(':') + 1);
+    std::string name = made.name, writer;  // "BMP2:os2.bmp": ImageMagick's writer, then the file name
+    if (name.find(':') != std::string::npos) {
+        writer = name.substr(0, name.find(':') + 1);
+        name.erase(0, writer.size());
+    }
+    std::string path = folder.File(name);
+    ASSERT_TRUE(MagickWrite(TestPattern(319, 239, made.alpha), made.options, writer + path)) << "ImageMagick failed";
     DecodedImage expected, decoded;
     ASSERT_TRUE(MagickDecode(path, false, expected));
     std::string reason;
@@ -39,7 +43,13 @@ TEST_P(SpecialistAgainstMagick, DecodesAsImageMagickDoes) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
     MadeFile{"lossless.webp", "-define webp:lossless=true", true, 0},
-    MadeFile{"lossy.webp", "-quality 90", false, 0}),
+    MadeFile{"lossy.webp", "-quality 90", false, 0},
+    MadeFile{"v5.bmp", "", false, 0},                      // ImageMagick's default: a 124-byte header
+    MadeFile{"v5_alpha.bmp", "", true, 0},                 // V5, 32-bit with an alpha mask
+    MadeFile{"v5_565.bmp", "-define bmp:subtype=RGB565", false, 0},
+    MadeFile{"v5_palette.bmp", "-type palette -colors 16", false, 0},
+    MadeFile{"BMP2:os2.bmp", "", false, 0},                // 12-byte header, three-byte palette entries
+    MadeFile{"BMP3:v3_alpha.bmp", "-define bmp3:alpha=true", true, 0}),  // 40-byte header, 32-bit
     [](const ::testing::TestParamInfo<MadeFile>& info) {
         std::string name = info.param.name;
         for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -53,6 +63,12 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
     TempFolder folder;
     ASSERT_TRUE(MagickWrite(TestPattern(64, 48, true), "-define webp:lossless=true", folder.File("a.webp")));
     std::string webp = ReadWholeFile(folder.File("a.webp"));
+    ASSERT_TRUE(MagickWrite(TestPattern(64, 48, true), "", folder.File("v5.bmp")));
+    ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "", "BMP3:" + folder.File("v3.bmp")));
+    std::string v5 = ReadWholeFile(folder.File("v5.bmp")), v3 = ReadWholeFile(folder.File("v3.bmp"));
+    std::string wideBmp = v5, manyBmp = v5;  // width at byte 18, height at 22, little-endian
+    wideBmp.replace(18, 4, std::string("\x70\x11\x01\x00", 4));
+    manyBmp.replace(18, 8, std::string("\x01\x40\x00\x00\x00\x40\x00\x00", 8));
     struct Case {
         const char* what;
         std::string bytes;
@@ -61,6 +77,10 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
     } cases[] = {
         {"WebP cut in half", webp.substr(0, webp.size() / 2), -1, "WebP"},
         {"WebP cut in the header", webp.substr(0, 16), -1, "the WebP data ends early"},
+        {"BMP V5 cut short", v5.substr(0, v5.size() - 100), -1, "the BMP data ends early"},
+        {"BMP wider than the limit", wideBmp, -1, "the BMP image is 70000 x 48 pixels, more than this program reads"},
+        {"BMP of 2^28 + 1 pixels", manyBmp, -1, "the BMP image is 16385 x 16384 pixels"},
+        {"BMP V3 of 24 bits, for the image library", v3, 0, ""},
         {"plain text", "hello, this is no picture", 0, ""},
         {"PNG signature", "\x89PNG\r\n\x1a\n", 0, ""},
     };
