@@ -11,6 +11,8 @@ int DecodeSpecialist(const unsigned char* data, size_t size, DecodedImage& out, 
     Decoder decode = nullptr;
     if (LooksLikeWebp(data, size)) {
         decode = DecodeWebp;
+    } else if (LooksLikeHeif(data, size)) {
+        decode = DecodeHeif;
     } else if (LooksLikeBmp(data, size)) {
         decode = DecodeBmp;
     }
