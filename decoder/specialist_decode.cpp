@@ -15,6 +15,8 @@ int DecodeSpecialist(const unsigned char* data, size_t size, DecodedImage& out, 
         decode = DecodeHeif;
     } else if (LooksLikeBmp(data, size)) {
         decode = DecodeBmp;
+    } else if (LooksLikeJpeg(data, size)) {
+        decode = DecodeCmykJpeg;
     }
     if (decode == nullptr) return 0;
 

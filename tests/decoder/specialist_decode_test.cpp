@@ -56,12 +56,31 @@ INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
     MadeFile{"photo.heic", "-quality 90", false, 2},
     MadeFile{"alpha.heic", "-quality 90", true, 2},
     MadeFile{"photo.avif", "-quality 90", false, 2},
-    MadeFile{"alpha.avif", "-quality 90", true, 2}),
+    MadeFile{"alpha.avif", "-quality 90", true, 2},
+    MadeFile{"ycck.jpg", "-colorspace CMYK -quality 95", false, 1}),  // ImageMagick writes Adobe YCCK
     [](const ::testing::TestParamInfo<MadeFile>& info) {
         std::string name = info.param.name;
         for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
+
+// The same file with the Adobe marker's transform set to 0 is plain inverted CMYK: the inks go
+// to RGB without the YCC step, as ImageMagick reads it.
+TEST(SpecialistCmyk, AdobeCmykWithoutTransformReadsAsImageMagickDoes) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
+    TempFolder folder;
+    ASSERT_TRUE(MagickWrite(TestPattern(319, 239, false), "-colorspace CMYK -quality 95", folder.File("ycck.jpg")));
+    std::string bytes = ReadWholeFile(folder.File("ycck.jpg"));
+    ASSERT_EQ(bytes.compare(2, 11, "\xFF\xEE\x00\x0E" "Adobe\x00\x64", 11), 0) << "the Adobe marker leads";
+    ASSERT_EQ(bytes[17], 2) << "transform 2: YCCK";
+    bytes[17] = 0;
+    WriteWholeFile(folder.File("cmyk.jpg"), bytes);
+    DecodedImage expected, decoded;
+    ASSERT_TRUE(MagickDecode(folder.File("cmyk.jpg"), false, expected));
+    std::string reason;
+    ASSERT_EQ(Decode(bytes, decoded, reason), 1) << reason;
+    EXPECT_LE(LargestDifference(decoded, expected), 1);
+}
 
 // Bytes that are a specialist case but cannot be decoded fail with their own reason, and
 // `out` keeps what it had; bytes of other formats are left to the image library.
@@ -75,6 +94,9 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
     std::string v5 = ReadWholeFile(folder.File("v5.bmp")), v3 = ReadWholeFile(folder.File("v3.bmp"));
     ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "", folder.File("a.heic")));
     std::string heic = ReadWholeFile(folder.File("a.heic"));
+    ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "-colorspace CMYK", folder.File("cmyk.jpg")));
+    ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "", folder.File("rgb.jpg")));
+    std::string cmyk = ReadWholeFile(folder.File("cmyk.jpg")), rgbJpeg = ReadWholeFile(folder.File("rgb.jpg"));
     std::string wideBmp = v5, manyBmp = v5;  // width at byte 18, height at 22, little-endian
     wideBmp.replace(18, 4, std::string("\x70\x11\x01\x00", 4));
     manyBmp.replace(18, 8, std::string("\x01\x40\x00\x00\x00\x40\x00\x00", 8));
@@ -91,6 +113,8 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
         {"BMP wider than the limit", wideBmp, -1, "the BMP image is 70000 x 48 pixels, more than this program reads"},
         {"BMP of 2^28 + 1 pixels", manyBmp, -1, "the BMP image is 16385 x 16384 pixels"},
         {"BMP V3 of 24 bits, for the image library", v3, 0, ""},
+        {"CMYK JPEG cut short", cmyk.substr(0, cmyk.size() - 400), -1, "the JPEG data ends early"},
+        {"JPEG of three channels, for the image library", rgbJpeg, 0, ""},
         {"plain text", "hello, this is no picture", 0, ""},
         {"PNG signature", "\x89PNG\r\n\x1a\n", 0, ""},
     };
