@@ -17,6 +17,8 @@ int DecodeSpecialist(const unsigned char* data, size_t size, DecodedImage& out, 
         decode = DecodeBmp;
     } else if (LooksLikeJpeg(data, size)) {
         decode = DecodeCmykJpeg;
+    } else if (LooksLikeTiff(data, size)) {
+        decode = DecodeTiff;
     }
     if (decode == nullptr) return 0;
 

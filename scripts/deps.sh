@@ -12,7 +12,7 @@ QUARRO_PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
   libwebp-dev libstb-dev libimage-exiftool-perl
-  libheif-dev libde265-0 libdav1d6 libaom3 libjpeg62-turbo-dev
+  libheif-dev libde265-0 libdav1d6 libaom3 libjpeg62-turbo-dev libtiff-dev
 )
 
 quarro_install_deps() {

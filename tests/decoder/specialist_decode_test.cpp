@@ -57,7 +57,11 @@ INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
     MadeFile{"alpha.heic", "-quality 90", true, 2},
     MadeFile{"photo.avif", "-quality 90", false, 2},
     MadeFile{"alpha.avif", "-quality 90", true, 2},
-    MadeFile{"ycck.jpg", "-colorspace CMYK -quality 95", false, 1}),  // ImageMagick writes Adobe YCCK
+    MadeFile{"ycck.jpg", "-colorspace CMYK -quality 95", false, 1},  // ImageMagick writes Adobe YCCK
+    MadeFile{"straight.tif", "-define tiff:alpha=unassociated", true, 0},
+    MadeFile{"straight_lzw_planes.tif", "-define tiff:alpha=unassociated -compress lzw -interlace plane", true, 0},
+    MadeFile{"straight_16bit.tif", "-define tiff:alpha=unassociated -depth 16", true, 1},
+    MadeFile{"straight_grey.tif", "-define tiff:alpha=unassociated -colorspace Gray", true, 0}),
     [](const ::testing::TestParamInfo<MadeFile>& info) {
         std::string name = info.param.name;
         for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -97,6 +101,9 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
     ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "-colorspace CMYK", folder.File("cmyk.jpg")));
     ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "", folder.File("rgb.jpg")));
     std::string cmyk = ReadWholeFile(folder.File("cmyk.jpg")), rgbJpeg = ReadWholeFile(folder.File("rgb.jpg"));
+    ASSERT_TRUE(MagickWrite(TestPattern(64, 48, true), "-define tiff:alpha=unassociated", folder.File("a.tif")));
+    ASSERT_TRUE(MagickWrite(TestPattern(64, 48, false), "-alpha off", folder.File("rgb.tif")));
+    std::string tiff = ReadWholeFile(folder.File("a.tif")), rgbTiff = ReadWholeFile(folder.File("rgb.tif"));
     std::string wideBmp = v5, manyBmp = v5;  // width at byte 18, height at 22, little-endian
     wideBmp.replace(18, 4, std::string("\x70\x11\x01\x00", 4));
     manyBmp.replace(18, 8, std::string("\x01\x40\x00\x00\x00\x40\x00\x00", 8));
@@ -115,6 +122,8 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
         {"BMP V3 of 24 bits, for the image library", v3, 0, ""},
         {"CMYK JPEG cut short", cmyk.substr(0, cmyk.size() - 400), -1, "the JPEG data ends early"},
         {"JPEG of three channels, for the image library", rgbJpeg, 0, ""},
+        {"TIFF cut in its directory", tiff.substr(0, tiff.size() - 100), -1, "the TIFF data ends early"},
+        {"TIFF of three channels, top-left, for the image library", rgbTiff, 0, ""},
         {"plain text", "hello, this is no picture", 0, ""},
         {"PNG signature", "\x89PNG\r\n\x1a\n", 0, ""},
     };

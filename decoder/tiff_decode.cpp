@@ -1,0 +1,165 @@
+// TIFF through libtiff for the two kinds the general image library gets wrong: unassociated
+// (straight) alpha, which it hands back premultiplied, and an Orientation other than top-left,
+// which it half applies (rows flipped, columns not). Here the pixels come back in the order they
+// are stored and with their alpha as stored; ApplyExifOrientation turns them afterwards, as it
+// does the image library's. Other TIFF files are left to the image library.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "decoder/decode_limits.h"
+#include "decoder/format_decoders.h"
+
+namespace {
+
+// The file's bytes as libtiff's client procedures see them.
+struct MemoryFile {
+    const unsigned char* data;
+    size_t size;
+    size_t at;
+    std::string lastError;
+};
+
+tmsize_t ReadBytes(thandle_t handle, void* buffer, tmsize_t count) {
+    MemoryFile* file = static_cast<MemoryFile*>(handle);
+    if (count <= 0 || file->at >= file->size) return 0;
+    size_t n = std::min(static_cast<size_t>(count), file->size - file->at);
+    std::memcpy(buffer, file->data + file->at, n);
+    file->at += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t RefuseWrite(thandle_t, void*, tmsize_t) { return 0; }
+
+toff_t SeekBytes(thandle_t handle, toff_t offset, int whence) {
+    MemoryFile* file = static_cast<MemoryFile*>(handle);
+    toff_t base = whence == SEEK_CUR ? file->at : whence == SEEK_END ? file->size : 0;
+    if (offset > static_cast<toff_t>(-1) - base) return static_cast<toff_t>(-1);
+    // Positions past the end are allowed, as with a file; reads there return nothing.
+    file->at = static_cast<size_t>(base + offset);
+    return file->at;
+}
+
+int CloseNothing(thandle_t) { return 0; }
+toff_t SizeOf(thandle_t handle) { return static_cast<MemoryFile*>(handle)->size; }
+int MapNothing(thandle_t, void**, toff_t*) { return 0; }
+void UnmapNothing(thandle_t, void*, toff_t) {}
+
+int KeepError(TIFF*, void* user, const char*, const char* format, va_list args) {
+    char message[256];
+    std::vsnprintf(message, sizeof message, format, args);
+    static_cast<MemoryFile*>(user)->lastError = message;
+    return 1;
+}
+
+int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct OpenTiff {
+    TIFF* tiff = nullptr;
+    ~OpenTiff() {
+        if (tiff != nullptr) TIFFClose(tiff);
+    }
+};
+
+bool HasUnassociatedAlpha(TIFF* tiff) {
+    uint16_t count = 0;
+    uint16_t* kinds = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || kinds == nullptr) return false;
+    for (uint16_t i = 0; i < count; ++i) {
+        if (kinds[i] == EXTRASAMPLE_UNASSALPHA) return true;
+    }
+    return false;
+}
+
+// True when the first directory, as the header places it, does not end before the bytes do:
+// a file cut short that keeps its directory last.
+bool FirstDirectoryCut(const unsigned char* data, size_t size) {
+    bool little = data[0] == 'I';
+    bool big = (little ? data[2] : data[3]) == 43;
+    auto number = [&](uint64_t at, size_t length, uint64_t& value) {
+        if (at > size || length > size - at) return false;
+        value = 0;
+        for (size_t i = 0; i < length; ++i) value = (value << 8) | data[at + (little ? length - 1 - i : i)];
+        return true;
+    };
+    uint64_t offset = 0, count = 0;
+    if (!number(big ? 8 : 4, big ? 8 : 4, offset) || !number(offset, big ? 8 : 2, count)) return true;
+    uint64_t entries = count * (big ? 20 : 12);  // count < 2^16 for classic files; BigTIFF's is checked
+    return count > size || entries > size - offset;
+}
+
+}  // namespace
+
+bool LooksLikeTiff(const unsigned char* data, size_t size) {
+    return size >= 8 && ((std::memcmp(data, "II", 2) == 0 && (data[2] == 42 || data[2] == 43) && data[3] == 0) ||
+                         (std::memcmp(data, "MM", 2) == 0 && data[2] == 0 && (data[3] == 42 || data[3] == 43)));
+}
+
+int DecodeTiff(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
+    MemoryFile file{data, size, 0, ""};
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, &file);
+    // No single buffer beyond the largest picture's pixels (plus room for a strip's overhead).
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kDecodeMaxPixels * 4 + (1 << 20)));
+    OpenTiff open;
+    open.tiff = TIFFClientOpenExt("image", "rm", &file, ReadBytes, RefuseWrite, SeekBytes, CloseNothing, SizeOf,
+                                  MapNothing, UnmapNothing, options);
+    TIFFOpenOptionsFree(options);
+    if (open.tiff == nullptr) {
+        // The image library reads TIFF through the same libtiff, so it would fail here too.
+        reason = FirstDirectoryCut(data, size)
+                     ? "the TIFF data ends early"
+                     : "the TIFF file could not be read" + (file.lastError.empty() ? "" : ": " + file.lastError);
+        return -1;
+    }
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetField(open.tiff, TIFFTAG_ORIENTATION, &orientation);
+    bool straightAlpha = HasUnassociatedAlpha(open.tiff);
+    if (!straightAlpha && orientation == ORIENTATION_TOPLEFT) return 0;
+
+    uint32_t width = 0, height = 0;
+    TIFFGetField(open.tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(open.tiff, TIFFTAG_IMAGELENGTH, &height);
+    if (!WithinDecodeLimits(width, height, "TIFF", reason)) return -1;
+    if (straightAlpha) {
+        // libtiff's RGBA reader premultiplies straight alpha; called associated, the samples
+        // pass through as stored, which is the straight alpha wanted here.
+        uint16_t count = 0;
+        uint16_t* kinds = nullptr;
+        TIFFGetField(open.tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds);
+        std::vector<uint16_t> associated(kinds, kinds + count);
+        for (uint16_t& kind : associated) {
+            if (kind == EXTRASAMPLE_UNASSALPHA) kind = EXTRASAMPLE_ASSOCALPHA;
+        }
+        TIFFSetField(open.tiff, TIFFTAG_EXTRASAMPLES, count, associated.data());
+    }
+    char message[1024] = "";
+    TIFFRGBAImage image;
+    if (!TIFFRGBAImageOK(open.tiff, message) || !TIFFRGBAImageBegin(&image, open.tiff, 1, message)) {
+        reason = std::string("the TIFF image could not be decoded: ") + message;
+        return -1;
+    }
+    // Rows as stored, first row first: the orientation is applied later, once, for every decoder.
+    image.req_orientation = image.orientation;
+    std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
+    int ok = TIFFRGBAImageGet(&image, raster.data(), width, height);
+    TIFFRGBAImageEnd(&image);
+    if (!ok) {
+        reason = "the TIFF image could not be decoded" + (file.lastError.empty() ? "" : ": " + file.lastError);
+        return -1;
+    }
+    AllocateDecoded(static_cast<int>(width), static_cast<int>(height), out);
+    for (size_t i = 0; i < raster.size(); ++i) {
+        unsigned char* p = &out.rgba[i * 4];
+        p[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
+        p[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
+        p[2] = static_cast<unsigned char>(TIFFGetB(raster[i]));
+        p[3] = static_cast<unsigned char>(TIFFGetA(raster[i]));
+    }
+    return 1;
+}
