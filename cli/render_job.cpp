@@ -13,6 +13,7 @@
 #include "document/mrf_file.h"
 #include "image/image_file.h"
 #include "image/pixel_image.h"
+#include "morph/frame_request.h"
 #include "morph/image_morpher.h"
 
 namespace fs = std::filesystem;
@@ -76,8 +77,6 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
     return run.rendered.load() && settings.outputImage->pixels != nullptr;
 }
 
-int ClampSide(int side) { return side < 1 ? 1 : side > kMaxOutputSide ? kMaxOutputSide : side; }
-
 }  // namespace
 
 std::string ResolveImagePath(const std::string& stored, const std::string& documentPath) {
@@ -128,8 +127,8 @@ int RunRender(const RenderOptions& options) {
     settings.a = options.a;
     settings.b = options.b;
     settings.p = options.p;
-    settings.outputWidth = static_cast<uint32_t>(options.hasSize ? options.width : ClampSide(imageA.width));
-    settings.outputHeight = static_cast<uint32_t>(options.hasSize ? options.height : ClampSide(imageA.height));
+    settings.outputWidth = options.hasSize ? static_cast<uint32_t>(options.width) : DefaultOutputSide(imageA.width);
+    settings.outputHeight = options.hasSize ? static_cast<uint32_t>(options.height) : DefaultOutputSide(imageA.height);
 
     CImageMorpher engine;
     engine.SetThreadCount(static_cast<uint32_t>(options.threads));

@@ -6,12 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "morph/frame_request.h"
 #include "morph/morph_settings.h"
 
 namespace {
 
 const int kMaxSide = kMaxOutputSide;
-const int kMaxThreads = 256;
+const int kMaxThreads = kMaxMorphThreads;
 const int kMaxFrames = 1000000;
 
 bool ParseDouble(const std::string& text, double& value) {
@@ -117,11 +118,9 @@ std::string FramePath(const std::string& pattern, int index) {
 }
 
 void FrameFractions(const RenderOptions& options, int index, float& warp, float& dissolve) {
-    double t = options.fraction;
-    if (options.frames == 1) t = 0.0;
-    if (options.frames > 1) t = static_cast<double>(index) / static_cast<double>(options.frames - 1);
-    warp = static_cast<float>(options.hasWarp ? options.warp : t);
-    dissolve = static_cast<float>(options.hasDissolve ? options.dissolve : t);
+    double t = options.frames > 0 ? SequenceFraction(index, options.frames) : options.fraction;
+    warp = NarrowFraction(options.hasWarp ? options.warp : t);
+    dissolve = NarrowFraction(options.hasDissolve ? options.dissolve : t);
 }
 
 ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error) {

@@ -1,0 +1,15 @@
+#include "morph/frame_request.h"
+
+#include "morph/morph_settings.h"
+
+double SequenceFraction(int index, int frames) {
+    if (frames <= 1) return 0.0;
+    return static_cast<double>(index) / static_cast<double>(frames - 1);
+}
+
+float NarrowFraction(double fraction) { return static_cast<float>(fraction); }
+
+uint32_t DefaultOutputSide(int imageSide) {
+    int side = imageSide < 1 ? 1 : imageSide > kMaxOutputSide ? kMaxOutputSide : imageSide;
+    return static_cast<uint32_t>(side);
+}
