@@ -1,0 +1,165 @@
+#include "python/array_convert.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Beyond these an image no longer fits the engine's 32-bit pixel arithmetic comfortably.
+const py::ssize_t kMaxImageSide = 65535;
+const py::ssize_t kMaxImagePixels = py::ssize_t{1} << 28;
+
+std::string ShapeText(const py::array& array) {
+    std::string text = "(";
+    for (py::ssize_t i = 0; i < array.ndim(); ++i) {
+        text += (i > 0 ? ", " : "") + std::to_string(array.shape(i));
+    }
+    return text + (array.ndim() == 1 ? ",)" : ")");
+}
+
+std::string DtypeText(const py::array& array) { return py::str(array.dtype()).cast<std::string>(); }
+
+py::array AsArray(const py::handle& object, const char* name) {
+    py::array array = py::array::ensure(object);
+    if (!array) throw py::value_error(std::string(name) + " must be a numpy array");
+    return array;
+}
+
+bool HoldsBytes(const py::array& array) { return array.dtype().kind() == 'u' && array.itemsize() == 1; }
+
+// Checks an image's dtype and size; the channel count is checked by the caller.
+void CheckImageArray(const py::array& array, const char* name, const char* shapes) {
+    if (!HoldsBytes(array)) {
+        throw py::value_error(std::string(name) + " must have dtype uint8, not " + DtypeText(array));
+    }
+    const py::ssize_t height = array.shape(0), width = array.shape(1);
+    if (height < 1 || width < 1 || height > kMaxImageSide || width > kMaxImageSide ||
+        height * width > kMaxImagePixels) {
+        throw py::value_error(std::string(name) + " is " + std::to_string(width) + " x " + std::to_string(height) +
+                              " pixels; each side must be 1..65535 and the whole at most 2^28 pixels (" + shapes +
+                              ")");
+    }
+}
+
+// Copies the array's channels into `image` (already allocated), whatever the strides; a
+// fourth byte the array does not have is set to 255.
+void CopyPixels(const py::array& array, int channels, CPixelImage& image) {
+    const auto* base = static_cast<const unsigned char*>(array.data());
+    const py::ssize_t rowStep = array.strides(0), columnStep = array.strides(1);
+    const py::ssize_t channelStep = array.ndim() == 3 ? array.strides(2) : 0;
+    const int bpp = image.bytesPerPixel;
+    unsigned char* out = image.pixels;
+    for (int row = 0; row < image.height; ++row) {
+        const unsigned char* line = base + row * rowStep;
+        for (int column = 0; column < image.width; ++column, out += bpp) {
+            const unsigned char* pixel = line + column * columnStep;
+            for (int k = 0; k < channels; ++k) out[k] = pixel[k * channelStep];
+            for (int k = channels; k < bpp; ++k) out[k] = 255;
+        }
+    }
+}
+
+void AllocateFor(const py::array& array, int bpp, const char* name, CPixelImage& image) {
+    image.Allocate(static_cast<int>(array.shape(1)), static_cast<int>(array.shape(0)), bpp);
+    if (image.pixels == nullptr) {
+        PyErr_SetString(PyExc_MemoryError, (std::string("no memory for a copy of ") + name).c_str());
+        throw py::error_already_set();
+    }
+    image.fileName = name;
+}
+
+}  // namespace
+
+EngineImage::EngineImage(const py::handle& object, const char* name) {
+    py::array array = AsArray(object, name);
+    if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4)) {
+        throw py::value_error(std::string(name) + " must be an (H, W, 3) or (H, W, 4) array, not " + ShapeText(array));
+    }
+    CheckImageArray(array, name, "(H, W, 3|4) uint8");
+    const int channels = static_cast<int>(array.shape(2));
+    const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(std::max_align_t) == 0;
+    if (channels == 4 && aligned && (array.flags() & py::array::c_style) != 0) {
+        // The engine only reads its inputs, so the array's bytes serve as they are.
+        image.width = static_cast<int>(array.shape(1));
+        image.height = static_cast<int>(array.shape(0));
+        image.bytesPerPixel = 4;
+        image.pixels = static_cast<unsigned char*>(const_cast<void*>(array.data()));
+        image.fileName = name;
+        borrowedFrom = array;
+        return;
+    }
+    AllocateFor(array, 4, name, image);
+    CopyPixels(array, channels, image);
+}
+
+EngineImage::~EngineImage() {
+    if (borrowedFrom) image.pixels = nullptr;  // the array's buffer is not ours to free
+}
+
+void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image) {
+    py::array array = AsArray(object, name);
+    const bool shapeOk = array.ndim() == 2 || (array.ndim() == 3 && (array.shape(2) == 1 || array.shape(2) == 3 ||
+                                                                     array.shape(2) == 4));
+    if (!shapeOk) {
+        throw py::value_error(std::string(name) + " must be an (H, W) or (H, W, 1|3|4) array, not " +
+                              ShapeText(array));
+    }
+    CheckImageArray(array, name, "(H, W) or (H, W, 1|3|4) uint8");
+    const int channels = array.ndim() == 2 ? 1 : static_cast<int>(array.shape(2));
+    AllocateFor(array, channels, name, image);
+    CopyPixels(array, channels, image);
+}
+
+SegmentList SegmentsFromArray(const py::handle& object, const char* name) {
+    py::array array = AsArray(object, name);
+    if (array.ndim() != 2 || array.shape(1) != 4) {
+        throw py::value_error(std::string(name) + " must be an (N, 4) array of end points (x0, y0, x1, y1), not " +
+                              ShapeText(array));
+    }
+    const char kind = array.dtype().kind();
+    if (kind != 'f' && kind != 'i' && kind != 'u') {
+        throw py::value_error(std::string(name) + " must hold real numbers, not " + DtypeText(array));
+    }
+    auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
+    if (!values) throw py::error_already_set();
+    const py::ssize_t count = values.shape(0);
+    const double* data = values.data();
+    SegmentList segments;
+    segments.reserve(static_cast<size_t>(count));
+    for (py::ssize_t i = 0; i < count; ++i) {
+        float v[4];
+        for (int k = 0; k < 4; ++k) {
+            v[k] = static_cast<float>(data[i * 4 + k]);
+            if (!std::isfinite(v[k])) {
+                std::string shown = py::repr(py::float_(data[i * 4 + k])).cast<std::string>();
+                throw py::value_error(std::string(name) + "[" + std::to_string(i) + "] holds " + shown +
+                                      ", not a finite single-precision number");
+            }
+        }
+        segments.emplace_back(Point(v[0], v[1]), Point(v[2], v[3]));
+    }
+    return segments;
+}
+
+py::array SegmentsToArray(const SegmentList& segments) {
+    py::array_t<float> array({static_cast<py::ssize_t>(segments.size()), py::ssize_t{4}});
+    float* out = array.mutable_data();
+    for (const LineSegment& s : segments) {
+        *out++ = s.P.x;
+        *out++ = s.P.y;
+        *out++ = s.Q.x;
+        *out++ = s.Q.y;
+    }
+    return std::move(array);
+}
+
+py::array ArrayFromImage(std::unique_ptr<CPixelImage> image) {
+    const py::ssize_t height = image->height, width = image->width, bpp = image->bytesPerPixel;
+    unsigned char* pixels = image->pixels;
+    py::capsule owner(image.release(), [](void* held) { delete static_cast<CPixelImage*>(held); });
+    return py::array(py::dtype::of<uint8_t>(), {height, width, bpp}, {width * bpp, bpp, py::ssize_t{1}}, pixels,
+                     owner);
+}

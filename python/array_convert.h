@@ -1,0 +1,44 @@
+// Numpy arrays to and from the core's types: pictures to RGBA images, (N, 4) pair arrays to
+// segment lists and back, finished frames to arrays. Every refusal is a ValueError naming the
+// argument and what it should be.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <memory>
+
+#include "image/pixel_image.h"
+#include "morph/segment_list.h"
+
+namespace py = pybind11;
+
+// A picture argument as the engine reads it: 4 bytes per pixel, top row first. The array's
+// own bytes are used when they already are aligned, C-ordered (H, W, 4) uint8; any other
+// layout and (H, W, 3) arrays are copied, RGB with alpha 255. Keeps a borrowed array alive.
+class EngineImage {
+public:
+    EngineImage(const py::handle& object, const char* name);
+    ~EngineImage();
+    EngineImage(const EngineImage&) = delete;
+    EngineImage& operator=(const EngineImage&) = delete;
+
+    CPixelImage image;
+
+private:
+    py::object borrowedFrom;
+};
+
+// A copy of an (H, W), (H, W, 1), (H, W, 3) or (H, W, 4) uint8 array in its own channel count,
+// for writing to a file.
+void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image);
+
+// The segments of an (N, 4) array of reals, one (x0, y0, x1, y1) row per segment, each value
+// narrowed to float; non-finite values (also after narrowing) are refused.
+SegmentList SegmentsFromArray(const py::handle& object, const char* name);
+
+// The (N, 4) float32 array of a list's end points, as a document stores them.
+py::array SegmentsToArray(const SegmentList& segments);
+
+// A new (H, W, C) uint8 array that takes over the image's buffer without copying it.
+py::array ArrayFromImage(std::unique_ptr<CPixelImage> image);

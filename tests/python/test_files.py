@@ -1,0 +1,102 @@
+"""Documents and picture files through the program's own readers and writers."""
+import os
+import pathlib
+
+import numpy as np
+import pytest
+
+import quarro
+from conftest import Scene
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+@pytest.mark.parametrize("pairs", [0, 1, 9])
+def test_document_round_trip_keeps_every_bit(tmp_path, pairs):
+    scene = Scene(seed=20 + pairs, pairs=pairs)
+    path = tmp_path / "set-up.mrf"
+    quarro.write_document(path, "pictures/a face.png", "/abs/b.jpg", scene.pairs_a, scene.pairs_b,
+                          warp=0.25, dissolve=1.0, weights=(0.5, 1.0, 0.0))
+    document = quarro.read_document(path)
+    assert (document["image_a"], document["image_b"]) == ("pictures/a face.png", "/abs/b.jpg")
+    for name in ("pairs_a", "pairs_b"):
+        stored = document[name]
+        assert stored.dtype == np.float32 and stored.shape == (pairs, 4)
+        assert np.array_equal(stored, getattr(scene, name).astype(np.float32))
+    assert (document["warp"], document["dissolve"], document["weights"]) == (0.25, 1.0, (0.5, 1.0, 0.0))
+    assert os.path.getsize(path) == 44 + len("pictures/a face.png") + 1 + len("/abs/b.jpg") + 1 + 32 * pairs
+
+
+def test_reads_the_demo_document():
+    document = quarro.read_document(str(EXAMPLES / "demo.mrf"))
+    assert document["image_a"] == "demo_a.png" and document["pairs_a"].shape == (4, 4)
+    demo_a = quarro.read_image(EXAMPLES / document["image_a"])
+    assert demo_a.dtype == np.uint8 and demo_a.ndim == 3 and demo_a.shape[2] == 4
+
+
+@pytest.mark.parametrize("channels", [None, 1, 3, 4])
+def test_image_round_trip_comes_back_as_rgba(tmp_path, channels):
+    rng = np.random.default_rng(channels or 0)
+    shape = (23, 37) if channels is None else (23, 37, channels)
+    picture = rng.integers(0, 256, shape, dtype=np.uint8)
+    path = tmp_path / "picture.png"
+    quarro.write_image(path, picture[::-1][::-1])
+    back = quarro.read_image(str(path))
+    assert back.shape == (23, 37, 4)
+    rgb = np.repeat(picture.reshape(23, 37, -1)[:, :, :1], 3, axis=2) if (channels or 1) == 1 else picture[:, :, :3]
+    assert np.array_equal(back[:, :, :3], rgb)
+    assert np.array_equal(back[:, :, 3], picture[:, :, 3] if channels == 4 else np.full((23, 37), 255))
+
+
+def _fifo(folder):
+    path = folder / "pipe"
+    os.mkfifo(path)
+    return path
+
+
+FILE_ERRORS = [
+    # call, what makes it fail, the exception and a piece of its message
+    ("read_image", lambda d: d / "missing.png", FileNotFoundError, "No such file"),
+    ("read_image", lambda d: d, OSError, "a folder"),
+    ("read_image", _fifo, OSError, "a FIFO"),
+    ("read_image", lambda d: (d / "junk.png").write_bytes(b"not a picture") and d / "junk.png", OSError, "decode"),
+    ("read_document", lambda d: d / "missing.mrf", FileNotFoundError, "No such file"),
+    ("read_document", _fifo, OSError, "a FIFO"),
+    ("read_document", lambda d: (d / "junk.mrf").write_bytes(b"MRF\0" + bytes(60)) and d / "junk.mrf", OSError,
+     "not a readable morph document"),
+    ("write_image", lambda d: d / "no folder" / "x.png", OSError, "cannot write image"),
+    ("write_image", lambda d: d / "x.unknown", OSError, "cannot write image"),
+    ("write_document", lambda d: d / "no folder" / "x.mrf", OSError, "cannot write morph document"),
+]
+
+
+@pytest.mark.parametrize("call, target, error, message", FILE_ERRORS)
+def test_file_failures_raise_os_error(tmp_path, call, target, error, message):
+    path = target(tmp_path)
+    arguments = {
+        "read_image": (path,),
+        "read_document": (path,),
+        "write_image": (path, np.zeros((3, 5, 3), np.uint8)),
+        "write_document": (path, "a.png", "b.png", np.zeros((1, 4)), np.zeros((1, 4))),
+    }[call]
+    with pytest.raises(error) as raised:
+        getattr(quarro, call)(*arguments)
+    assert message in str(raised.value)
+    assert not (tmp_path / "x.unknown").exists()
+
+
+@pytest.mark.parametrize("change, message", [
+    (dict(image_a="a\0b.png"), "zero character"),
+    (dict(image_b="b" * 65535), "longer than a document holds"),
+    (dict(pairs_b=np.zeros((2, 4))), "same number of rows"),
+    (dict(warp=2.0), "warp must lie in [0, 1]"),
+    (dict(weights=(-1, 2, 0.2)), "weight a must be above 0"),
+])
+def test_write_document_refuses_what_the_reader_would(tmp_path, change, message):
+    arguments = dict(path=tmp_path / "x.mrf", image_a="a.png", image_b="b.png",
+                     pairs_a=np.zeros((1, 4)), pairs_b=np.zeros((1, 4)))
+    arguments.update(change)
+    with pytest.raises(ValueError) as raised:
+        quarro.write_document(**arguments)
+    assert message in str(raised.value)
+    assert not (tmp_path / "x.mrf").exists()

@@ -1,0 +1,39 @@
+"""Frames of quarro.morph and quarro.sequence are byte for byte those of quarro-render."""
+import numpy as np
+import pytest
+
+import quarro
+from conftest import Scene
+
+CASES = [
+    # scene, morph() keywords, the same request as renderer options
+    (dict(seed=1), {}, []),
+    (dict(seed=2, pairs=12), dict(t=0.3), ["-t", 0.3]),
+    (dict(seed=3, channels=4), dict(warp=0.25, dissolve=0.8, size=(173, 97), threads=3),
+     ["--warp", 0.25, "--dissolve", 0.8, "-s", "173x97", "-j", 3]),
+    (dict(seed=4, pairs=0, size_a=(64, 33)), dict(t=1.0, threads=1), ["-t", 1.0, "-j", 1]),
+    (dict(seed=5), dict(t=0.1, weights=(0.05, 1.5, 0.5)), ["-t", 0.1, "-a", 0.05, "-b", 1.5, "-p", 0.5]),
+]
+
+
+@pytest.mark.parametrize("scene_options, options, arguments", CASES)
+def test_frame_equals_renderer(tmp_path, render, scene_options, options, arguments):
+    scene = Scene(**scene_options)
+    expected = render(scene.save(tmp_path), *arguments)
+    frame = scene.morph(**options)
+    assert frame.shape == expected.shape and frame.dtype == np.uint8
+    assert np.array_equal(frame, expected)
+
+
+def test_sequence_equals_renderer_frames(tmp_path, render):
+    scene = Scene(seed=6, size_a=(97, 61), size_b=(131, 83))
+    expected = render(scene.save(tmp_path), "-s", "80x50", frames=4)
+    frames = quarro.sequence(scene.image_a, scene.image_b, scene.pairs_a, scene.pairs_b, 4, size=(80, 50))
+    assert len(frames) == 4
+    got = [next(frames), next(frames)]
+    assert len(frames) == 2
+    got += list(frames)
+    assert len(got) == 4
+    for index, (frame, wanted) in enumerate(zip(got, expected)):
+        assert np.array_equal(frame, wanted), f"frame {index}"
+    assert not np.array_equal(got[0], got[3])
