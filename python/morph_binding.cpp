@@ -170,7 +170,8 @@ void AddMorphFunctions(py::module_& module) {
                "The frame equals quarro-render's for the same inputs, byte for byte.");
 
     py::class_<FrameSequence>(module, "Sequence",
-                              "The frames of quarro.sequence(), rendered one at a time as they are asked for.")
+                              "The frames of quarro.sequence(), rendered one at a time as they are asked for;\n"
+                              "len() gives the number still to come.")
         .def("__iter__", [](FrameSequence& self) -> FrameSequence& { return self; })
         .def("__next__", &FrameSequence::Next)
         .def("__len__", &FrameSequence::Remaining);
