@@ -4,9 +4,9 @@
 #include <IL/ilu.h>
 
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
+#include "image/decode_client.h"
 #include "image/replace_file.h"
 
 namespace {
@@ -72,30 +72,17 @@ bool InitImageLibrary() {
     return true;
 }
 
+int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason) {
+    if (!InitImageLibrary()) {
+        reason = "the image library is older than this program needs";
+        return -1;
+    }
+    return DecodeImageFile(path, target, reason);
+}
+
 int ReadImageFile(const std::string& path, CPixelImage& target) {
-    if (!InitImageLibrary()) return -1;
-    LibraryImage image;
-    if (ilLoadImage(path.c_str()) != IL_TRUE) return -1;
-    if (ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) != IL_TRUE) return -1;
-    int width = ilGetInteger(IL_IMAGE_WIDTH);
-    int height = ilGetInteger(IL_IMAGE_HEIGHT);
-    const ILubyte* data = ilGetData();
-    if (width <= 0 || height <= 0 || data == nullptr) return -1;
-
-    // Decoded into an image of our own first, so that the target stays as it was if the
-    // buffer can't be had or the library holds fewer bytes than the picture needs.
-    CPixelImage loaded;
-    loaded.Allocate(width, height, 4);
-    size_t bytes = loaded.ByteCount();
-    if (loaded.pixels == nullptr || static_cast<size_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA)) < bytes) return -1;
-    std::memcpy(loaded.pixels, data, bytes);
-
-    target.Clear();
-    std::swap(target.pixels, loaded.pixels);
-    std::swap(target.width, loaded.width);
-    std::swap(target.height, loaded.height);
-    std::swap(target.bytesPerPixel, loaded.bytesPerPixel);
-    return 0;
+    std::string reason;
+    return ReadImageFile(path, target, reason);
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source) {

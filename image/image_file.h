@@ -1,5 +1,6 @@
-// Image files through the image library: a lazy one-time start with a version check, every
-// loaded file converted to 4-byte RGBA with its top row first, the flip before saving.
+// Image files: reading through the confined decoding helper (image/decode_client.h), every
+// picture as 4-byte RGBA with its top row first; writing through the image library, with a
+// lazy one-time start, its version check, and the flip before saving.
 // User-interface thread only (the library keeps global state).
 #pragma once
 
@@ -11,6 +12,9 @@
 bool InitImageLibrary();
 // 0 on success, -1 on failure (the target is untouched by a failed read).
 int ReadImageFile(const std::string& path, CPixelImage& target);
+// The same, with the reason of a failure for the user ("the file is empty", "the PNG header
+// claims 100000 x 100000 pixels, more than this program reads", "the decoder crashed (...)").
+int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason);
 // 0 on success, -1 on failure; the format follows the path's extension.
 int WriteImageFile(const std::string& path, const CPixelImage& source);
 

@@ -14,6 +14,7 @@ QUARRO_PACKAGES=(
   libwebp-dev libstb-dev libimage-exiftool-perl
   libheif-dev libde265-0 libdav1d6 libaom3 libjpeg62-turbo-dev libtiff-dev
   python3 python3-dev pybind11-dev python3-numpy python3-pytest
+  libseccomp-dev
 )
 
 quarro_install_deps() {

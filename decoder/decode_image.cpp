@@ -1,0 +1,158 @@
+#include "decoder/decode_image.h"
+
+#include <IL/il.h>
+
+#include <cstring>
+#include <limits>
+
+#include "decoder/specialist_decode.h"
+#include "image/format_sniff.h"
+
+namespace {
+
+ILenum LibraryType(ImageFormat format) {
+    switch (format) {
+        case ImageFormat::kPng: return IL_PNG;
+        case ImageFormat::kMng: return IL_MNG;
+        case ImageFormat::kJpeg: return IL_JPG;
+        case ImageFormat::kBmp: return IL_BMP;
+        case ImageFormat::kGif: return IL_GIF;
+        case ImageFormat::kTiff: return IL_TIF;
+        case ImageFormat::kPsd: return IL_PSD;
+        case ImageFormat::kPcx: return IL_PCX;
+        case ImageFormat::kDcx: return IL_DCX;
+        case ImageFormat::kDds: return IL_DDS;
+        case ImageFormat::kIco: return IL_ICO;
+        case ImageFormat::kIlbm: return IL_ILBM;
+        case ImageFormat::kPic: return IL_PIC;
+        case ImageFormat::kPnm: return IL_PNM;
+        case ImageFormat::kSgi: return IL_SGI;
+        case ImageFormat::kPsp: return IL_PSP;
+        case ImageFormat::kLif: return IL_LIF;
+        case ImageFormat::kPcd: return IL_PCD;
+        case ImageFormat::kMdl: return IL_MDL;
+        case ImageFormat::kWal: return IL_WAL;
+        case ImageFormat::kCut: return IL_CUT;
+        case ImageFormat::kTga: return IL_TGA;
+        case ImageFormat::kRaw: return IL_RAW;
+        default: return IL_TYPE_UNKNOWN;
+    }
+}
+
+// The library's last error in words; its own error strings live in a second library the
+// helper does not load.
+std::string LibraryError(const char* formatName) {
+    ILenum error = ilGetError();
+    while (ilGetError() != IL_NO_ERROR) {
+    }
+    std::string format = formatName;
+    switch (error) {
+        case IL_OUT_OF_MEMORY: return "the image library ran out of memory decoding this " + format + " file";
+        case IL_FORMAT_NOT_SUPPORTED: return "this kind of " + format + " file is not supported";
+        case IL_INVALID_FILE_HEADER: return "the " + format + " header is damaged";
+        case IL_ILLEGAL_FILE_VALUE:
+        case IL_FILE_READ_ERROR:
+        case IL_INVALID_VALUE: return "the " + format + " file is damaged or cut short";
+        case IL_LIB_GIF_ERROR:
+        case IL_LIB_JPEG_ERROR:
+        case IL_LIB_PNG_ERROR:
+        case IL_LIB_TIFF_ERROR:
+        case IL_LIB_MNG_ERROR: return "the " + format + " decoder found the file damaged";
+        default: return "the image library could not decode this " + format + " file";
+    }
+}
+
+// One library image per decode, deleted again on every path out.
+class LibraryImage {
+public:
+    LibraryImage() {
+        ilGenImages(1, &name);
+        ilBindImage(name);
+    }
+    ~LibraryImage() { ilDeleteImages(1, &name); }
+    LibraryImage(const LibraryImage&) = delete;
+    LibraryImage& operator=(const LibraryImage&) = delete;
+
+private:
+    ILuint name = 0;
+};
+
+bool StartLibrary() {
+    static bool started = false;
+    if (started) return true;
+    ilInit();
+    if (ilGetInteger(IL_VERSION_NUM) < 167) return false;
+    ilEnable(IL_ORIGIN_SET);
+    ilOriginFunc(IL_ORIGIN_UPPER_LEFT);
+    started = true;
+    return true;
+}
+
+int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
+                      std::string& reason) {
+    const char* name = ImageFormatName(header.format);
+    ILenum type = LibraryType(header.format);
+    if (type == IL_TYPE_UNKNOWN) {
+        reason = std::string("this program has no decoder for ") + name + " files";
+        return -1;
+    }
+    if (size > std::numeric_limits<ILuint>::max()) {
+        reason = "the file is too large";
+        return -1;
+    }
+    if (!StartLibrary()) {
+        reason = "the image library is too old";
+        return -1;
+    }
+    LibraryImage image;
+    if (ilLoadL(type, data, static_cast<ILuint>(size)) != IL_TRUE) {
+        reason = LibraryError(name);
+        return -1;
+    }
+    // The library's own idea of the size, checked before the conversion allocates for it.
+    long long width = ilGetInteger(IL_IMAGE_WIDTH);
+    long long height = ilGetInteger(IL_IMAGE_HEIGHT);
+    long long depth = ilGetInteger(IL_IMAGE_DEPTH);
+    std::string what = std::string("the decoded ") + name + " picture";
+    if (CheckImageSize(what.c_str(), width, height, depth, reason) != 0) return -1;
+    if (ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) != IL_TRUE) {
+        reason = LibraryError(name);
+        return -1;
+    }
+    // The library's data must hold every byte of the picture the size promises; a damaged
+    // file can leave it shorter.
+    size_t bytes = static_cast<size_t>(width * height * 4);
+    const ILubyte* pixels = ilGetData();
+    if (pixels == nullptr || ilGetInteger(IL_IMAGE_WIDTH) != width || ilGetInteger(IL_IMAGE_HEIGHT) != height ||
+        ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL) != 4 || static_cast<size_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA)) < bytes) {
+        reason = "the image library gave back fewer pixels than the " + std::string(name) + " picture holds";
+        return -1;
+    }
+    out.width = static_cast<int>(width);
+    out.height = static_cast<int>(height);
+    out.rgba.assign(pixels, pixels + bytes);
+    return 0;
+}
+
+}  // namespace
+
+int DecodeImage(const unsigned char* data, size_t size, const std::string& nameHint, DecodedImage& out,
+                std::string& reason) {
+    out = DecodedImage();
+    ImageHeader header;
+    if (InspectImageHeader(data, size, nameHint, header, reason) != 0) return -1;
+
+    int special = DecodeSpecialist(data, size, out, reason);
+    if (special < 0) {
+        out = DecodedImage();
+        return -1;
+    }
+    if (special == 0 && DecodeWithLibrary(data, size, header, out, reason) != 0) {
+        out = DecodedImage();
+        return -1;
+    }
+    if (header.format == ImageFormat::kJpeg || header.format == ImageFormat::kTiff) {
+        ApplyExifOrientation(data, size, out);
+    }
+    return 0;
+}

@@ -1,0 +1,102 @@
+// quarro-decode: decodes one picture for the program, confined, and hands back its pixels.
+// See image/decode_protocol.h for how it is started and what it replies.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "decoder/decode_image.h"
+#include "decoder/sandbox.h"
+#include "image/decode_protocol.h"
+
+namespace {
+
+// Larger files are refused unread: a picture within the size limit never needs this much.
+const long long kMaxFileBytes = 3LL << 30;
+
+void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+[[noreturn]] void Refuse(const std::string& reason) {
+    DecodeReplyHeader header;
+    header.kind = kDecodeReplyRefused;
+    std::string text = reason.substr(0, kDecodeMaxReasonBytes);
+    header.width = static_cast<uint32_t>(text.size());
+    bool sent = WriteAll(kDecodeReplyDescriptor, &header, sizeof header) &&
+                WriteAll(kDecodeReplyDescriptor, text.data(), text.size());
+    _exit(sent ? 0 : 1);
+}
+
+bool ReadFile(int fd, std::vector<unsigned char>& bytes, std::string& reason) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        reason = "the decoder was not handed a regular file";
+        return false;
+    }
+    if (info.st_size > kMaxFileBytes) {
+        reason = "the file holds " + std::to_string(info.st_size) + " bytes, more than this program reads";
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            reason = std::string("the file could not be read: ") + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) break;  // shrunk meanwhile
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4 || fcntl(kDecodeReplyDescriptor, F_GETFD) < 0) return kDecodeExitUsage;
+    // Nothing but the file, the reply pipe and the silenced standard streams stays open.
+    syscall(SYS_close_range, kDecodeReplyDescriptor + 1, ~0U, 0);
+    std::set_new_handler(OnNoMemory);
+    const std::string name = argv[1];
+    int cpuSeconds = std::atoi(argv[2]);
+    long long memoryMiB = std::atoll(argv[3]);
+
+    if (cpuSeconds > 0 && LimitCpuTime(cpuSeconds) != 0) Refuse("the decoder's CPU-time limit could not be set");
+    std::vector<unsigned char> bytes;
+    std::string reason;
+    if (!ReadFile(kDecodeFileDescriptor, bytes, reason)) Refuse(reason);
+    close(kDecodeFileDescriptor);
+    if (memoryMiB > 0 && LimitAddressSpace(memoryMiB << 20) != 0) Refuse("the decoder's memory limit could not be set");
+    if (EnterSyscallFilter(reason) != 0) Refuse(reason);
+
+    DecodedImage image;
+    if (DecodeImage(bytes.data(), bytes.size(), name, image, reason) != 0) Refuse(reason);
+    DecodeReplyHeader header;
+    header.width = static_cast<uint32_t>(image.width);
+    header.height = static_cast<uint32_t>(image.height);
+    bool sent = WriteAll(kDecodeReplyDescriptor, &header, sizeof header) &&
+                WriteAll(kDecodeReplyDescriptor, image.rgba.data(), image.rgba.size());
+    // No exit handlers: nothing is left to flush, and a leak checker has no business here.
+    _exit(sent ? 0 : 1);
+}

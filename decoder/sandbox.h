@@ -1,0 +1,24 @@
+// The decoding helper's confinement, applied to itself once the file is open and read: limits
+// on CPU time and address space, and a system-call filter that leaves it able to compute, use
+// memory and write its reply, and nothing else (no opening files, no sockets, no new programs).
+#pragma once
+
+#include <string>
+
+// True in AddressSanitizer and ThreadSanitizer builds, whose shadow memory cannot live under
+// an address-space limit and whose runtime needs a few more system calls.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUARRO_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUARRO_SANITIZED_BUILD 1
+#endif
+#endif
+
+// SIGXCPU after `seconds` of CPU time, SIGKILL a second later. 0 or -1.
+int LimitCpuTime(int seconds);
+// Allocations beyond `bytes` of address space fail. Does nothing in sanitizer builds. 0 or -1.
+int LimitAddressSpace(long long bytes);
+// Loads the filter; a call outside it kills the process with SIGSYS, except opening files,
+// which fails with EACCES so that a library's optional look-ups fail quietly. 0, or -1 and a reason.
+int EnterSyscallFilter(std::string& reason);

@@ -1,0 +1,353 @@
+#include "image/decode_client.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "image/decode_protocol.h"
+#include "image/format_sniff.h"
+#include "image/input_file.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kDecoderName[] = "quarro-decode";
+// Bytes read here for the header check; formats whose size lies further in are checked by the helper.
+const size_t kHeaderBytes = 1 << 20;
+// Address space for the helper beyond the file and the pixels: its code and libraries.
+const long long kBaseMemoryMiB = 512;
+// Per pixel: the library's own decoded copy (up to 16-bit RGBA), its 8-bit conversion and ours.
+const long long kMemoryPerPixel = 24;
+
+std::mutex gSettingsMutex;
+std::string gDecoderPath;
+double gTimeLimitSeconds = 15.0;
+
+bool IsExecutable(const std::string& path) {
+    struct stat info;
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// Descriptors of ours, closed on every path out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd(fd) {}
+    ~Descriptor() { Reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void Reset(int other = -1) {
+        if (fd >= 0) close(fd);
+        fd = other;
+    }
+    int fd;
+};
+
+// A copy numbered 10 or above, so that none of the helper's fixed numbers (0 to 3) is taken.
+int HighCopy(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 10); }
+
+std::string FileReason(const std::string& openReason) {
+    if (openReason.compare(0, 3, "is ") == 0) return "the path " + openReason;
+    std::string text = openReason;
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return "the file cannot be opened: " + text;
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A started helper: its process and the reading end of its reply pipe.
+struct Helper {
+    pid_t pid = -1;
+    Descriptor reply;
+    Descriptor exited;  // readable once the process has ended (-1 where the kernel has no pidfd)
+};
+
+int StartHelper(const std::string& program, int fileFd, const std::string& name, int cpuSeconds,
+                long long memoryMiB, Helper& helper, std::string& reason) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        reason = std::string("no pipe to the decoder: ") + std::strerror(errno);
+        return -1;
+    }
+    Descriptor readEnd(HighCopy(ends[0])), writeEnd(HighCopy(ends[1])), file(HighCopy(fileFd));
+    close(ends[0]);
+    close(ends[1]);
+    if (readEnd.fd < 0 || writeEnd.fd < 0 || file.fd < 0) {
+        reason = std::string("no descriptors for the decoder: ") + std::strerror(errno);
+        return -1;
+    }
+    // A whole picture row set per pipe refill: fewer wake-ups while the pixels stream in.
+    fcntl(writeEnd.fd, F_SETPIPE_SZ, 1 << 20);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, file.fd, kDecodeFileDescriptor);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, kDecodeReplyDescriptor);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::string cpu = std::to_string(cpuSeconds), memory = std::to_string(memoryMiB);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(name.c_str()),
+                               const_cast<char*>(cpu.c_str()), const_cast<char*>(memory.c_str()), nullptr};
+    int status = posix_spawn(&helper.pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (status != 0) {
+        reason = "the decoder " + program + " could not be started: " + std::strerror(status);
+        return -1;
+    }
+    helper.reply.Reset(readEnd.fd);
+    readEnd.fd = -1;
+    helper.exited.Reset(static_cast<int>(syscall(SYS_pidfd_open, helper.pid, 0)));
+    return 0;
+}
+
+// Reads exactly `size` bytes of the reply unless it ends first or the deadline passes.
+// Returns the bytes read; `timedOut` says whether the deadline cut it.
+size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bool& timedOut) {
+    char* p = static_cast<char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = read(fd, p + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) break;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        struct pollfd wait = {fd, POLLIN, 0};
+        poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
+    }
+    return done;
+}
+
+// Waits for the helper to end, stopping it at the deadline; its wait status.
+int Reap(Helper& helper, Clock::time_point deadline, bool& timedOut) {
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(helper.pid, &status, WNOHANG);
+        if (done == helper.pid) return status;
+        if (done < 0 && errno != EINTR) return 0;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            timedOut = true;
+            kill(helper.pid, SIGKILL);
+            while (waitpid(helper.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        if (helper.exited.fd >= 0) {
+            struct pollfd wait = {helper.exited.fd, POLLIN, 0};
+            poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
+        } else {
+            usleep(500);
+        }
+    }
+}
+
+// The reason of a helper that did not end with a whole reply and exit status 0, if that is so.
+bool HelperFailed(int status, bool timedOut, double seconds, long long memoryMiB, std::string& reason) {
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", seconds);
+    if (timedOut) {
+        reason = std::string("the decoder took longer than ") + limit + " s and was stopped";
+        return true;
+    }
+    if (WIFSIGNALED(status)) {
+        int signal = WTERMSIG(status);
+        if (signal == SIGXCPU) {
+            reason = std::string("the decoder used more than ") + limit + " s of CPU time and was stopped";
+        } else if (signal == SIGSYS) {
+            reason = "the decoder attempted a forbidden system call and was stopped";
+        } else {
+            reason = "the decoder crashed (signal " + std::to_string(signal) + ", " + strsignal(signal) + ")";
+        }
+        return true;
+    }
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == kDecodeExitOutOfMemory) {
+        reason = "the decoder ran out of its " + std::to_string(memoryMiB) + " MiB of memory";
+        return true;
+    }
+    if (code != 0) {
+        reason = "the decoder failed (exit status " + std::to_string(code) + ")";
+        return true;
+    }
+    return false;
+}
+
+// Reason text from the helper, kept to printable characters.
+std::string CleanText(const std::string& text) {
+    std::string clean;
+    for (char c : text) clean += (c >= 0x20 && c < 0x7F) ? c : '?';
+    return clean.empty() ? "the decoder refused the file without saying why" : clean;
+}
+
+}  // namespace
+
+void SetImageDecoderPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(gSettingsMutex);
+    gDecoderPath = path;
+}
+
+void SetImageDecodeTimeLimit(double seconds) {
+    std::lock_guard<std::mutex> lock(gSettingsMutex);
+    if (seconds > 0) gTimeLimitSeconds = seconds;
+}
+
+std::string FindImageDecoder() {
+    {
+        std::lock_guard<std::mutex> lock(gSettingsMutex);
+        if (!gDecoderPath.empty()) return gDecoderPath;
+    }
+    std::vector<std::string> candidates;
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string exe(self, static_cast<size_t>(n));
+        candidates.push_back(exe.substr(0, exe.find_last_of('/') + 1) + kDecoderName);
+    }
+#ifdef QUARRO_DECODER_INSTALL_PATH
+    candidates.push_back(QUARRO_DECODER_INSTALL_PATH);
+#endif
+#ifdef QUARRO_DECODER_BUILD_PATH
+    candidates.push_back(QUARRO_DECODER_BUILD_PATH);
+#endif
+    for (const std::string& candidate : candidates) {
+        if (IsExecutable(candidate)) return candidate;
+    }
+    return "";
+}
+
+int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason) {
+    double seconds;
+    {
+        std::lock_guard<std::mutex> lock(gSettingsMutex);
+        seconds = gTimeLimitSeconds;
+    }
+    std::string openReason;
+    Descriptor file(OpenInputFile(path, openReason));
+    if (file.fd < 0) {
+        reason = FileReason(openReason);
+        return -1;
+    }
+    struct stat info;
+    if (fstat(file.fd, &info) != 0) {
+        reason = std::string("the file cannot be read: ") + std::strerror(errno);
+        return -1;
+    }
+    std::vector<unsigned char> head(static_cast<size_t>(std::min<long long>(info.st_size, kHeaderBytes)));
+    ssize_t got = head.empty() ? 0 : pread(file.fd, head.data(), head.size(), 0);
+    if (got < 0) {
+        reason = std::string("the file cannot be read: ") + std::strerror(errno);
+        return -1;
+    }
+    head.resize(static_cast<size_t>(got));
+    ImageHeader header;
+    if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
+
+    std::string program = FindImageDecoder();
+    if (program.empty()) {
+        reason = std::string("the decoder program ") + kDecoderName + " was not found beside this program";
+        return -1;
+    }
+    long long pixels = header.width > 0 ? header.width * header.height * header.depth : kMaxImagePixels;
+    long long memoryMiB = kBaseMemoryMiB + ((info.st_size + pixels * kMemoryPerPixel) >> 20);
+    int cpuSeconds = static_cast<int>(std::ceil(seconds));
+    Helper helper;
+    if (StartHelper(program, file.fd, BaseName(path), cpuSeconds, memoryMiB, helper, reason) != 0) return -1;
+    file.Reset();
+    fcntl(helper.reply.fd, F_SETFL, fcntl(helper.reply.fd, F_GETFL) | O_NONBLOCK);
+    Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+
+    // The reply is read in full before the exit status is looked at, so that a helper never
+    // waits on a full pipe; every size in it is checked before anything is allocated for it.
+    bool timedOut = false;
+    DecodeReplyHeader reply;
+    size_t headerBytes = ReadReply(helper.reply.fd, &reply, sizeof reply, deadline, timedOut);
+    bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
+    std::string replyFault, refusal;
+    CPixelImage loaded;
+    if (headerBytes != sizeof reply) {
+        replyFault = "the decoder's reply was cut short";
+    } else if (!headerWhole) {
+        replyFault = "the decoder's reply is not one this program understands";
+    } else if (reply.kind == kDecodeReplyRefused) {
+        if (reply.width > kDecodeMaxReasonBytes) {
+            replyFault = "the decoder's reply was longer than it may be";
+        } else {
+            refusal.resize(reply.width);
+            if (ReadReply(helper.reply.fd, &refusal[0], refusal.size(), deadline, timedOut) != refusal.size()) {
+                replyFault = "the decoder's reply was cut short";
+            }
+        }
+    } else if (reply.kind != kDecodeReplyPixels) {
+        replyFault = "the decoder's reply is not one this program understands";
+    } else if (CheckImageSize("the decoder's reply", reply.width, reply.height, 1, replyFault) == 0) {
+        loaded.Allocate(static_cast<int>(reply.width), static_cast<int>(reply.height), 4);
+        if (loaded.pixels == nullptr) {
+            replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
+                         std::to_string(reply.height) + " picture";
+        } else if (ReadReply(helper.reply.fd, loaded.pixels, loaded.ByteCount(), deadline, timedOut) !=
+                   loaded.ByteCount()) {
+            replyFault = "the decoder's reply was cut short of the pixels it promised";
+        }
+    }
+    if (replyFault.empty() && !timedOut) {
+        char extra;
+        if (ReadReply(helper.reply.fd, &extra, 1, deadline, timedOut) != 0) {
+            replyFault = "the decoder's reply was longer than the pixels it promised";
+        }
+    }
+    helper.reply.Reset();
+    int status = Reap(helper, deadline, timedOut);
+    if (HelperFailed(status, timedOut, seconds, memoryMiB, reason)) return -1;
+    if (!replyFault.empty()) {
+        reason = replyFault;
+        return -1;
+    }
+    if (headerWhole && reply.kind == kDecodeReplyRefused) {
+        reason = CleanText(refusal);
+        return -1;
+    }
+    target.Clear();
+    std::swap(target.pixels, loaded.pixels);
+    std::swap(target.width, loaded.width);
+    std::swap(target.height, loaded.height);
+    std::swap(target.bytesPerPixel, loaded.bytesPerPixel);
+    return 0;
+}

@@ -1,0 +1,23 @@
+// Decoding a picture file in the confined helper program quarro-decode: the file is opened and
+// its header checked here, the helper decodes it in a process of its own, and its reply is
+// checked as a stranger's. A crash, hang or memory blow-up of a decoder costs that helper only.
+#pragma once
+
+#include <string>
+
+#include "image/pixel_image.h"
+
+// Uses this helper program from now on instead of looking for one (an empty path looks again).
+void SetImageDecoderPath(const std::string& path);
+// The helper program to start: the one set above, else quarro-decode beside the running
+// executable, in the installed program folder, or in the build tree. Empty when none exists.
+std::string FindImageDecoder();
+
+// Wall-clock time a decode may take before the helper is stopped (default 15 s); the helper's
+// CPU time is limited to the same number of seconds, rounded up.
+void SetImageDecodeTimeLimit(double seconds);
+
+// 0 with `target` holding the picture as 4-byte RGBA, top row first; or -1 with a reason a
+// user can act on ("the PNG header claims 100000 x 100000 pixels, more than this program
+// reads", "the decoder crashed (...)") and `target` untouched.
+int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason);

@@ -1,0 +1,42 @@
+// What an image file is, from its first bytes rather than its name, and how large its header
+// says the picture is; the size limits every reader of pictures in the program applies.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The largest picture the program reads: 2^28 pixels (1 GiB as RGBA bytes), no side over 65535.
+constexpr long long kMaxImagePixels = 1LL << 28;
+constexpr long long kMaxImageSide = 65535;
+
+enum class ImageFormat {
+    kUnknown, kPng, kMng, kJpeg, kBmp, kGif, kTiff, kPsd, kPcx, kDcx, kDds, kIco, kIlbm, kPic,
+    kPnm, kSgi, kPsp, kLif, kPcd, kMdl, kWal, kCut, kTga, kRaw, kWebp, kHeif, kPalette
+};
+
+struct ImageHeader {
+    ImageFormat format = ImageFormat::kUnknown;
+    // What the header claims; -1 when the format's header does not say or lies beyond the bytes given.
+    long long width = -1;
+    long long height = -1;
+    // Layers or slices the picture stacks (volume textures); 1 for flat pictures.
+    long long depth = 1;
+};
+
+// Short upper-case name for messages ("PNG", "JPEG", ...).
+const char* ImageFormatName(ImageFormat format);
+
+// The format from the first bytes; for the few formats with no signature (TGA, Dr. Halo CUT,
+// Quake WAL, raw dumps, palettes) the extension of `nameHint` decides, and a plausible TGA header
+// is the last resort.
+ImageFormat IdentifyImageFormat(const unsigned char* data, size_t size, const std::string& nameHint);
+
+// Identifies the format and reads the header's size. 0 with `header` filled, or -1 with a
+// reason a user can act on: an empty file, bytes of no format this program reads, a palette
+// instead of a picture, or a size beyond the limits above.
+int InspectImageHeader(const unsigned char* data, size_t size, const std::string& nameHint,
+                       ImageHeader& header, std::string& reason);
+
+// 0 when a picture of this size may be read; otherwise -1 and a reason naming the size,
+// "the PNG header claims 100000 x 100000 pixels, more than this program reads".
+int CheckImageSize(const char* what, long long width, long long height, long long depth, std::string& reason);
