@@ -3,16 +3,23 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <system_error>
+#include <vector>
 
+#include "cli/animation_writer.h"
+#include "cli/frame_pipeline.h"
 #include "cli/progress_bar.h"
 #include "document/mrf_file.h"
 #include "image/image_file.h"
 #include "image/pixel_image.h"
+#include "image/png_encoder.h"
+#include "image/replace_file.h"
 #include "morph/frame_request.h"
 #include "morph/image_morpher.h"
 
@@ -77,6 +84,28 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
     return run.rendered.load() && settings.outputImage->pixels != nullptr;
 }
 
+// The image library keeps global state: its saves take turns, whichever encoder runs them.
+std::mutex gImageLibraryMutex;
+
+// How each frame of the run is written, on an encoder thread.
+CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool animation, CAnimationWriter& writer) {
+    if (animation) {
+        return [&writer](QueuedFrame& frame, std::string& reason) { return writer.WriteFrame(frame.image, reason); };
+    }
+    if (IsPngPath(options.outputPath)) {
+        int level = options.pngLevel;
+        return [level](QueuedFrame& frame, std::string& reason) {
+            return WritePngFile(frame.path, frame.image, level, reason);
+        };
+    }
+    return [](QueuedFrame& frame, std::string& reason) {
+        std::lock_guard<std::mutex> lock(gImageLibraryMutex);
+        if (WriteImageFile(frame.path, frame.image) == 0) return 0;
+        reason = "the output could not be written (unknown extension, or no permission)";
+        return -1;
+    };
+}
+
 }  // namespace
 
 std::string ResolveImagePath(const std::string& stored, const std::string& documentPath) {
@@ -110,18 +139,22 @@ int RunRender(const RenderOptions& options) {
     }
 
     const bool sequence = options.frames > 0;
+    const bool animation = sequence && IsAnimationPath(options.outputPath);
     const int first = sequence ? options.firstFrame : 0;
     const int last = sequence ? options.lastFrame : 0;
     const int count = last - first + 1;
-    std::string firstPath = sequence ? FramePath(options.outputPath, first) : options.outputPath;
-    if (CheckOutputFolder(firstPath) != 0) return 1;
+    // Every name is fixed before the first frame renders.
+    std::vector<std::string> paths;
+    for (int index = first; index <= last; ++index) {
+        paths.push_back(sequence && !animation ? FramePath(options.outputPath, index) : options.outputPath);
+    }
+    if (CheckOutputFolder(paths.front()) != 0) return 1;
 
     // The window's settings: both fractions from the slider, the field-weight constants, the
     // output size, the lists straight from the document and 4 threads unless asked otherwise.
     MorphSettings settings;
     settings.imageA = &imageA;
     settings.imageB = &imageB;
-    settings.outputImage = &output;
     settings.segmentsA = &segmentsA;
     settings.segmentsB = &segmentsB;
     settings.a = options.a;
@@ -130,22 +163,44 @@ int RunRender(const RenderOptions& options) {
     settings.outputWidth = options.hasSize ? static_cast<uint32_t>(options.width) : DefaultOutputSide(imageA.width);
     settings.outputHeight = options.hasSize ? static_cast<uint32_t>(options.height) : DefaultOutputSide(imageA.height);
 
+    std::string reason;
+    CAnimationWriter writer;
+    if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
+                                 static_cast<int>(settings.outputHeight), options.fps, reason) != 0) {
+        return Fail(options.outputPath, reason);
+    }
+    // One encoder keeps an animation's frames in order, and the image library's saves take
+    // turns anyway; PNG frames are written by as many encoders as there are cores.
+    int encoders = 1, buffers = 2;
+    const size_t frameBytes = static_cast<size_t>(settings.outputWidth) * settings.outputHeight * 4;
+    PipelineShape(frameBytes, animation || !IsPngPath(options.outputPath), encoders, buffers);
+    CFramePipeline pipeline(FrameEncoder(options, animation, writer), encoders, buffers);
+    if (pipeline.Start(reason) != 0) return Fail(options.outputPath, reason);
+
     CImageMorpher engine;
     engine.SetThreadCount(static_cast<uint32_t>(options.threads));
     CProgressBar bar(!options.quiet);
+    std::string unrendered;
     for (int index = first; index <= last; ++index) {
+        QueuedFrame* frame = pipeline.Acquire();
+        if (frame == nullptr) break;  // a frame failed to be written; Finish says which
+        settings.outputImage = &frame->image;
         FrameFractions(options, index, settings.warpFrac, settings.dissoveFrac);
-        std::string path = sequence ? FramePath(options.outputPath, index) : options.outputPath;
         if (!RenderFrame(engine, settings, bar, index - first, count)) {
-            bar.Finish();
-            return Fail(path, "the frame could not be rendered");
+            pipeline.Release(frame);
+            unrendered = paths[static_cast<size_t>(index - first)];
+            break;
         }
-        if (WriteImageFile(path, output) != 0) {
-            bar.Finish();
-            return Fail(path, "the output could not be written (unknown extension, or no permission)");
-        }
+        frame->index = index;
+        frame->path = paths[static_cast<size_t>(index - first)];
+        pipeline.Submit(frame);
     }
+    std::string failedPath;
+    int written = pipeline.Finish(failedPath, reason);
     bar.Finish();
+    if (!unrendered.empty()) return Fail(unrendered, "the frame could not be rendered");
+    if (written != 0) return Fail(failedPath, reason);
+    if (animation && writer.Finish(reason) != 0) return Fail(options.outputPath, reason);
 
     if (!options.quiet) {
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -117,7 +117,13 @@ std::string FramePath(const std::string& pattern, int index) {
     return path;
 }
 
+int RunLength(const RenderOptions& options) {
+    if (options.bounce && options.frames > 1) return 2 * options.frames - 2;
+    return options.frames;
+}
+
 void FrameFractions(const RenderOptions& options, int index, float& warp, float& dissolve) {
+    if (options.frames > 0 && index >= options.frames) index = 2 * options.frames - 2 - index;  // on the way back
     double t = options.frames > 0 ? SequenceFraction(index, options.frames) : options.fraction;
     warp = NarrowFraction(options.hasWarp ? options.warp : t);
     dissolve = NarrowFraction(options.hasDissolve ? options.dissolve : t);

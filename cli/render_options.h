@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "image/png_encoder.h"
+
 struct RenderOptions {
     std::string documentPath;
     std::string outputPath;        // a plain file name, or with --frames a pattern with one %d field
@@ -21,6 +23,9 @@ struct RenderOptions {
     int frames = 0;                // -n: 0 renders one frame, N a sequence at 0, 1/(N-1), ..., 1
     int firstFrame = 0, lastFrame = -1;  // --frame-range F:L within the sequence
     bool quiet = false;
+    int pngLevel = kDefaultPngLevel;             // --png-level: zlib level of PNG output, 0..9
+    double fps = 25.0;             // --fps: frames a second of an animation
+    bool bounce = false;           // --bounce: A -> B -> A, the turning frames once each
 };
 
 enum class ParseResult { Render, Help, Version, UsageError };
@@ -39,6 +44,10 @@ bool IsFramePattern(const std::string& pattern);
 // The file name of frame `index` from a pattern accepted by IsFramePattern.
 std::string FramePath(const std::string& pattern, int index);
 
-// The warp and dissolve fractions of frame `index` (or of the single frame when frames is
-// 0), narrowed to float the way the window narrows its slider value.
+// The number of frames a sequence runs through: N, or 2N - 2 with --bounce (the end frames
+// are not repeated, so the run loops without a pause); 0 for a single frame.
+int RunLength(const RenderOptions& options);
+
+// The warp and dissolve fractions of frame `index` of the run (or of the single frame when
+// frames is 0; with --bounce the frames after B retrace the way back to A), narrowed to float the way the window narrows its slider value.
 void FrameFractions(const RenderOptions& options, int index, float& warp, float& dissolve);

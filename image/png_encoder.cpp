@@ -2,6 +2,7 @@
 
 #include <spng.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 
@@ -49,6 +50,12 @@ int Refuse(std::string& reason, const std::string& why) {
 }
 
 }  // namespace
+
+bool IsPngPath(const std::string& path) {
+    std::string extension = FileExtension(path);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".png";
+}
 
 int EncodePng(const CPixelImage& image, int level, std::vector<unsigned char>& png, std::string& reason) {
     if (image.IsEmpty() || image.width <= 0 || image.height <= 0) return Refuse(reason, "the image is empty");

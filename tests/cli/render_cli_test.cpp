@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/render_options.h"
 #include "document/mrf_file.h"
 #include "image/image_file.h"
 #include "image/temp_folder.h"
@@ -249,6 +250,66 @@ TEST_F(RenderCli, UnwritableOutputLeavesNoFile) {
     std::vector<std::string> entries = folder.Entries();
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ((std::vector<std::string>{"a.png", "b.png", "scene.mrf"}), entries);
+}
+
+TEST_F(RenderCli, FrameFilesEqualSingleFrameRendersWhateverTheWriter) {
+    for (const char* pattern : {"p%d.png", "t%d.tga"}) {
+        CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "5", "-o", pattern});
+        ASSERT_EQ(0, run.status) << run.err;
+        for (int k = 0; k < 5; ++k) {
+            float t = static_cast<float>(k / 4.0);
+            EXPECT_TRUE(FileHolds(folder.File(FramePath(pattern, k)), Expected(t, t))) << pattern << " " << k;
+        }
+    }
+    // A frame of the sequence is the very file a single-frame run writes at its fraction.
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-t", "0.75", "-o", "single.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(ReadWholeFile(folder.File("single.png")), ReadWholeFile(folder.File("p3.png")));
+}
+
+// A frame file that cannot be put in place (a folder has its name) stops the sequence with
+// exit 1; the frames written before it are whole and nothing else is left.
+TEST_F(RenderCli, FrameFailureHalfWayStopsTheRunLeavingOnlyWholeFrames) {
+    std::filesystem::create_directory(folder.File("f3.png"));
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "8", "-o", "f%d.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(0u, run.err.find("quarro-render: f3.png: ")) << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find('\n', run.err.find('\n') + 1)) << "one line: " << run.err;
+    std::filesystem::remove(folder.File("f3.png"));
+    std::vector<std::string> expected = {"a.png", "b.png", "scene.mrf"};
+    for (int k = 0; k < 8; ++k) {
+        std::string name = "f" + std::to_string(k) + ".png";
+        if (!std::filesystem::exists(folder.File(name))) continue;
+        expected.push_back(name);
+        float t = static_cast<float>(k / 7.0);
+        EXPECT_TRUE(FileHolds(folder.File(name), Expected(t, t))) << name;
+    }
+    EXPECT_GE(expected.size(), 6u);  // frames 0 to 2 were done before frame 3 failed
+    std::vector<std::string> entries = folder.Entries();
+    std::sort(entries.begin(), entries.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, entries);
+}
+
+// Workers of GNU parallel that each render a --frame-range write exactly the files of one run.
+TEST_F(RenderCli, SequenceSplitOverParallelWorkersEqualsOneRun) {
+    std::filesystem::create_directory(folder.File("one"));
+    std::filesystem::create_directory(folder.File("split"));
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "7", "-o", "one/f%02d.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    std::string command = "cd " + Quote(folder.path) + " && parallel --will-cite -j 3 " + Quote(QUARRO_RENDER_BINARY) +
+                          " scene.mrf -q -n 7 --frame-range {} -o split/f%02d.png ::: 0:1 2:4 5:6 2>&1";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    std::vector<std::string> one, split;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.File("one"))) one.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder.File("split"))) split.push_back(entry.path().filename());
+    std::sort(one.begin(), one.end());
+    std::sort(split.begin(), split.end());
+    ASSERT_EQ(7u, one.size());
+    ASSERT_EQ(one, split);
+    for (const auto& name : one) {
+        EXPECT_EQ(ReadWholeFile(folder.File("one/" + name)), ReadWholeFile(folder.File("split/" + name))) << name;
+    }
 }
 
 // The demo in examples/ renders from the repository root, and is what the generator writes.

@@ -169,4 +169,23 @@ TEST(FrameFractions, SequenceRunsFromZeroToOne) {
     EXPECT_EQ(1.0f, dissolve);
 }
 
+TEST(FrameFractions, BounceRetracesTheFractionsOfTheWayThere) {
+    RenderOptions o;
+    o.frames = 4;
+    o.bounce = true;
+    ASSERT_EQ(6, RunLength(o));
+    const int source[6] = {0, 1, 2, 3, 2, 1};
+    for (int i = 0; i < 6; ++i) {
+        float warp, dissolve;
+        FrameFractions(o, i, warp, dissolve);
+        EXPECT_EQ(static_cast<float>(source[i] / 3.0), warp) << i;
+        EXPECT_EQ(static_cast<float>(source[i] / 3.0), dissolve) << i;
+    }
+    o.frames = 1;
+    EXPECT_EQ(1, RunLength(o));
+    o.bounce = false;
+    o.frames = 5;
+    EXPECT_EQ(5, RunLength(o));
+}
+
 }  // namespace
