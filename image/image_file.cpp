@@ -3,10 +3,14 @@
 #include <IL/il.h>
 #include <IL/ilu.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <utility>
 
 #include "image/decode_client.h"
+#include "image/output_path.h"
 #include "image/replace_file.h"
 
 namespace {
@@ -50,6 +54,92 @@ bool SetLibraryPixels(const CPixelImage& source) {
                       source.pixels) == IL_TRUE;
 }
 
+// The image library writes through these callbacks into the bytes of a MemorySink, so that
+// every byte reaches the disk through the checked writes of ReplaceFileWithBytes.
+struct MemorySink {
+    std::vector<unsigned char>* bytes;
+    size_t position = 0;
+    bool failed = false;
+
+    // Makes room for `count` bytes at the position; false when memory or the library's
+    // int-sized positions run out.
+    bool Reserve(size_t count) {
+        if (failed || position + count > static_cast<size_t>(INT_MAX)) return !(failed = true);
+        if (position + count <= bytes->size()) return true;
+        try {
+            bytes->resize(position + count);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        return !failed;
+    }
+};
+
+MemorySink* gSink = nullptr;
+
+ILHANDLE ILAPIENTRY SinkOpen(ILconst_string) { return gSink; }
+void ILAPIENTRY SinkClose(ILHANDLE) {}
+ILint ILAPIENTRY SinkPutc(ILubyte byte, ILHANDLE handle) {
+    MemorySink* sink = static_cast<MemorySink*>(handle);
+    if (!sink->Reserve(1)) return IL_EOF;
+    (*sink->bytes)[sink->position++] = byte;
+    return byte;
+}
+ILint ILAPIENTRY SinkWrite(const void* data, ILuint size, ILuint count, ILHANDLE handle) {
+    MemorySink* sink = static_cast<MemorySink*>(handle);
+    size_t length = static_cast<size_t>(size) * count;
+    if (length == 0) return static_cast<ILint>(count);
+    if (!sink->Reserve(length)) return 0;
+    std::memcpy(sink->bytes->data() + sink->position, data, length);
+    sink->position += length;
+    return static_cast<ILint>(count);
+}
+ILint ILAPIENTRY SinkSeek(ILHANDLE handle, ILint offset, ILint origin) {
+    MemorySink* sink = static_cast<MemorySink*>(handle);
+    long long base = origin == IL_SEEK_SET ? 0 : origin == IL_SEEK_CUR ? static_cast<long long>(sink->position)
+                                                                        : static_cast<long long>(sink->bytes->size());
+    long long target = base + offset;
+    if (target < 0 || target > INT_MAX) return -1;
+    sink->position = static_cast<size_t>(target);
+    return 0;
+}
+ILint ILAPIENTRY SinkTell(ILHANDLE handle) { return static_cast<ILint>(static_cast<MemorySink*>(handle)->position); }
+
+enum class EncodeResult { Encoded, PixelsRefused, NotSaved };
+
+EncodeResult Encode(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
+                    std::string& reason) {
+    bytes.clear();
+    ILenum type = WritableImageType(path, reason);
+    if (type == 0) return EncodeResult::NotSaved;
+    if (!InitImageLibrary()) {
+        reason = "the image library could not be started";
+        return EncodeResult::NotSaved;
+    }
+    LibraryImage image;
+    if (!SetLibraryPixels(source)) {
+        reason = "the image library refused the pixels";
+        return EncodeResult::PixelsRefused;
+    }
+    // Files store their bottom row first; ours is top row first.
+    iluFlipImage();
+    MemorySink sink{&bytes};
+    gSink = &sink;
+    ilSetWrite(SinkOpen, SinkClose, SinkPutc, SinkSeek, SinkTell, SinkWrite);
+    // The library chooses the flavour of some formats by the name (.pnm: binary PPM).
+    ILboolean saved = ilSave(type, path.c_str());
+    ilResetWrite();
+    gSink = nullptr;
+    while (ilGetError() != IL_NO_ERROR) {
+    }
+    if (saved != IL_TRUE || sink.failed || bytes.empty()) {
+        reason = sink.failed ? "out of memory while encoding the image" : "the image library could not encode the image";
+        bytes.clear();
+        return EncodeResult::NotSaved;
+    }
+    return EncodeResult::Encoded;
+}
+
 }  // namespace
 
 bool CheckImageLibraryVersion(int versionNumber) {
@@ -85,31 +175,39 @@ int ReadImageFile(const std::string& path, CPixelImage& target) {
     return ReadImageFile(path, target, reason);
 }
 
-int WriteImageFile(const std::string& path, const CPixelImage& source) {
-    if (!InitImageLibrary()) return -1;
-    LibraryImage image;
-    if (!SetLibraryPixels(source)) {
-        std::printf("ERROR: could not reformat image.\n");
-        std::fflush(stdout);
-        return -1;
-    }
-    // Files store their bottom row first; ours is top row first.
-    iluFlipImage();
+int EncodeImageFile(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
+                    std::string& reason) {
+    return Encode(path, source, bytes, reason) == EncodeResult::Encoded ? 0 : -1;
+}
 
-    TempFile temp;
-    int result = -1;
-    if (CreateTempBeside(path, FileExtension(path), temp) == 0) {
-        if (ilSaveImage(temp.path.c_str()) == IL_TRUE) {
-            result = CommitTempFile(temp, path);
-        } else {
-            DiscardTempFile(temp);
+int WriteImageFile(const std::string& path, const CPixelImage& source, std::string& reason) {
+    if (CheckImageOutputPath(path, reason) != 0) return -1;
+    std::vector<unsigned char> bytes;
+    if (EncodeImageFile(path, source, bytes, reason) != 0) return -1;
+    return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);
+}
+
+int WriteImageFile(const std::string& path, const CPixelImage& source) {
+    std::string reason;
+    EncodeResult result = EncodeResult::Encoded;
+    std::vector<unsigned char> bytes;
+    if (CheckImageOutputPath(path, reason) != 0) {
+        result = EncodeResult::NotSaved;
+    } else {
+        result = Encode(path, source, bytes, reason);
+        if (result == EncodeResult::Encoded && ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason) != 0) {
+            result = EncodeResult::NotSaved;
         }
     }
-    if (result != 0) {
+    if (result == EncodeResult::Encoded) return 0;
+    if (result == EncodeResult::PixelsRefused) {
+        std::printf("ERROR: could not reformat image.\n");
+    } else {
         std::printf("ERROR: could not save image to %s.\n", path.c_str());
-        std::fflush(stdout);
     }
-    return result;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+    return -1;
 }
 
 int CPixelImage::Load(const std::string& path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "image/pixel_image.h"
 
@@ -15,8 +16,17 @@ int ReadImageFile(const std::string& path, CPixelImage& target);
 // The same, with the reason of a failure for the user ("the file is empty", "the PNG header
 // claims 100000 x 100000 pixels, more than this program reads", "the decoder crashed (...)").
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason);
-// 0 on success, -1 on failure; the format follows the path's extension.
+// 0 on success, -1 on failure; the format follows the path's extension. A failure prints
+// its line on standard output and the reason on the standard error stream.
 int WriteImageFile(const std::string& path, const CPixelImage& source);
+// The same save, silent: 0, or -1 with `reason`. The path is checked first (format, folder,
+// name), the file is encoded in memory and only then written, checked and put in place, so
+// a failed save leaves the earlier file as it was.
+int WriteImageFile(const std::string& path, const CPixelImage& source, std::string& reason);
+// The bytes of the image file that WriteImageFile would write for `path`, whose extension
+// chooses the format: 0, or -1 with `reason`.
+int EncodeImageFile(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
+                    std::string& reason);
 
 // The version test of InitImageLibrary: false, after the library-version line on standard
 // output, for a library older than release 1.6.7 (version number 167).

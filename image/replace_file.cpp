@@ -1,6 +1,7 @@
 #include "image/replace_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +10,158 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <ctime>
+
+#include "image/pending_temps.h"
 
 namespace {
 
-// A destination that is a symbolic link is saved through the link, not replaced by a file.
+mode_t NewFileMode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+}
+
+// The mode the saved file gets: the earlier file's, or what a new file would get.
+mode_t SavedFileMode(const std::string& target) {
+    struct stat info;
+    return stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : NewFileMode();
+}
+
+std::string FolderOf(const std::string& target) {
+    size_t slash = target.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : target.substr(0, slash);
+}
+
+// Six random letters or digits for a temporary name.
+std::string RandomTag() {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[6];
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        unsigned long seed = static_cast<unsigned long>(std::time(nullptr)) ^ static_cast<unsigned long>(getpid()) << 16 ^
+                             static_cast<unsigned long>(clock());
+        for (unsigned char& byte : random) byte = static_cast<unsigned char>(seed = seed * 6364136223846793005UL + 1);
+    }
+    std::string tag;
+    for (unsigned char byte : random) tag += kLetters[byte % (sizeof kLetters - 1)];
+    return tag;
+}
+
+// ".NAME.XXXXXX" plus `suffix` beside the target, NAME shortened until the name fits the
+// file system's limits; "" when even a one-letter NAME would not fit.
+std::string TempNameBeside(const std::string& target, const std::string& suffix) {
+    size_t slash = target.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string kept = suffix.size() <= 16 ? suffix : std::string();
+    size_t fixed = 1 + 1 + 6 + kept.size();  // the two dots, the tag and the suffix
+    size_t room = NAME_MAX > fixed ? NAME_MAX - fixed : 0;
+    if (folder.size() + fixed + room >= PATH_MAX) room = PATH_MAX > folder.size() + fixed + 1 ? PATH_MAX - 1 - folder.size() - fixed : 0;
+    if (room == 0 || base.empty()) return "";
+    if (base.size() > room) base.resize(room);
+    return folder + "." + base + "." + RandomTag() + kept;
+}
+
+bool WriteAll(int fd, const char* next, size_t left, std::string& reason) {
+    while (left > 0) {
+        ssize_t written = write(fd, next, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            reason = written < 0 ? std::strerror(errno) : "the file system took no more bytes";
+            return false;
+        }
+        next += written;
+        left -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Flushes the folder's entry for the renamed file. File systems that cannot flush a folder
+// (EINVAL) keep their entries by other means.
+int SyncFolder(const std::string& target) {
+    int fd = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int result = fsync(fd) == 0 || errno == EINVAL ? 0 : -1;
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return result;
+}
+
+// Gives the complete unnamed file `fd` the target's name: linked straight to the target when
+// there is none, otherwise linked to a recorded temporary name that is renamed over it.
+// 0, or -1 with errno set.
+int LinkIntoPlace(int fd, const std::string& target) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    auto linkTo = [&](const std::string& name) {
+        if (linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+        if (errno != ENOENT) return -1;
+        // No /proc: a descriptor can be linked directly by a process allowed to.
+        return linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+    };
+    if (linkTo(target) == 0) return 0;
+    if (errno != EEXIST) return -1;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TempNameBeside(target, FileExtension(target));
+        if (name.empty()) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        // Recorded before it exists, so that no moment leaves a named file unrecorded.
+        int slot = RegisterPendingTemp(name.c_str());
+        if (linkTo(name) != 0) {
+            int saved = errno;
+            ReleasePendingTemp(slot);
+            errno = saved;
+            if (saved == EEXIST) continue;
+            return -1;
+        }
+        int result = rename(name.c_str(), target.c_str());
+        int saved = errno;
+        if (result != 0) unlink(name.c_str());
+        ReleasePendingTemp(slot);
+        errno = saved;
+        return result;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// The unnamed way; 1 when the file system offers no unnamed files (nothing was done).
+int ReplaceThroughUnnamedFile(const std::string& target, const char* data, size_t size, std::string& reason) {
+    int fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return 1;
+    bool ok = WriteAll(fd, data, size, reason);
+    if (ok) {
+        (void)fchmod(fd, SavedFileMode(target));
+        ok = fsync(fd) == 0;
+        if (!ok) reason = std::strerror(errno);
+    }
+    if (ok) {
+        ok = LinkIntoPlace(fd, target) == 0;
+        if (!ok && (errno == EPERM || errno == ENOENT || errno == EOPNOTSUPP)) {
+            close(fd);  // the file system cannot name such files: save the named way
+            return 1;
+        }
+        if (!ok) reason = std::strerror(errno);
+    }
+    close(fd);  // the unnamed file vanishes with its last descriptor if it was not linked
+    if (ok && SyncFolder(target) != 0) {
+        reason = std::string("the folder could not be flushed to disk: ") + std::strerror(errno);
+        return -1;
+    }
+    return ok ? 0 : -1;
+}
+
+}  // namespace
+
+bool UnnamedTempFilesAllowed() {
+    const char* named = std::getenv("QUARRO_NAMED_TEMP_FILES");
+    return named == nullptr || std::strcmp(named, "1") != 0;
+}
+
 std::string ResolveDestination(const std::string& destination) {
     struct stat info;
     if (lstat(destination.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return destination;
@@ -23,14 +171,6 @@ std::string ResolveDestination(const std::string& destination) {
     std::free(resolved);
     return target;
 }
-
-mode_t NewFileMode() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-}
-
-}  // namespace
 
 std::string FileExtension(const std::string& path) {
     size_t slash = path.find_last_of('/');
@@ -42,66 +182,80 @@ std::string FileExtension(const std::string& path) {
 int CreateTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp) {
     temp = TempFile();
     std::string target = ResolveDestination(destination);
-    size_t slash = target.find_last_of('/');
-    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) return -1;
-    std::string pattern = folder + "." + base + ".XXXXXX" + suffix;
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemps(name.data(), static_cast<int>(suffix.size()));
-    if (fd < 0) return -1;
-    temp.path = name.data();
-    temp.fd = fd;
-    return 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TempNameBeside(target, suffix);
+        if (name.empty()) {
+            errno = target.empty() || target.back() == '/' ? EISDIR : ENAMETOOLONG;
+            return -1;
+        }
+        // Recorded before it exists, so that no moment leaves a named file unrecorded.
+        int slot = RegisterPendingTemp(name.c_str());
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            int saved = errno;
+            ReleasePendingTemp(slot);
+            errno = saved;
+            if (saved == EEXIST) continue;
+            return -1;
+        }
+        temp.path = name;
+        temp.fd = fd;
+        temp.slot = slot;
+        return 0;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 int CommitTempFile(TempFile& temp, const std::string& destination) {
-    if (temp.fd < 0) return -1;
-    std::string target = ResolveDestination(destination);
-    struct stat info;
-    mode_t mode = stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : NewFileMode();
-    // Some file systems keep no permission bits; that alone does not fail the save.
-    (void)fchmod(temp.fd, mode);
-    bool ok = fsync(temp.fd) == 0;
-    ok = close(temp.fd) == 0 && ok;
-    temp.fd = -1;
-    if (ok && std::rename(temp.path.c_str(), target.c_str()) == 0) {
-        temp.path.clear();
-        return 0;
+    if (temp.fd < 0) {
+        errno = EBADF;
+        return -1;
     }
+    std::string target = ResolveDestination(destination);
+    // Some file systems keep no permission bits; that alone does not fail the save.
+    (void)fchmod(temp.fd, SavedFileMode(target));
+    bool ok = fsync(temp.fd) == 0;
+    int saved = errno;
+    ok = close(temp.fd) == 0 && ok;
+    if (ok) saved = errno;
+    temp.fd = -1;
+    if (ok && rename(temp.path.c_str(), target.c_str()) == 0) {
+        ReleasePendingTemp(temp.slot);
+        temp = TempFile();
+        return SyncFolder(target);
+    }
+    if (ok) saved = errno;
     DiscardTempFile(temp);
+    errno = saved;
     return -1;
 }
 
 void DiscardTempFile(TempFile& temp) {
     if (temp.fd >= 0) close(temp.fd);
-    temp.fd = -1;
     if (!temp.path.empty()) unlink(temp.path.c_str());
-    temp.path.clear();
+    ReleasePendingTemp(temp.slot);
+    temp = TempFile();
 }
 
 int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason) {
+    const char* bytes = static_cast<const char*>(data);
+    std::string target = ResolveDestination(destination);
+    if (UnnamedTempFilesAllowed()) {
+        int result = ReplaceThroughUnnamedFile(target, bytes, size, reason);
+        if (result != 1) return result;
+    }
     TempFile temp;
-    if (CreateTempBeside(destination, FileExtension(destination), temp) != 0) {
+    if (CreateTempBeside(target, FileExtension(target), temp) != 0) {
         reason = std::strerror(errno);
         return -1;
     }
-    const char* next = static_cast<const char*>(data);
-    size_t left = size;
-    while (left > 0) {
-        ssize_t written = write(temp.fd, next, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            reason = written < 0 ? std::strerror(errno) : "the file system took no more bytes";
-            DiscardTempFile(temp);
-            return -1;
-        }
-        next += written;
-        left -= static_cast<size_t>(written);
+    if (!WriteAll(temp.fd, bytes, size, reason)) {
+        DiscardTempFile(temp);
+        return -1;
     }
     errno = 0;
-    if (CommitTempFile(temp, destination) != 0) {
+    if (CommitTempFile(temp, target) != 0) {
         reason = errno != 0 ? std::strerror(errno) : "the finished file could not be put in place";
         return -1;
     }

@@ -1,6 +1,9 @@
 // Saving without ever destroying what was there: the new content goes to a temporary file in
-// the destination's folder, which is renamed over the destination only once it is complete.
-// A failed save therefore leaves the earlier file (or no file) and never a partial one.
+// the destination's folder, which takes the destination's name only once it is complete and
+// on disk. A failed or interrupted save therefore leaves the earlier file (or no file) and
+// never a partial one, nor a temporary file beside it: where the file system allows, the
+// temporary file has no name until it is complete (O_TMPFILE); otherwise its name is
+// recorded for the signal handlers of pending_temps.h.
 #pragma once
 
 #include <cstddef>
@@ -9,15 +12,16 @@
 struct TempFile {
     std::string path;
     int fd = -1;
+    int slot = -1;  // in the pending-temporary table
 };
 
-// Creates an empty temporary file beside `destination` whose name ends with `suffix` (image
-// encoders choose the format from the name, so image saves pass the real extension).
-// 0 with temp.fd open for writing, or -1 when the folder takes no new file.
+// Creates an empty temporary file beside `destination` whose name ends with `suffix`.
+// 0 with temp.fd open for writing, or -1 (errno set) when the folder takes no new file.
 int CreateTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp);
 
 // Flushes the temporary file to disk and renames it over the destination, which keeps its
-// permission bits if it existed. 0 on success; -1 otherwise, with the temporary file removed.
+// permission bits if it existed, then flushes the folder. 0 on success; -1 otherwise (errno
+// set), with the temporary file removed.
 int CommitTempFile(TempFile& temp, const std::string& destination);
 
 // Writes `size` bytes as the whole new content of `destination`: every write is checked, the
@@ -30,3 +34,10 @@ void DiscardTempFile(TempFile& temp);
 
 // The extension of the last path component, with its dot (".png"), or "" when it has none.
 std::string FileExtension(const std::string& path);
+
+// The file the save replaces: `destination`, or what it links to when it is a symbolic link.
+std::string ResolveDestination(const std::string& destination);
+
+// With the environment variable QUARRO_NAMED_TEMP_FILES set to 1, saves use named temporary
+// files even where unnamed ones would do (for file systems whose O_TMPFILE misbehaves).
+bool UnnamedTempFilesAllowed();

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <algorithm>
+#include <iterator>
+#include <utility>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -168,14 +173,61 @@ TEST(ImageFile, UndecodableFileFails) {
 
 TEST(ImageFile, UnknownExtensionPrintsSaveMessageAndWritesNothing) {
     TempFolder folder;
-    std::string path = folder.File("frame.notaformat");
-    CPixelImage image = MakePattern(5, 3, true);
-    testing::internal::CaptureStdout();
-    int result = WriteImageFile(path, image);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(-1, result);
-    EXPECT_EQ("ERROR: could not save image to " + path + ".\n", out);
+    const std::string reasons[][2] = {
+        {"frame.notaformat", "no image format is written for the extension .notaformat"},
+        {"frame.pal", ".pal is a colour palette, not an image"}};
+    for (const auto& c : reasons) {
+        std::string path = folder.File(c[0]);
+        CPixelImage image = MakePattern(5, 3, true);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int result = WriteImageFile(path, image);
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(-1, result);
+        EXPECT_EQ("ERROR: could not save image to " + path + ".\n", out);
+        EXPECT_EQ(0u, err.find(path + ": " + c[1])) << err;
+    }
     EXPECT_TRUE(folder.Entries().empty());
+}
+
+// Every format the window's save chooser offers, except the palette-only .pal, is written
+// (.pnm as binary PPM) with its format's leading bytes.
+TEST(ImageFile, EveryOfferedFormatIsWritten) {
+    TempFolder folder;
+    const std::pair<const char*, std::string> formats[] = {
+        {"bmp", "BM"},  {"dds", "DDS "}, {"jpg", "\xFF\xD8"}, {"pcx", "\x0A"}, {"png", "\x89PNG"},
+        {"pnm", "P6\n"}, {"raw", ""},     {"sgi", "\x01\xDA"}, {"tga", ""},    {"tif", "II*"}};
+    CPixelImage image = MakePattern(31, 17, true);
+    for (const auto& format : formats) {
+        std::string path = folder.File(std::string("out.") + format.first);
+        std::string reason;
+        ASSERT_EQ(0, WriteImageFile(path, image, reason)) << format.first << ": " << reason;
+        std::string bytes = ReadWholeFile(path);
+        EXPECT_GT(bytes.size(), 31u * 17u / 4) << format.first;
+        EXPECT_EQ(0u, bytes.find(format.second)) << format.first;
+    }
+    EXPECT_EQ(std::size(formats), folder.Entries().size());
+}
+
+// A write stopped by the file-size limit (its signal ignored, so the write fails with
+// EFBIG) is reported, and the earlier file stays whole with nothing beside it.
+TEST(ImageFileDeathTest, WriteStoppedByTheFileSizeLimitKeepsTheEarlierFile) {
+    TempFolder folder;
+    std::string path = folder.File("kept.png");
+    ASSERT_EQ(0, WriteImageFile(path, MakePattern(3, 3, true)));
+    const std::string earlier = ReadWholeFile(path);
+    auto limitedSave = [&]() {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16384, 16384};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string reason;
+        bool failed = WriteImageFile(path, MakePattern(319, 239, false), reason) == -1 && reason == "File too large";
+        bool intact = ReadWholeFile(path) == earlier;
+        bool clean = folder.Entries().size() == 1;
+        std::_Exit(failed && intact && clean ? 0 : 1);
+    };
+    EXPECT_EXIT(limitedSave(), testing::ExitedWithCode(0), "");
 }
 
 TEST(ImageFile, FailedSaveKeepsTheEarlierFileAndName) {

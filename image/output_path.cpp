@@ -1,0 +1,109 @@
+#include "image/output_path.h"
+
+#include <IL/il.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "image/replace_file.h"
+
+namespace {
+
+struct WritableFormat {
+    const char* extension;
+    ILenum type;
+};
+
+// What the image library encodes, by extension. .pnm and .ppm are written as binary PPM.
+const WritableFormat kWritableFormats[] = {
+    {"bmp", IL_BMP}, {"dds", IL_DDS}, {"jpg", IL_JPG}, {"jpeg", IL_JPG}, {"jpe", IL_JPG}, {"pcx", IL_PCX},
+    {"png", IL_PNG}, {"pnm", IL_PNM}, {"ppm", IL_PNM}, {"raw", IL_RAW},  {"sgi", IL_SGI}, {"bw", IL_SGI},
+    {"rgb", IL_SGI}, {"rgba", IL_SGI}, {"tga", IL_TGA}, {"tif", IL_TIF}, {"tiff", IL_TIF}, {"psd", IL_PSD},
+    {"hdr", IL_HDR},
+};
+
+const char kWritableList[] = "bmp, dds, jpg, pcx, png, pnm, ppm, psd, raw, sgi, tga, tif, hdr";
+
+const char* KindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+}  // namespace
+
+unsigned WritableImageType(const std::string& path, std::string& reason) {
+    std::string extension = FileExtension(path);
+    if (extension.size() <= 1) {
+        reason = std::string("the name has no extension to choose the image format by (writable: ") + kWritableList + ")";
+        return 0;
+    }
+    std::string lower;
+    for (char c : extension.substr(1)) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const WritableFormat& format : kWritableFormats) {
+        if (lower == format.extension) return format.type;
+    }
+    if (lower == "pal") {
+        reason = ".pal is a colour palette, not an image: save the frame as .png, .bmp or another image format";
+    } else {
+        reason = "no image format is written for the extension " + extension + " (writable: " + kWritableList + ")";
+    }
+    return 0;
+}
+
+int CheckOutputPath(const std::string& path, std::string& reason) {
+    if (path.empty()) {
+        reason = "the output path is empty";
+        return -1;
+    }
+    if (path.size() >= PATH_MAX) {
+        reason = "the path is " + std::to_string(path.size()) + " bytes long, more than the " +
+                 std::to_string(PATH_MAX - 1) + " allowed";
+        return -1;
+    }
+    std::string target = ResolveDestination(path);
+    size_t slash = target.find_last_of('/');
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    struct stat info;
+    if (name.empty() || name == "." || name == ".." || (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
+        reason = path + " is a folder, not a file name";
+        return -1;
+    }
+    if (stat(folder.c_str(), &info) != 0) {
+        reason = "the output folder " + folder + (errno == ENOENT ? " does not exist" : ": " + std::string(std::strerror(errno)));
+        return -1;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        reason = "the output folder " + folder + " is not a folder";
+        return -1;
+    }
+    long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) nameMax = NAME_MAX;
+    if (name.size() > static_cast<size_t>(nameMax)) {
+        reason = "the file name is " + std::to_string(name.size()) + " bytes long, more than the " +
+                 std::to_string(nameMax) + " the file system allows";
+        return -1;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        reason = "the output folder " + folder + " is not writable" +
+                 (errno == EROFS ? " (read-only file system)" : "");
+        return -1;
+    }
+    if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        reason = path + " is " + KindOf(info.st_mode) + ", not a regular file";
+        return -1;
+    }
+    return 0;
+}
+
+int CheckImageOutputPath(const std::string& path, std::string& reason) {
+    if (WritableImageType(path, reason) == 0) return -1;
+    return CheckOutputPath(path, reason);
+}

@@ -1,0 +1,59 @@
+#include "image/output_path.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <string>
+
+#include "image/temp_folder.h"
+
+namespace {
+
+TEST(OutputPath, AcceptsWritableFormatsInAnExistingFolder) {
+    TempFolder folder;
+    WriteWholeFile(folder.File("earlier.png"), "x");
+    for (const char* name : {"new.png", "earlier.png", "UPPER.PNG", "frame.pnm", "f.ppm", "f.jpeg", "f.tif", "f.pcx"}) {
+        std::string reason;
+        EXPECT_EQ(0, CheckImageOutputPath(folder.File(name), reason)) << name << ": " << reason;
+    }
+    std::string reason;
+    EXPECT_EQ(0, CheckOutputPath(folder.File("scene.mrf"), reason)) << reason;  // any name for a document
+}
+
+TEST(OutputPath, RefusesEachUnwritableOutputWithItsReason) {
+    TempFolder folder;
+    ASSERT_EQ(0, mkfifo(folder.File("pipe.png").c_str(), 0600));
+    ASSERT_EQ(0, mkdir(folder.File("dir.png").c_str(), 0700));
+    WriteWholeFile(folder.File("plain"), "x");
+    const std::string longName(NAME_MAX + 1 - 4, 'n');
+    std::string longPath = folder.path;
+    while (longPath.size() < PATH_MAX) longPath += "/sub";
+    longPath += ".png";
+    const std::string writable = "(writable: bmp, dds, jpg, pcx, png, pnm, ppm, psd, raw, sgi, tga, tif, hdr)";
+    struct Case {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {folder.File("palette.pal"),
+         ".pal is a colour palette, not an image: save the frame as .png, .bmp or another image format"},
+        {folder.File("out.xyz"), "no image format is written for the extension .xyz " + writable},
+        {folder.File("noextension"), "the name has no extension to choose the image format by " + writable},
+        {folder.File("missing/out.png"), "the output folder " + folder.File("missing") + " does not exist"},
+        {folder.File("plain/out.png"), "the output folder " + folder.File("plain") + " is not a folder"},
+        {folder.File("dir.png"), folder.File("dir.png") + " is a folder, not a file name"},
+        {folder.File("pipe.png"), folder.File("pipe.png") + " is a FIFO, not a regular file"},
+        {folder.File(longName + ".png"), "the file name is " + std::to_string(longName.size() + 4) +
+                                             " bytes long, more than the " + std::to_string(NAME_MAX) +
+                                             " the file system allows"},
+        {longPath, "the path is " + std::to_string(longPath.size()) + " bytes long, more than the " +
+                       std::to_string(PATH_MAX - 1) + " allowed"},
+    };
+    for (const Case& c : cases) {
+        std::string reason;
+        EXPECT_EQ(-1, CheckImageOutputPath(c.path, reason)) << c.path;
+        EXPECT_EQ(c.reason, reason) << c.path;
+    }
+}
+
+}  // namespace
