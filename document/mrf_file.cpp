@@ -1,12 +1,16 @@
 #include "document/mrf_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "image/input_file.h"
+#include "image/output_path.h"
 #include "image/pixel_image.h"
 #include "image/replace_file.h"
 
@@ -68,58 +72,107 @@ private:
 
 class FileSource : public DocumentSource {
 public:
-    explicit FileSource(FILE* f) : file(f) {}
+    explicit FileSource(int f) : fd(f) {}
     size_t Read(uint64_t offset, unsigned char* destination, size_t count) override {
-        if (offset > static_cast<uint64_t>(INT64_MAX) || fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
-            return 0;
+        size_t done = 0;
+        while (done < count && offset + done <= static_cast<uint64_t>(INT64_MAX)) {
+            ssize_t n = pread(fd, destination + done, count - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
         }
-        return std::fread(destination, 1, count, file);
+        return done;
     }
     uint64_t Available(uint64_t offset) override {
-        if (fseeko(file, 0, SEEK_END) != 0) return 0;
-        off_t end = ftello(file);
-        if (end < 0 || static_cast<uint64_t>(end) <= offset) return 0;
-        return static_cast<uint64_t>(end) - offset;
+        struct stat info;
+        if (fstat(fd, &info) != 0 || static_cast<uint64_t>(info.st_size) <= offset) return 0;
+        return static_cast<uint64_t>(info.st_size) - offset;
     }
 
 private:
-    FILE* file;
+    int fd;
 };
 
-// Reads one path field of `length` bytes at `offset` into `text`; false if it is empty or
-// does not arrive whole.
-bool ReadPathField(DocumentSource& source, uint64_t offset, uint32_t length, std::string& text) {
-    if (length == 0) return false;
+const char* const kImageNames[2] = {"A", "B"};
+
+// Reads the path field of image `which` of `length` bytes at `offset` into `text`; false with
+// `reason` if it is empty or does not arrive whole.
+bool ReadPathField(DocumentSource& source, uint64_t offset, uint32_t length, int which, std::string& text,
+                   std::string& reason) {
+    if (length == 0) {
+        reason = std::string("the path field of image ") + kImageNames[which] + " has length 0";
+        return false;
+    }
     std::vector<char> field(length);
-    if (source.Read(offset, reinterpret_cast<unsigned char*>(field.data()), length) != length) return false;
+    size_t arrived = source.Read(offset, reinterpret_cast<unsigned char*>(field.data()), length);
+    if (arrived != length) {
+        reason = std::string("the document ends ") + (arrived == 0 ? "before" : "inside") + " the path of image " +
+                 kImageNames[which];
+        if (arrived > 0) reason += " (" + std::to_string(arrived) + " of its " + std::to_string(length) + " bytes)";
+        return false;
+    }
     ToForwardSlashes(field.data(), field.size());
     const char* end = static_cast<const char*>(std::memchr(field.data(), 0, field.size()));
     text.assign(field.data(), end != nullptr ? static_cast<size_t>(end - field.data()) : field.size());
     return true;
 }
 
-int ReadDocument(DocumentSource& source, MorphSettings& settings) {
-    if (settings.segmentsA == nullptr || settings.segmentsB == nullptr) return -1;
+bool Refuse(std::string& reason, const std::string& why) {
+    reason = why;
+    return false;
+}
+
+bool WithinLimit(uint32_t value, const char* what, std::string& reason) {
+    if (value <= kMorphFieldLimit) return true;
+    return Refuse(reason, std::string(what) + " is " + std::to_string(value) + ", above the limit of " +
+                              std::to_string(kMorphFieldLimit));
+}
+
+int ReadDocument(DocumentSource& source, MorphSettings& settings, std::string& reason) {
+    if (settings.segmentsA == nullptr || settings.segmentsB == nullptr) {
+        reason = "the reader was given no segment lists to fill";
+        return -1;
+    }
     unsigned char header[kHeaderSize];
-    if (source.Read(0, header, kHeaderSize) != kHeaderSize) return -1;
-    if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return -1;
-    if (GetU32(header + 4) > kWrittenVersion) return -1;
+    size_t arrived = source.Read(0, header, kHeaderSize);
+    if (arrived != kHeaderSize) {
+        reason = arrived == 0 ? "the document is empty"
+                              : "the document ends inside its 12-byte header, after " + std::to_string(arrived) + " bytes";
+        return -1;
+    }
+    if (std::memcmp(header, kMagic, sizeof kMagic) != 0) {
+        reason = "it does not begin with the bytes M, R, F and zero of a morph document";
+        return -1;
+    }
+    const uint32_t version = GetU32(header + 4);
+    if (version > kWrittenVersion) {
+        reason = "version " + std::to_string(version) + " is newer than this reader";
+        return -1;
+    }
     const uint64_t pathsOffset = GetU32(header + 8);
 
     unsigned char block[kBlockSize];
-    if (source.Read(kHeaderSize, block, kBlockSize) != kBlockSize) return -1;
+    arrived = source.Read(kHeaderSize, block, kBlockSize);
+    if (arrived != kBlockSize) {
+        reason = "the document ends inside its 32-byte parameter block, after " + std::to_string(arrived) + " bytes";
+        return -1;
+    }
     const uint32_t pathLengthA = GetU32(block);
     const uint32_t pathLengthB = GetU32(block + 4);
     const uint32_t pairCount = GetU32(block + 8);
-    if (pathLengthA > kMorphFieldLimit || pathLengthB > kMorphFieldLimit || pairCount > kMorphFieldLimit) return -1;
+    if (!WithinLimit(pathLengthA, "the path length of image A", reason) ||
+        !WithinLimit(pathLengthB, "the path length of image B", reason) ||
+        !WithinLimit(pairCount, "the pair count", reason)) {
+        return -1;
+    }
     settings.warpFrac = GetF32(block + 12);
     settings.dissoveFrac = GetF32(block + 16);
     settings.a = GetF32(block + 20);
     settings.b = GetF32(block + 24);
     settings.p = GetF32(block + 28);
 
-    if (!ReadPathField(source, pathsOffset, pathLengthA, settings.imagePathA)) return -1;
-    if (!ReadPathField(source, pathsOffset + pathLengthA, pathLengthB, settings.imagePathB)) return -1;
+    if (!ReadPathField(source, pathsOffset, pathLengthA, 0, settings.imagePathA, reason)) return -1;
+    if (!ReadPathField(source, pathsOffset + pathLengthA, pathLengthB, 1, settings.imagePathB, reason)) return -1;
 
     SegmentList& listA = *settings.segmentsA;
     SegmentList& listB = *settings.segmentsB;
@@ -132,7 +185,10 @@ int ReadDocument(DocumentSource& source, MorphSettings& settings) {
     listB.reserve(room);
     for (uint32_t i = 0; i < pairCount; ++i) {
         unsigned char record[kRecordSize];
-        if (source.Read(recordsOffset + static_cast<uint64_t>(i) * kRecordSize, record, kRecordSize) != kRecordSize) {
+        arrived = source.Read(recordsOffset + static_cast<uint64_t>(i) * kRecordSize, record, kRecordSize);
+        if (arrived != kRecordSize) {
+            reason = std::string("the pair records end ") + (arrived == 0 ? "before" : "inside") + " pair " +
+                     std::to_string(i) + " of " + std::to_string(pairCount);
             return -1;
         }
         listA.emplace_back(Point(GetF32(record), GetF32(record + 4)), Point(GetF32(record + 8), GetF32(record + 12)));
@@ -140,17 +196,6 @@ int ReadDocument(DocumentSource& source, MorphSettings& settings) {
                            Point(GetF32(record + 24), GetF32(record + 28)));
     }
     return 0;
-}
-
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -206,28 +251,42 @@ int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char
     return 0;
 }
 
-int WriteMorphFile(const std::string& path, const MorphSettings& settings) {
+int WriteMorphFile(const std::string& path, const MorphSettings& settings, std::string& reason) {
     std::vector<unsigned char> bytes;
-    if (EncodeMorphDocument(settings, bytes) != 0) return -1;
-    TempFile temp;
-    if (CreateTempBeside(path, "", temp) != 0) return -1;
-    if (!WriteAll(temp.fd, bytes.data(), bytes.size())) {
-        DiscardTempFile(temp);
+    if (EncodeMorphDocument(settings, bytes) != 0) {
+        reason = "the set-up does not fit the document format (more than 65535 pairs, a path longer than 65534 "
+                 "bytes, or lists of different lengths)";
         return -1;
     }
-    return CommitTempFile(temp, path);
+    if (CheckOutputPath(path, reason) != 0) return -1;
+    return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);
 }
 
-int ReadMorphFile(const std::string& path, MorphSettings& settings) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return -1;
-    FileSource source(file);
-    int result = ReadDocument(source, settings);
-    std::fclose(file);
+int WriteMorphFile(const std::string& path, const MorphSettings& settings) {
+    std::string reason;
+    return WriteMorphFile(path, settings, reason);
+}
+
+int ReadMorphFile(const std::string& path, MorphSettings& settings, std::string& reason) {
+    int fd = OpenInputFile(path, reason);
+    if (fd < 0) return -1;
+    FileSource source(fd);
+    int result = ReadDocument(source, settings, reason);
+    close(fd);
     return result;
 }
 
-int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings) {
+int ReadMorphFile(const std::string& path, MorphSettings& settings) {
+    std::string reason;
+    return ReadMorphFile(path, settings, reason);
+}
+
+int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings, std::string& reason) {
     MemorySource source(data, size);
-    return ReadDocument(source, settings);
+    return ReadDocument(source, settings, reason);
+}
+
+int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings) {
+    std::string reason;
+    return ReadMorphBuffer(data, size, settings, reason);
 }

@@ -16,17 +16,25 @@ constexpr uint32_t kMorphFieldLimit = 65535;
 
 // 0 when the whole document was written, -1 otherwise. Nothing is written for a set-up the
 // reader would refuse (more than 65535 pairs, a path longer than 65534 bytes, lists of
-// different lengths). The file is replaced only once complete, so a failed save leaves the
-// earlier file as it was.
+// different lengths). The file is replaced only once complete and on disk, so a failed save
+// leaves the earlier file as it was and nothing beside it.
 int WriteMorphFile(const std::string& path, const MorphSettings& settings);
+// The same, with the reason of a failure ("No space left on device", "the output folder x
+// does not exist", ...) in `reason`.
+int WriteMorphFile(const std::string& path, const MorphSettings& settings, std::string& reason);
 // The bytes that WriteMorphFile writes, in `bytes`; 0, or -1 for a set-up it refuses.
 int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char>& bytes);
 // 0 when the whole document was read, -1 otherwise. Paths come back with slashes for
 // backslashes; a path field without a zero byte is taken whole; bytes after the last record
 // are ignored. Safe on any input: reads stay within the document and allocations within the
 // format's limits.
+// Anything but a regular file (a FIFO, a device) is refused at once.
 int ReadMorphFile(const std::string& path, MorphSettings& settings);
+// The same, with the reason of a refusal ("version 2 is newer than this reader", "the pair
+// records end inside pair 17 of 20", "is a FIFO, not a regular file", ...) in `reason`.
+int ReadMorphFile(const std::string& path, MorphSettings& settings, std::string& reason);
 // The same reader over a document held in memory (tests and the fuzzer).
 int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings);
+int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings, std::string& reason);
 // Replaces every backslash before the first zero byte by a slash.
 void ToForwardSlashes(char* text, size_t size);

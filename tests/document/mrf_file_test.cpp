@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "image/pixel_image.h"
 #include "image/temp_folder.h"
+#include "support/small_disk.h"
 
 namespace {
 
@@ -155,6 +157,7 @@ TEST(MrfFile, BackslashesAreWrittenAsTheyAreAndReadAsSlashes) {
 struct Malformed {
     const char* name;
     std::function<void(Bytes&)> change;
+    const char* reason;  // what the reader says, so that no case passes for the wrong failure
 };
 
 void PrintTo(const Malformed& m, std::ostream* out) { *out << m.name; }
@@ -166,34 +169,37 @@ TEST_P(MrfReaderRefuses, TheDocument) {
     Bytes bytes = scene.Encode();
     GetParam().change(bytes);
     Loaded loaded;
-    EXPECT_EQ(-1, loaded.Read(bytes));
+    std::string reason;
+    EXPECT_EQ(-1, ReadMorphBuffer(bytes.data(), bytes.size(), loaded.settings, reason));
+    EXPECT_EQ(GetParam().reason, reason);
 }
 
 const size_t kRecords = 44 + 10 + 11;  // where the records of the document above begin
+const char kNoMagic[] = "it does not begin with the bytes M, R, F and zero of a morph document";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MrfReaderRefuses,
     testing::Values(
-        Malformed{"Empty", [](Bytes& b) { b.clear(); }},
-        Malformed{"EndsInsideHeader", [](Bytes& b) { b.resize(11); }},
-        Malformed{"EndsInsideBlock", [](Bytes& b) { b.resize(43); }},
-        Malformed{"VersionTwo", [](Bytes& b) { SetU32(b, 4, 2); }},
-        Malformed{"VersionHuge", [](Bytes& b) { SetU32(b, 4, 0xFFFFFFFFu); }},
-        Malformed{"FourthMagicByteNotZero", [](Bytes& b) { b[3] = ' '; }},
-        Malformed{"OtherMagic", [](Bytes& b) { b[0] = 'm'; }},
-        Malformed{"PathLengthA65536", [](Bytes& b) { SetU32(b, 12, 65536); }},
-        Malformed{"PathLengthB65536", [](Bytes& b) { SetU32(b, 16, 65536); }},
-        Malformed{"PairCount65536", [](Bytes& b) { SetU32(b, 20, 65536); }},
-        Malformed{"PairCountHuge", [](Bytes& b) { SetU32(b, 20, 0xFFFFFFFFu); }},
-        Malformed{"PathLengthAZero", [](Bytes& b) { SetU32(b, 12, 0); }},
-        Malformed{"PathLengthBZero", [](Bytes& b) { SetU32(b, 16, 0); }},
-        Malformed{"EndsInsidePaths", [](Bytes& b) { b.resize(50); }},
-        Malformed{"EndsInsideRecords", [](Bytes& b) { b.resize(kRecords + 2 * 32 + 31); }},
-        Malformed{"OneRecordMissing", [](Bytes& b) { b.resize(kRecords + 2 * 32); }},
-        Malformed{"PairCountAboveRecords", [](Bytes& b) { SetU32(b, 20, 4); }},
-        Malformed{"PathsOffsetPastTheEnd", [](Bytes& b) { SetU32(b, 8, static_cast<uint32_t>(b.size()) + 1); }},
-        Malformed{"PathsOffsetLargest", [](Bytes& b) { SetU32(b, 8, 0xFFFFFFFFu); }},
-        Malformed{"PathLengthsPastTheEnd", [](Bytes& b) { SetU32(b, 12, 65535); }}),
+        Malformed{"Empty", [](Bytes& b) { b.clear(); }, "the document is empty"},
+        Malformed{"EndsInsideHeader", [](Bytes& b) { b.resize(11); }, "the document ends inside its 12-byte header, after 11 bytes"},
+        Malformed{"EndsInsideBlock", [](Bytes& b) { b.resize(43); }, "the document ends inside its 32-byte parameter block, after 31 bytes"},
+        Malformed{"VersionTwo", [](Bytes& b) { SetU32(b, 4, 2); }, "version 2 is newer than this reader"},
+        Malformed{"VersionHuge", [](Bytes& b) { SetU32(b, 4, 0xFFFFFFFFu); }, "version 4294967295 is newer than this reader"},
+        Malformed{"FourthMagicByteNotZero", [](Bytes& b) { b[3] = ' '; }, kNoMagic},
+        Malformed{"OtherMagic", [](Bytes& b) { b[0] = 'm'; }, kNoMagic},
+        Malformed{"PathLengthA65536", [](Bytes& b) { SetU32(b, 12, 65536); }, "the path length of image A is 65536, above the limit of 65535"},
+        Malformed{"PathLengthB65536", [](Bytes& b) { SetU32(b, 16, 65536); }, "the path length of image B is 65536, above the limit of 65535"},
+        Malformed{"PairCount65536", [](Bytes& b) { SetU32(b, 20, 65536); }, "the pair count is 65536, above the limit of 65535"},
+        Malformed{"PairCountHuge", [](Bytes& b) { SetU32(b, 20, 0xFFFFFFFFu); }, "the pair count is 4294967295, above the limit of 65535"},
+        Malformed{"PathLengthAZero", [](Bytes& b) { SetU32(b, 12, 0); }, "the path field of image A has length 0"},
+        Malformed{"PathLengthBZero", [](Bytes& b) { SetU32(b, 16, 0); }, "the path field of image B has length 0"},
+        Malformed{"EndsInsidePaths", [](Bytes& b) { b.resize(50); }, "the document ends inside the path of image A (6 of its 10 bytes)"},
+        Malformed{"EndsInsideRecords", [](Bytes& b) { b.resize(kRecords + 2 * 32 + 31); }, "the pair records end inside pair 2 of 3"},
+        Malformed{"OneRecordMissing", [](Bytes& b) { b.resize(kRecords + 2 * 32); }, "the pair records end before pair 2 of 3"},
+        Malformed{"PairCountAboveRecords", [](Bytes& b) { SetU32(b, 20, 4); }, "the pair records end before pair 3 of 4"},
+        Malformed{"PathsOffsetPastTheEnd", [](Bytes& b) { SetU32(b, 8, static_cast<uint32_t>(b.size()) + 1); }, "the document ends before the path of image A"},
+        Malformed{"PathsOffsetLargest", [](Bytes& b) { SetU32(b, 8, 0xFFFFFFFFu); }, "the document ends before the path of image A"},
+        Malformed{"PathLengthsPastTheEnd", [](Bytes& b) { SetU32(b, 12, 65535); }, "the document ends inside the path of image A (117 of its 65535 bytes)"}),
     [](const testing::TestParamInfo<Malformed>& info) { return std::string(info.param.name); });
 
 TEST(MrfReader, AcceptsVersionZero) {
@@ -271,7 +277,13 @@ TEST(MrfReader, FileReaderRefusesLikeTheBufferReader) {
     bytes = scene.Encode();
     bytes.resize(bytes.size() - 1);
     WriteWholeFile(folder.File("short.mrf"), std::string(bytes.begin(), bytes.end()));
-    EXPECT_EQ(-1, ReadMorphFile(folder.File("short.mrf"), loaded.settings));
+    std::string reason;
+    EXPECT_EQ(-1, ReadMorphFile(folder.File("short.mrf"), loaded.settings, reason));
+    EXPECT_EQ("the pair records end inside pair 1 of 2", reason);
+    // A FIFO without a writer would block a plain open for ever.
+    ASSERT_EQ(0, mkfifo(folder.File("pipe.mrf").c_str(), 0600));
+    EXPECT_EQ(-1, ReadMorphFile(folder.File("pipe.mrf"), loaded.settings, reason));
+    EXPECT_EQ("is a FIFO, not a regular file", reason);
 }
 
 TEST(MrfReader, NeedsListsToFill) {
@@ -307,6 +319,21 @@ TEST(MrfWriter, FailedSaveLeavesTheEarlierFileIntact) {
     EXPECT_EQ(earlier, ReadWholeFile(path));
     EXPECT_EQ(-1, WriteMorphFile(folder.File("missing/folder/x.mrf"), first.settings));
     EXPECT_EQ(std::vector<std::string>{"kept.mrf"}, folder.Entries());
+}
+
+TEST(MrfWriter, FullDiskFailsWithTheReasonAndKeepsTheEarlierFile) {
+    SmallDisk disk("64k");
+    if (!disk.Available()) GTEST_SKIP() << disk.whyNot;
+    std::string path = disk.File("kept.mrf");
+    Scene small("a.png", "b.png", 1);
+    ASSERT_EQ(0, WriteMorphFile(path, small.settings));
+    std::string earlier = ReadWholeFile(path);
+    Scene big("a.png", "b.png", 4000);  // 128 KB of records
+    std::string reason;
+    EXPECT_EQ(-1, WriteMorphFile(path, big.settings, reason));
+    EXPECT_EQ("No space left on device", reason);
+    EXPECT_EQ(earlier, ReadWholeFile(path));
+    EXPECT_EQ(std::vector<std::string>{"kept.mrf"}, disk.Entries());
 }
 
 // A write that fails part-way (the file-size limit stops it after 4096 bytes) in a child
