@@ -6,6 +6,7 @@
 
 #include "cli/render_job.h"
 #include "cli/render_options.h"
+#include "image/pending_temps.h"
 #include "morph/fast_sqrt.h"
 
 #ifndef QUARRO_VERSION
@@ -31,5 +32,8 @@ int main(int argc, char** argv) {
         case ParseResult::Render:
             break;
     }
+    // Ctrl+C, SIGTERM or SIGHUP during a save remove its temporary file; the process still
+    // ends with the signal's usual status.
+    RemoveTempsOnSignals();
     return RunRender(options);
 }

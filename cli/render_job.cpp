@@ -17,6 +17,8 @@
 #include "cli/progress_bar.h"
 #include "document/mrf_file.h"
 #include "image/image_file.h"
+#include "image/input_file.h"
+#include "image/output_path.h"
 #include "image/pixel_image.h"
 #include "image/png_encoder.h"
 #include "image/replace_file.h"
@@ -40,18 +42,20 @@ bool Exists(const std::string& path) {
 int LoadInput(const std::string& path, const char* which, const std::string& documentPath, CPixelImage& image) {
     if (path.empty()) return Fail(documentPath, std::string("the document names no image ") + which);
     if (!Exists(path)) return Fail(path, std::string("image ") + which + " is missing");
+    std::string reason;
+    int fd = OpenInputFile(path, reason);  // a FIFO or a device would block the decoder
+    if (fd < 0) return Fail(path, std::string("image ") + which + " cannot be read: " + reason);
+    close(fd);
     if (image.Load(path) != 0) return Fail(path, std::string("image ") + which + " could not be decoded");
     return 0;
 }
 
-// The output's folder must exist and take new files; checked before any frame is rendered.
-int CheckOutputFolder(const std::string& output) {
-    fs::path folder = fs::path(output).parent_path();
-    if (folder.empty()) folder = ".";
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) return Fail(output, "the output folder " + folder.string() + " does not exist");
-    if (access(folder.c_str(), W_OK) != 0) return Fail(output, "the output folder " + folder.string() + " is not writable");
-    return 0;
+// The output must be writable before any frame is rendered: its folder and name, and for
+// frames the image format (an animation's format is the animation writer's).
+int CheckOutput(const std::string& output, bool animation) {
+    std::string reason;
+    int result = animation ? CheckOutputPath(output, reason) : CheckImageOutputPath(output, reason);
+    return result == 0 ? 0 : Fail(output, reason);
 }
 
 struct FrameRun {
@@ -100,21 +104,13 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool a
     }
     return [](QueuedFrame& frame, std::string& reason) {
         std::lock_guard<std::mutex> lock(gImageLibraryMutex);
-        if (WriteImageFile(frame.path, frame.image) == 0) return 0;
-        reason = "the output could not be written (unknown extension, or no permission)";
+        if (WriteImageFile(frame.path, frame.image, reason) == 0) return 0;
+        reason = "the output could not be written: " + reason;
         return -1;
     };
 }
 
 }  // namespace
-
-std::string ResolveImagePath(const std::string& stored, const std::string& documentPath) {
-    fs::path path(stored);
-    if (stored.empty() || path.is_absolute() || Exists(stored)) return stored;
-    fs::path besideDocument = fs::path(documentPath).parent_path() / path;
-    if (Exists(besideDocument.string())) return besideDocument.string();
-    return stored;
-}
 
 int RunRender(const RenderOptions& options) {
     auto start = std::chrono::steady_clock::now();
@@ -123,9 +119,23 @@ int RunRender(const RenderOptions& options) {
     MorphSettings document;
     document.segmentsA = &segmentsA;
     document.segmentsB = &segmentsB;
+    const bool sequence = options.frames > 0;
+    const bool animation = sequence && IsAnimationPath(options.outputPath);
+    const int first = sequence ? options.firstFrame : 0;
+    const int last = sequence ? options.lastFrame : 0;
+    const int count = last - first + 1;
+    // Every name is fixed, and checked, before anything is read: the first and the last one
+    // (the frame number may lengthen a name).
+    std::vector<std::string> paths;
+    for (int index = first; index <= last; ++index) {
+        paths.push_back(sequence && !animation ? FramePath(options.outputPath, index) : options.outputPath);
+    }
+    if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) return 1;
+
     if (!Exists(options.documentPath)) return Fail(options.documentPath, "no such morph document");
-    if (ReadMorphFile(options.documentPath, document) != 0) {
-        return Fail(options.documentPath, "not a readable morph document");
+    std::string reason;
+    if (ReadMorphFile(options.documentPath, document, reason) != 0) {
+        return Fail(options.documentPath, "not a readable morph document: " + reason);
     }
 
     CPixelImage imageA, imageB, output;
@@ -137,18 +147,6 @@ int RunRender(const RenderOptions& options) {
         LoadInput(pathB, "B", options.documentPath, imageB) != 0) {
         return 1;
     }
-
-    const bool sequence = options.frames > 0;
-    const bool animation = sequence && IsAnimationPath(options.outputPath);
-    const int first = sequence ? options.firstFrame : 0;
-    const int last = sequence ? options.lastFrame : 0;
-    const int count = last - first + 1;
-    // Every name is fixed before the first frame renders.
-    std::vector<std::string> paths;
-    for (int index = first; index <= last; ++index) {
-        paths.push_back(sequence && !animation ? FramePath(options.outputPath, index) : options.outputPath);
-    }
-    if (CheckOutputFolder(paths.front()) != 0) return 1;
 
     // The window's settings: both fractions from the slider, the field-weight constants, the
     // output size, the lists straight from the document and 4 threads unless asked otherwise.
@@ -163,7 +161,6 @@ int RunRender(const RenderOptions& options) {
     settings.outputWidth = options.hasSize ? static_cast<uint32_t>(options.width) : DefaultOutputSide(imageA.width);
     settings.outputHeight = options.hasSize ? static_cast<uint32_t>(options.height) : DefaultOutputSide(imageA.height);
 
-    std::string reason;
     CAnimationWriter writer;
     if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
                                  static_cast<int>(settings.outputHeight), options.fps, reason) != 0) {

@@ -233,23 +233,49 @@ TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
     WriteWholeFile(folder.File("bad.mrf"), "MRF\x01 garbage");
     run = Render(folder, {"bad.mrf", "-o", "out.png"});
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("quarro-render: bad.mrf: not a readable morph document\n", run.err);
+    EXPECT_EQ("quarro-render: bad.mrf: not a readable morph document: it does not begin with the bytes M, R, F and "
+              "zero of a morph document\n",
+              run.err);
     run = Render(folder, {"absent.mrf", "-o", "out.png"});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("quarro-render: absent.mrf: no such morph document\n", run.err);
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
 }
 
-TEST_F(RenderCli, UnwritableOutputLeavesNoFile) {
-    CliRun run = Render(folder, {"scene.mrf", "-o", "out.unknownformat"});
-    EXPECT_EQ(1, run.status);
-    EXPECT_NE(std::string::npos, run.err.find("quarro-render: out.unknownformat: the output could not be written"));
-    run = Render(folder, {"scene.mrf", "-o", "no/folder/out.png"});
-    EXPECT_EQ(1, run.status);
-    EXPECT_NE(std::string::npos, run.err.find("quarro-render: no/folder/out.png: the output folder no/folder does not exist"));
+// The output is checked before the document is even read: each case names the output with
+// its reason, prints nothing on standard output and writes nothing.
+TEST_F(RenderCli, UnwritableOutputFailsBeforeAnyWork) {
+    std::filesystem::create_directory(folder.File("dir.png"));
+    const std::string longName(300, 'n');
+    const std::vector<std::vector<std::string>> cases = {
+        {"out.unknownformat", "no image format is written for the extension .unknownformat (writable: "},
+        {"palette.pal", ".pal is a colour palette, not an image"},
+        {"no/folder/out.png", "the output folder no/folder does not exist"},
+        {"dir.png", "dir.png is a folder, not a file name"},
+        {longName + ".png", "the file name is 304 bytes long, more than the 255 the file system allows"},
+        {"f_%d.png", "the file name is 256 bytes long"}};  // only the last of 11 frames' names is too long
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"absent.mrf", "-o", c[0]};
+        if (c[0] == "f_%d.png") {
+            args = {"absent.mrf", "-n", "11", "-o", longName.substr(0, 249) + "_%d.png"};
+        }
+        CliRun run = Render(folder, args);
+        EXPECT_EQ(1, run.status) << c[0];
+        EXPECT_EQ(0u, run.err.find("quarro-render: ")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c[1])) << run.err;
+        EXPECT_EQ(std::string::npos, run.err.find("absent.mrf")) << run.err;
+        EXPECT_EQ("", run.out);
+    }
     std::vector<std::string> entries = folder.Entries();
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ((std::vector<std::string>{"a.png", "b.png", "scene.mrf"}), entries);
+    EXPECT_EQ((std::vector<std::string>{"a.png", "b.png", "dir.png", "scene.mrf"}), entries);
+}
+
+TEST_F(RenderCli, PnmFrameIsBinaryPpm) {
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-o", "mid.pnm"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(0u, ReadWholeFile(folder.File("mid.pnm")).find("P6\n"));
+    EXPECT_EQ("", run.out);
 }
 
 TEST_F(RenderCli, FrameFilesEqualSingleFrameRendersWhateverTheWriter) {
