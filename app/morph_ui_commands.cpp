@@ -172,7 +172,9 @@ int CMorphUI::UpdateOutputSize(int slot) {
     int h = 0;
     const int status = editor->GetImageSize(slot, w, h);
     if (status != 0) return status;
-    if (widthInput->active()) return 0;
+    // Nothing to preset from an image that failed to load (a document whose images were
+    // not found): the size stays open for the next image that does load.
+    if (widthInput->active() || w <= 0 || h <= 0) return 0;
     widthInput->activate();
     widthInput->value(widthInput->clamp(w));
     heightInput->activate();

@@ -1,6 +1,10 @@
 // The File menu's document commands: save the set-up to a .mrf document, and load one into
-// the editor.
+// the editor. The alerts name the file; the reason of a failure goes to the standard error.
+#include <cstdio>
+#include <string>
+
 #include "app/morph_ui.h"
+#include "document/image_path.h"
 #include "document/mrf_file.h"
 #include "editor/dialogs.h"
 
@@ -20,7 +24,11 @@ void CMorphUI::OnSaveMorph() {
 
     std::string path = ChooseFile("Select a destination", "*.mrf");
     if (path.empty()) return;
-    if (WriteMorphFile(path, settings) != 0) ShowAlert("Error saving to file %s", path.c_str());
+    std::string reason;
+    if (WriteMorphFile(path, settings, reason) != 0) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+        ShowAlert("Error saving to file %s", path.c_str());
+    }
 }
 
 void CMorphUI::OnLoadMorph() {
@@ -36,10 +44,15 @@ void CMorphUI::OnLoadMorph() {
 
     std::string path = ChooseFile("Select a saved morph", "*.mrf");
     if (!path.empty()) {
-        if (ReadMorphFile(path, settings) != 0) {
+        std::string reason;
+        if (ReadMorphFile(path, settings, reason) != 0) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
             ShowAlert("Error loading file %s", path.c_str());
             return;
         }
+        // Relative image paths are also looked for beside the document, as the renderer does.
+        settings.imagePathA = ResolveImagePath(settings.imagePathA, path);
+        settings.imagePathB = ResolveImagePath(settings.imagePathB, path);
         editor->ApplyMorphDocument(settings);
         UpdateOutputSize(0);
     }

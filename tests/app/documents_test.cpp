@@ -81,7 +81,10 @@ TEST_F(Documents, SaveMorphCancelledWritesNothingAndAFailedWriteIsReported) {
     EXPECT_FALSE(std::filesystem::exists(TempPath("scene.mrf")));
     std::string bad = TempPath("no/such/dir/scene.mrf");
     dialogs.choices = {bad};
+    testing::internal::CaptureStderr();
     ui->OnSaveMorph();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              bad + ": the output folder " + TempPath("no/such/dir") + " does not exist\n");
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "Error saving to file " + bad);
 }
@@ -120,7 +123,10 @@ TEST_F(Documents, LoadMorphCancelledOrUnreadableLeavesTheEditorAlone) {
     std::fputs("MRX this is no document", f);
     std::fclose(f);
     dialogs.choices = {junk};
+    testing::internal::CaptureStderr();
     ui->OnLoadMorph();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              junk + ": it does not begin with the bytes M, R, F and zero of a morph document\n");
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "Error loading file " + junk);
     EXPECT_EQ(ui->editor->images[0].fileName, pathA);
@@ -182,4 +188,38 @@ TEST_F(Documents, DeclinedSearchKeepsTheRestAsItWas) {
     EXPECT_EQ(ui->editor->controller->segmentsB, before);
     // The size is still preset from image A, as after every read document.
     EXPECT_EQ(ui->widthInput->value(), 203);
+}
+
+// Started in another folder, the window finds a document's relative image paths beside the
+// document, as the renderer does, and asks nothing.
+TEST_F(Documents, RelativeImagePathsAreFoundBesideTheDocument) {
+    WriteImage("docA.png", 203, 151, 3);
+    WriteImage("docB.png", 99, 77, 4);
+    std::string doc = WriteDocument("doc.mrf", "docA.png", "docB.png");
+    const std::filesystem::path startedIn = std::filesystem::current_path();
+    std::filesystem::current_path("/");
+    dialogs.choices = {doc};
+    ui->OnLoadMorph();
+    std::filesystem::current_path(startedIn);
+    EXPECT_TRUE(dialogs.alerts.empty());
+    EXPECT_TRUE(dialogs.questions.empty());
+    EXPECT_EQ(ui->editor->images[0].fileName, TempPath("docA.png"));
+    EXPECT_EQ(ui->editor->images[1].fileName, TempPath("docB.png"));
+    EXPECT_EQ(ui->widthInput->value(), 203);
+}
+
+// A document whose images are not found leaves the output size open: the next image that
+// loads presets it, instead of a size stuck at 1 x 1.
+TEST_F(Documents, DocumentWhoseImagesFailLeavesTheOutputSizeOpen) {
+    std::string doc = WriteDocument("doc.mrf", TempPath("gone-a.png"), TempPath("gone-b.png"));
+    dialogs.choices = {doc};
+    dialogs.answers = {false};
+    ui->OnLoadMorph();
+    EXPECT_EQ(dialogs.alerts.back(), "Error loading MRF file: image loading failure.");
+    EXPECT_FALSE(ui->widthInput->active());
+    dialogs.choices = {WriteImage("later.png", 131, 97, 5)};
+    ui->OnLoadImage(0);
+    EXPECT_TRUE(ui->widthInput->active());
+    EXPECT_EQ(ui->widthInput->value(), 131);
+    EXPECT_EQ(ui->heightInput->value(), 97);
 }

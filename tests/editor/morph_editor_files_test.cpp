@@ -1,7 +1,15 @@
 // The editor's slot operations over the file layer, with the dialogs answered in-process.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <iterator>
+
 #include "editor_fixture.h"
 #include "image/image_file.h"
+#include "image/temp_folder.h"
 #include "recording_dialogs.h"
+#include "support/small_disk.h"
 
 namespace {
 
@@ -123,6 +131,43 @@ TEST_F(EditorFiles, SaveImageOfAnEmptySlotOrToABadNameAlerts) {
     EXPECT_EQ(editor->SaveImage(2, bad), 1);
     ASSERT_EQ(dialogs.alerts.size(), 2u);
     EXPECT_EQ(dialogs.alerts[1], "Error saving image file " + bad);
+    EXPECT_EQ(editor->images[2].fileName, "undefined");
+}
+
+// Save Image on a full disk and past the file-size limit: the alert, the reason on the
+// standard error, the earlier file whole and nothing beside it.
+TEST_F(EditorFiles, SaveImageThatRunsOutOfRoomAlertsAndKeepsTheEarlierFile) {
+    // Noise, so that the PNG cannot shrink below 64 KB.
+    FillImage(editor->images[2], 211, 157, [](int x, int y) {
+        unsigned h = static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663);
+        h *= 2654435761u;
+        return Rgb{static_cast<int>(h >> 24), static_cast<int>((h >> 16) & 255), static_cast<int>((h >> 8) & 255)};
+    });
+    std::string limited = folder.File("limited.png");
+    WriteWholeFile(limited, "earlier");
+    auto limitedSave = [&]() {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16384, 16384};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        bool alerted = editor->SaveImage(2, limited) == 1 && dialogs.alerts.size() == 1 &&
+                       dialogs.alerts[0] == "Error saving image file " + limited;
+        auto entries = std::distance(std::filesystem::directory_iterator(folder.path), {});
+        bool intact = ReadWholeFile(limited) == "earlier" && entries == 1;
+        std::_Exit(alerted && intact ? 0 : 1);
+    };
+    EXPECT_EXIT(limitedSave(), testing::ExitedWithCode(0), "File too large");
+
+    SmallDisk disk("64k");
+    if (!disk.Available()) GTEST_SKIP() << disk.whyNot;
+    std::string full = disk.File("frame.png");
+    WriteWholeFile(full, "earlier");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(editor->SaveImage(2, full), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(full + ": No space left on device"), std::string::npos);
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_EQ(dialogs.alerts[0], "Error saving image file " + full);
+    EXPECT_EQ(ReadWholeFile(full), "earlier");
+    EXPECT_EQ(disk.Entries(), std::vector<std::string>{"frame.png"});
     EXPECT_EQ(editor->images[2].fileName, "undefined");
 }
 
