@@ -1,15 +1,15 @@
-// The largest picture the decoders hand back, checked before any pixel buffer is allocated.
+// The size check every specialist decoder makes before it allocates pixels, with the limits
+// and the wording of the program's header check.
 #pragma once
 
 #include <string>
 
 #include "decoder/decoded_image.h"
+#include "image/format_sniff.h"
 
-constexpr long long kDecodeMaxPixels = 1LL << 28;
-constexpr long long kDecodeMaxSide = 65535;
-
-// True when a `width` x `height` picture is within the limits; otherwise false with a reason
-// that names the size ("the WebP image is 70000 x 20 pixels, more than this program reads").
+// True when a `width` x `height` picture is within kMaxImageSide and kMaxImagePixels; otherwise
+// false with a reason that names the size ("the WebP image claims 70000 x 20 pixels, more than
+// this program reads").
 bool WithinDecodeLimits(long long width, long long height, const char* format, std::string& reason);
 
 // Sizes `out` for `width` x `height` pixels (already within the limits), every byte zero.

@@ -109,7 +109,7 @@ int DecodeHeif(const unsigned char* data, size_t size, DecodedImage& out, std::s
         reason = std::string("the ") + format + " decoder could not start";
         return -1;
     }
-    heif_context_set_maximum_image_size_limit(heif.context, static_cast<int>(kDecodeMaxSide));
+    heif_context_set_maximum_image_size_limit(heif.context, static_cast<int>(kMaxImageSide));
     heif_error error = heif_context_read_from_memory_without_copy(heif.context, data, size, nullptr);
     if (error.code != heif_error_Ok && BoxesCutShort(data, size)) {
         reason = std::string("the ") + format + " data ends early";

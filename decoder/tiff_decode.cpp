@@ -105,7 +105,7 @@ int DecodeTiff(const unsigned char* data, size_t size, DecodedImage& out, std::s
     TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &file);
     TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, &file);
     // No single buffer beyond the largest picture's pixels (plus room for a strip's overhead).
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kDecodeMaxPixels * 4 + (1 << 20)));
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxImagePixels * 4 + (1 << 20)));
     OpenTiff open;
     open.tiff = TIFFClientOpenExt("image", "rm", &file, ReadBytes, RefuseWrite, SeekBytes, CloseNothing, SizeOf,
                                   MapNothing, UnmapNothing, options);
