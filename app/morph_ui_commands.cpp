@@ -11,8 +11,10 @@
 
 namespace {
 
+// The image library's extensions first, then those of the formats the decoding helper reads itself.
 const char* const kImageLoadFilter =
-    "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal}";
+    "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal,"
+    "webp,heic,heif,avif,tiff,jpeg}";
 const char* const kImageSaveFilter = "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}";
 
 const char* const kNotReady = "You're not ready to morph yet!";

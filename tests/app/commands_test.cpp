@@ -42,7 +42,8 @@ TEST_F(Commands, FirstLoadedImagePresetsTheOutputSizeOnce) {
     ASSERT_EQ(dialogs.chooserCalls.size(), 1u);
     EXPECT_EQ(dialogs.chooserCalls[0].title, "Select an image");
     EXPECT_EQ(dialogs.chooserCalls[0].pattern,
-              "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal}");
+              "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal,"
+              "webp,heic,heif,avif,tiff,jpeg}");
     EXPECT_EQ(dialogs.chooserCalls[0].presetPath, "");
     EXPECT_EQ(ui->editor->images[1].width, 319);
     // State Sized: the inputs are usable and show the first image's size.
