@@ -69,6 +69,9 @@ std::string Explain(const heif_error& error, const char* format) {
                                                  : "HEVC decoder (libde265-0)") +
                ", which is not installed";
     }
+    if (error.code == heif_error_Decoder_plugin_error) {
+        return std::string("the ") + format + " picture data is damaged";
+    }
     if (error.code == heif_error_Memory_allocation_error) {
         return std::string("the ") + format + " image needs more memory than the decoder may take";
     }

@@ -53,10 +53,16 @@ void OnError(j_common_ptr info) {
     std::longjmp(trap->jump, 1);
 }
 
-// Warnings are kept quiet; the one that matters is data that ends before the picture does.
+// Warnings are kept quiet but two: scan data that ends (at the end of the bytes, or at a marker)
+// before the picture does stops the decode at once, rather than after the decoder has made up
+// the rest of a possibly huge picture.
 void OnMessage(j_common_ptr info, int level) {
     ErrorTrap* trap = reinterpret_cast<ErrorTrap*>(info->err);
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) trap->endedEarly = true;
+    int code = info->err->msg_code;
+    if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) {
+        trap->endedEarly = true;
+        std::longjmp(trap->jump, 1);
+    }
 }
 
 unsigned char Light(unsigned ink, unsigned black) { return static_cast<unsigned char>((ink * black + 127) / 255); }
@@ -120,12 +126,12 @@ int DecodeCmykJpeg(const unsigned char* data, size_t size, DecodedImage& out, st
     AllocateDecoded(static_cast<int>(info.image_width), static_cast<int>(info.image_height), out);
     int status = ReadInks(info, trap, out);
     jpeg_destroy_decompress(&info);
-    if (status != 0) {
-        reason = std::string("the CMYK JPEG could not be decoded: ") + trap.message;
-        return -1;
-    }
     if (trap.endedEarly) {
         reason = "the JPEG data ends early";
+        return -1;
+    }
+    if (status != 0) {
+        reason = std::string("the CMYK JPEG could not be decoded: ") + trap.message;
         return -1;
     }
     for (size_t i = 0; i < out.rgba.size(); i += 4) {

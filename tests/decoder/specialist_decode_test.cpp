@@ -139,4 +139,17 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
     }
 }
 
+// Files the fuzzer found slow or harmful, each refused with a reason.
+TEST(SpecialistFindings, EachIsRefusedWithAReason) {
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(QUARRO_DECODER_FINDINGS)) {
+        DecodedImage out;
+        std::string reason;
+        EXPECT_EQ(Decode(ReadWholeFile(entry.path()), out, reason), -1) << entry.path();
+        EXPECT_FALSE(reason.empty()) << entry.path();
+        ++files;
+    }
+    EXPECT_GT(files, 0);
+}
+
 }  // namespace
