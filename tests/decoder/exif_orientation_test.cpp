@@ -1,7 +1,9 @@
 // EXIF orientation against ImageMagick's -auto-orient: the pixels as stored (ImageMagick's
-// decode without turning) turned by ApplyExifOrientation must equal ImageMagick's turned ones.
+// decode without turning) turned by ApplyExifOrientation, and the helper's whole decode of the
+// file, must equal ImageMagick's turned ones.
 #include <gtest/gtest.h>
 
+#include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
 #include "decoder/specialist_decode.h"
 #include "image/temp_folder.h"
@@ -42,6 +44,11 @@ TEST_P(ExifOrientation, AllEightValuesTurnAsImageMagickDoes) {
         if (status == 1) {
             EXPECT_EQ(LargestDifference(own, stored), 0) << "stored order";
         }
+        // The helper's whole decode (specialist or image library, then the turn) sees it upright.
+        DecodedImage whole;
+        ASSERT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), file, whole, reason), 0)
+            << reason;
+        EXPECT_EQ(LargestDifference(whole, expected), 0) << "decoded by the helper's entry";
         ApplyExifOrientation(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), stored);
         EXPECT_EQ(stored.width, expected.width);
         EXPECT_EQ(stored.height, expected.height);

@@ -2,6 +2,7 @@
 // general image library refuses or gets wrong, and their refusals of what they cannot read.
 #include <gtest/gtest.h>
 
+#include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
 #include "decoder/specialist_decode.h"
 #include "image/temp_folder.h"
@@ -41,6 +42,12 @@ TEST_P(SpecialistAgainstMagick, DecodesAsImageMagickDoes) {
     EXPECT_EQ(decoded.width, 319);
     EXPECT_EQ(decoded.height, 239);
     EXPECT_LE(LargestDifference(decoded, expected), made.tolerance);
+    // The helper's entry reaches the same decoder past its header checks.
+    DecodedImage whole;
+    std::string bytes = ReadWholeFile(path);
+    ASSERT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), path, whole, reason), 0)
+        << reason;
+    EXPECT_EQ(LargestDifference(whole, decoded), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
