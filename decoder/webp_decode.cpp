@@ -1,10 +1,50 @@
-// WebP through libwebp: still pictures, lossy or lossless, with or without alpha.
+// WebP through libwebp: still pictures, lossy or lossless, with or without alpha, and the first
+// frame of an animation.
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <cstring>
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+
+namespace {
+
+// The first frame of an animated WebP, composed on the animation's canvas as it is first shown.
+int DecodeFirstFrame(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
+    WebPData bytes = {data, size};
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) {
+        reason = "the WebP animation decoder could not start";
+        return -1;
+    }
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&bytes, &options);
+    WebPAnimInfo info;
+    if (decoder == nullptr || !WebPAnimDecoderGetInfo(decoder, &info)) {
+        WebPAnimDecoderDelete(decoder);
+        reason = "the WebP animation is damaged or ends early";
+        return -1;
+    }
+    if (!WithinDecodeLimits(info.canvas_width, info.canvas_height, "WebP", reason)) {
+        WebPAnimDecoderDelete(decoder);
+        return -1;
+    }
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder, &canvas, &timestamp) || canvas == nullptr) {
+        WebPAnimDecoderDelete(decoder);
+        reason = "the first frame of the WebP animation is damaged or ends early";
+        return -1;
+    }
+    AllocateDecoded(static_cast<int>(info.canvas_width), static_cast<int>(info.canvas_height), out);
+    std::memcpy(out.rgba.data(), canvas, out.rgba.size());
+    WebPAnimDecoderDelete(decoder);
+    return 1;
+}
+
+}  // namespace
 
 bool LooksLikeWebp(const unsigned char* data, size_t size) {
     return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
@@ -21,10 +61,7 @@ int DecodeWebp(const unsigned char* data, size_t size, DecodedImage& out, std::s
         reason = "the WebP header is damaged";
         return -1;
     }
-    if (features.has_animation) {
-        reason = "the WebP file is an animation; only still WebP pictures are read";
-        return -1;
-    }
+    if (features.has_animation) return DecodeFirstFrame(data, size, out, reason);
     if (!WithinDecodeLimits(features.width, features.height, "WebP", reason)) return -1;
     AllocateDecoded(features.width, features.height, out);
     if (WebPDecodeRGBAInto(data, size, out.rgba.data(), out.rgba.size(), out.width * 4) == nullptr) {

@@ -53,6 +53,7 @@ TEST_P(SpecialistAgainstMagick, DecodesAsImageMagickDoes) {
 INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
     MadeFile{"lossless.webp", "-define webp:lossless=true", true, 0},
     MadeFile{"lossy.webp", "-quality 90", false, 0},
+    MadeFile{"animated.webp", "-define webp:lossless=true \\( +clone -negate \\) -loop 0", true, 0},  // first frame
     MadeFile{"v5.bmp", "", false, 0},                      // ImageMagick's default: a 124-byte header
     MadeFile{"v5_alpha.bmp", "", true, 0},                 // V5, 32-bit with an alpha mask
     MadeFile{"v5_565.bmp", "-define bmp:subtype=RGB565", false, 0},
