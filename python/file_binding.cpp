@@ -53,13 +53,14 @@ py::array ReadImage(const std::filesystem::path& file) {
     const std::string path = file.string();
     close(OpenForReading(path, "image"));
     auto image = std::make_unique<CPixelImage>();
+    std::string reason;
     int result;
     {
         py::gil_scoped_release unlocked;
         std::lock_guard<std::mutex> turn(gImageLibraryTurn);
-        result = ReadImageFile(path, *image);
+        result = ReadImageFile(path, *image, reason);
     }
-    if (result != 0) RaiseFileError(0, "cannot read image '" + path + "': not a picture the program can decode", path);
+    if (result != 0) RaiseFileError(0, "cannot read image '" + path + "': " + reason, path);
     return ArrayFromImage(std::move(image));
 }
 

@@ -1,6 +1,8 @@
 """Documents and picture files through the program's own readers and writers."""
 import os
 import pathlib
+import struct
+import zlib
 
 import numpy as np
 import pytest
@@ -48,6 +50,16 @@ def test_image_round_trip_comes_back_as_rgba(tmp_path, channels):
     assert np.array_equal(back[:, :, 3], picture[:, :, 3] if channels == 4 else np.full((23, 37), 255))
 
 
+def _file(path, content):
+    path.write_bytes(content)
+    return path
+
+
+def _png_header(width, height):
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + b"IHDR" + header + struct.pack(">I", zlib.crc32(b"IHDR" + header))
+
+
 def _fifo(folder):
     path = folder / "pipe"
     os.mkfifo(path)
@@ -59,10 +71,12 @@ FILE_ERRORS = [
     ("read_image", lambda d: d / "missing.png", FileNotFoundError, "No such file"),
     ("read_image", lambda d: d, OSError, "a folder"),
     ("read_image", _fifo, OSError, "a FIFO"),
-    ("read_image", lambda d: (d / "junk.png").write_bytes(b"not a picture") and d / "junk.png", OSError, "decode"),
+    ("read_image", lambda d: _file(d / "junk.png", b"not a picture"), OSError, "match no image format"),
+    ("read_image", lambda d: _file(d / "huge.png", _png_header(100000, 100000)), OSError,
+     "claims 100000 x 100000 pixels"),
     ("read_document", lambda d: d / "missing.mrf", FileNotFoundError, "No such file"),
     ("read_document", _fifo, OSError, "a FIFO"),
-    ("read_document", lambda d: (d / "junk.mrf").write_bytes(b"MRF\0" + bytes(60)) and d / "junk.mrf", OSError,
+    ("read_document", lambda d: _file(d / "junk.mrf", b"MRF\0" + bytes(60)), OSError,
      "not a readable morph document"),
     ("write_image", lambda d: d / "no folder" / "x.png", OSError, "cannot write image"),
     ("write_image", lambda d: d / "x.unknown", OSError, "cannot write image"),
