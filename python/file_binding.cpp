@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "document/mrf_file.h"
 #include "image/image_file.h"
@@ -68,34 +67,26 @@ void WriteImage(const std::filesystem::path& file, const py::handle& array) {
     const std::string path = file.string();
     CPixelImage image;
     ImageForWriting(array, "array", image);
+    std::string reason;
     int result;
     {
         py::gil_scoped_release unlocked;
         std::lock_guard<std::mutex> turn(gImageLibraryTurn);
-        result = WriteImageFile(path, image);
+        result = WriteImageFile(path, image, reason);
     }
-    if (result != 0) {
-        RaiseFileError(0, "cannot write image '" + path + "': unknown extension, or no permission or room", path);
-    }
+    if (result != 0) RaiseFileError(0, "cannot write image '" + path + "': " + reason, path);
 }
 
 py::dict ReadDocument(const std::filesystem::path& file) {
     const std::string path = file.string();
-    int fd = OpenForReading(path, "morph document");
-    std::vector<unsigned char> bytes;
-    unsigned char block[65536];
-    ssize_t got;
-    while ((got = read(fd, block, sizeof block)) > 0) bytes.insert(bytes.end(), block, block + got);
-    int error = got < 0 ? errno : 0;
-    close(fd);
-    if (error != 0) RaiseFileError(error, std::strerror(error), path);
-
+    close(OpenForReading(path, "morph document"));
     SegmentList segmentsA, segmentsB;
     MorphSettings document;
     document.segmentsA = &segmentsA;
     document.segmentsB = &segmentsB;
-    if (ReadMorphBuffer(bytes.data(), bytes.size(), document) != 0) {
-        RaiseFileError(0, "cannot read morph document '" + path + "': not a readable morph document", path);
+    std::string reason;
+    if (ReadMorphFile(path, document, reason) != 0) {
+        RaiseFileError(0, "cannot read morph document '" + path + "': " + reason, path);
     }
     py::dict result;
     result["image_a"] = document.imagePathA;
@@ -146,11 +137,9 @@ void WriteDocument(const std::filesystem::path& file, const std::string& imageA,
     document.a = weights.a;
     document.b = weights.b;
     document.p = weights.p;
-    errno = 0;
-    if (WriteMorphFile(path, document) != 0) {
-        int error = errno;
-        RaiseFileError(0, "cannot write morph document '" + path + "': " +
-                              (error != 0 ? std::strerror(error) : "the file could not be written"), path);
+    std::string reason;
+    if (WriteMorphFile(path, document, reason) != 0) {
+        RaiseFileError(0, "cannot write morph document '" + path + "': " + reason, path);
     }
 }
 

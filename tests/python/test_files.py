@@ -57,7 +57,8 @@ def _file(path, content):
 
 def _png_header(width, height):
     header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    return b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + b"IHDR" + header + struct.pack(">I", zlib.crc32(b"IHDR" + header))
+    chunk = b"IHDR" + header
+    return b"\x89PNG\r\n\x1a\n" + struct.pack(">I", 13) + chunk + struct.pack(">I", zlib.crc32(chunk))
 
 
 def _fifo(folder):
@@ -77,10 +78,11 @@ FILE_ERRORS = [
     ("read_document", lambda d: d / "missing.mrf", FileNotFoundError, "No such file"),
     ("read_document", _fifo, OSError, "a FIFO"),
     ("read_document", lambda d: _file(d / "junk.mrf", b"MRF\0" + bytes(60)), OSError,
-     "not a readable morph document"),
-    ("write_image", lambda d: d / "no folder" / "x.png", OSError, "cannot write image"),
-    ("write_image", lambda d: d / "x.unknown", OSError, "cannot write image"),
-    ("write_document", lambda d: d / "no folder" / "x.mrf", OSError, "cannot write morph document"),
+     "the path field of image A has length 0"),
+    ("read_document", lambda d: _file(d / "junk.mrf", b"GIF89a" + bytes(40)), OSError, "does not begin with the bytes M, R, F"),
+    ("write_image", lambda d: d / "no folder" / "x.png", OSError, "folder"),
+    ("write_image", lambda d: d / "x.unknown", OSError, "no image format is written for the extension .unknown"),
+    ("write_document", lambda d: d / "no folder" / "x.mrf", OSError, "folder"),
 ]
 
 
