@@ -4,6 +4,7 @@
 // threads of their own, so the decoding helper's system-call filter must allow that.
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -71,6 +72,9 @@ std::string Explain(const heif_error& error, const char* format) {
     }
     if (error.code == heif_error_Decoder_plugin_error) {
         return std::string("the ") + format + " picture data is damaged";
+    }
+    if (error.subcode == heif_suberror_Security_limit_exceeded) {
+        return std::string("the ") + format + " file's canvas is far larger than its picture claims";
     }
     if (error.code == heif_error_Memory_allocation_error) {
         return std::string("the ") + format + " image needs more memory than the decoder may take";
@@ -141,10 +145,14 @@ int DecodeHeif(const unsigned char* data, size_t size, DecodedImage& out, std::s
             }
         }
     }
-    if (!WithinDecodeLimits(heif_image_handle_get_width(heif.handle), heif_image_handle_get_height(heif.handle),
-                            format, reason)) {
-        return -1;
-    }
+    int claimedWidth = heif_image_handle_get_width(heif.handle);
+    int claimedHeight = heif_image_handle_get_height(heif.handle);
+    if (!WithinDecodeLimits(claimedWidth, claimedHeight, format, reason)) return -1;
+    // A grid or overlay picture's canvas has its own size, which libheif checks only side by
+    // side against this limit: held near the picture's own larger side (coded frames and grid
+    // tiles may overhang it a little), the canvas cannot claim far more memory than the size
+    // just checked.
+    heif_context_set_maximum_image_size_limit(heif.context, std::max(claimedWidth, claimedHeight) + 1024);
     heif.options = heif_decoding_options_alloc();
     if (heif.options != nullptr) heif.options->convert_hdr_to_8bit = 1;
     error = heif_decode_image(heif.handle, &heif.image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
