@@ -2,13 +2,16 @@
 // gets wrong: every header but the 40-byte one (V4/V5 and the rest are refused, OS/2 files come
 // back with red and blue swapped), and 16- and 32-bit pixels (five-bit channels are widened
 // short of full white, the alpha of 32-bit pixels is dropped). Plain 40-byte 1- to 24-bit
-// files stay with the image library, which reads them right.
+// files stay with the image library, which reads them right. stb_image reads no run-length
+// compressed BMP, so those (with the newer headers) are expanded here.
 #include <stb/stb_image.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
@@ -26,7 +29,7 @@ uint32_t Little(const unsigned char* p, int bytes) {
 }
 
 struct BmpHeader {
-    uint32_t pixelOffset = 0, headerSize = 0, compression = 0;
+    uint32_t pixelOffset = 0, headerSize = 0, compression = 0, colorsUsed = 0;
     int64_t width = 0, height = 0;
     int bitsPerPixel = 0;
 };
@@ -46,7 +49,83 @@ bool ReadHeader(const unsigned char* data, size_t size, BmpHeader& header) {
     header.height = static_cast<int32_t>(Little(data + 22, 4));
     header.bitsPerPixel = static_cast<int>(Little(data + 28, 2));
     header.compression = Little(data + 30, 4);
+    header.colorsUsed = Little(data + 46, 4);
     return true;
+}
+
+// The palette as RGBA: entries of four bytes (blue, green, red, unused) after the headers.
+std::vector<uint32_t> ReadPalette(const unsigned char* data, size_t size, const BmpHeader& header) {
+    size_t start = 14 + static_cast<size_t>(header.headerSize);
+    size_t end = std::min<size_t>(header.pixelOffset, size);
+    size_t count = header.colorsUsed != 0 ? header.colorsUsed : size_t{1} << header.bitsPerPixel;
+    count = std::min<size_t>(count, 256);
+    std::vector<uint32_t> palette;
+    for (size_t i = 0; i < count && start + i * 4 + 4 <= end; ++i) {
+        const unsigned char* entry = data + start + i * 4;
+        palette.push_back(uint32_t{entry[2]} | uint32_t{entry[1]} << 8 | uint32_t{entry[0]} << 16 | 0xFF000000u);
+    }
+    return palette;
+}
+
+// RLE8 and RLE4 pictures, rows bottom first. Pixels the runs skip (with a jump or an early
+// end) stay transparent, and colours beyond the palette are black.
+int DecodeRle(const unsigned char* data, size_t size, const BmpHeader& header, DecodedImage& out,
+              std::string& reason) {
+    bool four = header.compression == kRle4;
+    if (header.bitsPerPixel != (four ? 4 : 8) || header.height < 0) {
+        reason = "the BMP file's run-length compression does not fit its pixel size";
+        return -1;
+    }
+    std::vector<uint32_t> palette = ReadPalette(data, size, header);
+    if (header.pixelOffset >= size) {
+        reason = "the BMP data ends early";
+        return -1;
+    }
+    int width = static_cast<int>(header.width), height = static_cast<int>(header.height);
+    AllocateDecoded(width, height, out);
+    auto put = [&](int64_t x, int64_t y, unsigned index) {
+        if (x < 0 || x >= width || y < 0 || y >= height) return;
+        uint32_t colour = index < palette.size() ? palette[index] : 0xFF000000u;
+        unsigned char* p = &out.rgba[(static_cast<size_t>(height - 1 - y) * width + static_cast<size_t>(x)) * 4];
+        for (int c = 0; c < 4; ++c) p[c] = static_cast<unsigned char>(colour >> (8 * c));
+    };
+    const unsigned char* at = data + header.pixelOffset;
+    const unsigned char* end = data + size;
+    int64_t x = 0, y = 0;
+    while (y < height) {
+        if (end - at < 2) {
+            reason = "the BMP data ends early";
+            return -1;
+        }
+        unsigned count = at[0], value = at[1];
+        at += 2;
+        if (count > 0) {  // a run of one colour, or of two alternating ones in RLE4
+            for (unsigned i = 0; i < count; ++i, ++x) put(x, y, four ? (i % 2 == 0 ? value >> 4 : value & 15) : value);
+        } else if (value == 0) {  // end of the row
+            x = 0;
+            ++y;
+        } else if (value == 1) {  // end of the picture
+            break;
+        } else if (value == 2) {  // a jump right and up
+            if (end - at < 2) {
+                reason = "the BMP data ends early";
+                return -1;
+            }
+            x += at[0];
+            y += at[1];
+            at += 2;
+        } else {  // `value` pixels stored one by one, padded to a whole 16-bit word
+            size_t bytes = four ? (value + 1) / 2 : value;
+            size_t padded = (bytes + 1) / 2 * 2;
+            if (static_cast<size_t>(end - at) < padded) {
+                reason = "the BMP data ends early";
+                return -1;
+            }
+            for (unsigned i = 0; i < value; ++i, ++x) put(x, y, four ? (i % 2 == 0 ? at[i / 2] >> 4 : at[i / 2] & 15) : at[i]);
+            at += padded;
+        }
+    }
+    return 1;
 }
 
 }  // namespace
@@ -62,12 +141,13 @@ int DecodeBmp(const unsigned char* data, size_t size, DecodedImage& out, std::st
     ReadHeader(data, size, header);
     int64_t height = header.height < 0 ? -header.height : header.height;  // negative: rows stored top first
     if (!WithinDecodeLimits(header.width, height, "BMP", reason)) return -1;
-    if (header.compression == kRle8 || header.compression == kRle4 || header.compression == kJpegInside ||
-        header.compression == kPngInside) {
-        reason = "the BMP file is compressed (" +
-                 std::string(header.compression == kJpegInside ? "JPEG" : header.compression == kPngInside ? "PNG" : "RLE") +
-                 ") with a " + std::to_string(header.headerSize) + "-byte header, which this program does not read";
+    if (header.compression == kJpegInside || header.compression == kPngInside) {
+        reason = std::string("the BMP file holds a ") + (header.compression == kJpegInside ? "JPEG" : "PNG") +
+                 " picture, which this program does not read from inside a BMP";
         return -1;
+    }
+    if (header.compression == kRle8 || header.compression == kRle4) {
+        return DecodeRle(data, size, header, out, reason);
     }
     // Uncompressed rows are padded to four bytes; a file too short for them is refused before
     // anything the size of the picture is allocated.

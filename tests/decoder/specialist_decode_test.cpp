@@ -58,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
     MadeFile{"v5_alpha.bmp", "", true, 0},                 // V5, 32-bit with an alpha mask
     MadeFile{"v5_565.bmp", "-define bmp:subtype=RGB565", false, 0},
     MadeFile{"v5_palette.bmp", "-type palette -colors 16", false, 0},
+    MadeFile{"v5_rle8.bmp", "-colors 200 -compress RLE", false, 0},
     MadeFile{"BMP2:os2.bmp", "", false, 0},                // 12-byte header, three-byte palette entries
     MadeFile{"BMP3:v3_alpha.bmp", "-define bmp3:alpha=true", true, 0},  // 40-byte header, 32-bit
     // ImageMagick turns the same decoded YCbCr into RGB with its own rounding.
@@ -92,6 +93,39 @@ TEST(SpecialistCmyk, AdobeCmykWithoutTransformReadsAsImageMagickDoes) {
     std::string reason;
     ASSERT_EQ(Decode(bytes, decoded, reason), 1) << reason;
     EXPECT_LE(LargestDifference(decoded, expected), 1);
+}
+
+// ImageMagick writes no RLE4, so this 5 x 3 one is made by hand: runs of two alternating
+// colours, pixels stored one by one (odd count, padded), end of row and end of picture.
+TEST(SpecialistBmp, Rle4WithV5HeaderReadsAsImageMagickDoes) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
+    std::string pixels = std::string("\x05\x12\x00\x00", 4) +            // bottom row: 1 2 1 2 1
+                         std::string("\x00\x05\x34\x56\x70\x00\x00\x00", 8) +  // 3 4 5 6 7, padded
+                         std::string("\x03\x88\x02\x9A\x00\x01", 6);         // 8 8 8 9 A, end
+    std::string bmp(14 + 124 + 16 * 4, '\0');
+    auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, static_cast<uint32_t>(bmp.size() + pixels.size()));
+    put32(10, static_cast<uint32_t>(bmp.size()));
+    put32(14, 124);
+    put32(18, 5);
+    put32(22, 3);
+    put32(26, 1 | 4 << 16);  // one plane, 4 bits per pixel
+    put32(30, 2);            // RLE4
+    put32(34, static_cast<uint32_t>(pixels.size()));
+    put32(46, 16);
+    for (uint32_t i = 0; i < 16; ++i) put32(14 + 124 + i * 4, (i * 16) | (255 - i * 16) << 8 | (i * 7) << 16);
+    bmp += pixels;
+    TempFolder folder;
+    WriteWholeFile(folder.File("rle4.bmp"), bmp);
+    DecodedImage expected, decoded;
+    ASSERT_TRUE(MagickDecode(folder.File("rle4.bmp"), false, expected));
+    std::string reason;
+    ASSERT_EQ(Decode(bmp, decoded, reason), 1) << reason;
+    EXPECT_EQ(LargestDifference(decoded, expected), 0);
 }
 
 // Bytes that are a specialist case but cannot be decoded fail with their own reason, and
