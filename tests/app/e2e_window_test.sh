@@ -3,7 +3,9 @@
 # loads image A and image B through the file chooser, draws a segment pair with the mouse
 # (added in panel A, its ends moved in panel B), sets the slider with the keyboard, morphs,
 # saves the image and the morph, and quits with Alt+F4. Then the headless renderer, given
-# the saved document at the same fraction and size, must write a byte-identical frame.
+# the saved document at the same fraction and size, must write a frame of the same pixels.
+# Last, started in an empty folder, the program loads examples/demo.mrf, whose image paths
+# are relative to the document's folder, and saves it again without being asked anything.
 # Usage: e2e_window_test.sh QUARRO QUARRO_RENDER SOURCE_DIR OUTPUT_DIR
 set -euo pipefail
 
@@ -110,11 +112,14 @@ choose_file() {
     xdotool key End
     xdotool type --delay 60 "${2:1}"
   else
-    # An existing file's name is completed while it is typed.
+    # An existing file's name is completed while it is typed; what the completion left
+    # after the cursor goes.
     xdotool type --delay 60 "$2"
+    sleep 0.2
+    xdotool key shift+End Delete
   fi
   sleep 0.3
-  shot "chooser-${2%.*}"
+  shot "chooser-$(basename "${2%.*}")"
   xdotool key Return
   for _ in $(seq 1 50); do
     xdotool search --onlyvisible --name "$(title_pattern "$1")" >/dev/null 2>&1 || return 0
@@ -184,5 +189,49 @@ read -r ax0 ay0 ax1 ay1 bx0 by0 bx1 by1 <<<"$RECORD"
 [ "$ax0 $ay0 $ax1 $ay1" != "$bx0 $by0 $bx1 $by1" ] || fail "the pair is the same in both panels"
 
 "$RENDER" scene.mrf -o render.png -t "$FRACTION" -s 319x239 -j 4
-cmp frame.png render.png || fail "the window's frame and the renderer's differ"
-echo "frame.png and render.png are byte-identical"
+# The two PNG writers differ (the renderer's stores opaque frames as RGB): the pixels must not.
+convert frame.png -depth 8 rgba:frame.rgba
+convert render.png -depth 8 rgba:render.rgba
+cmp frame.rgba render.rgba || fail "the window's frame and the renderer's differ"
+echo "frame.png and render.png hold the same pixels"
+
+# The demo document from another folder: its relative image paths are found beside it. The
+# examples are reached through a link, so that the chooser is given a short relative name.
+mkdir -p "$OUT/elsewhere"
+ln -s "$SOURCE_DIR/examples" "$OUT/elsewhere/examples"
+cd "$OUT/elsewhere"
+"$QUARRO" >"$OUT/quarro-demo.log" 2>&1 &
+QUARRO_PID=$!
+WIN=""
+for _ in $(seq 1 100); do
+  WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
+  [ -n "$WIN" ] && break
+  sleep 0.1
+done
+[ -n "$WIN" ] || fail "the main window did not appear a second time"
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$WIN")"
+WX=$X
+WY=$Y
+at 600 400
+xdotool key ctrl+o
+choose_file "Select a saved morph" "examples/demo.mrf"
+sleep 1
+shot "demo-loaded"
+# Save Morph opens its chooser only when both images are loaded.
+at 600 400
+xdotool key ctrl+s
+choose_file "Select a destination" "again.mrf" save
+[ -s again.mrf ] || fail "Save Morph after loading the demo wrote nothing"
+EXPECTED_A="$OUT/elsewhere/examples/demo_a.png"
+DEMO_A=$(tail -c +45 again.mrf | head -c ${#EXPECTED_A})
+[ "$DEMO_A" = "$EXPECTED_A" ] || fail "the demo's image A was loaded as '$DEMO_A', not $EXPECTED_A"
+grep -q "Could not load image" "$OUT/quarro-demo.log" && fail "the window could not load a demo image"
+at 600 400
+xdotool key alt+F4
+for _ in $(seq 1 50); do
+  kill -0 "$QUARRO_PID" 2>/dev/null || break
+  sleep 0.1
+done
+QUARRO_PID=""
+echo "examples/demo.mrf loads from another folder"
