@@ -46,7 +46,7 @@ int LoadInput(const std::string& path, const char* which, const std::string& doc
     int fd = OpenInputFile(path, reason);  // a FIFO or a device would block the decoder
     if (fd < 0) return Fail(path, std::string("image ") + which + " cannot be read: " + reason);
     close(fd);
-    if (image.Load(path) != 0) return Fail(path, std::string("image ") + which + " could not be decoded");
+    if (image.Load(path, reason) != 0) return Fail(path, std::string("image ") + which + " could not be decoded: " + reason);
     return 0;
 }
 

@@ -77,6 +77,27 @@ private:
     ILuint name = 0;
 };
 
+// An uncompressed TGA must hold every pixel byte its header promises; the library reads past
+// the end of one that does not.
+bool TgaHoldsItsPixels(const unsigned char* data, size_t size, std::string& reason) {
+    if (size < 18) {
+        reason = "the TGA file is cut short inside its header";
+        return false;
+    }
+    int imageType = data[2];
+    if (imageType != 1 && imageType != 2 && imageType != 3) return true;  // run-length coded: checked as decoded
+    size_t mapBytes = data[1] == 1 ? static_cast<size_t>(data[5] | data[6] << 8) * ((data[7] + 7u) / 8u) : 0;
+    size_t pixelBytes = static_cast<size_t>(data[12] | data[13] << 8) * static_cast<size_t>(data[14] | data[15] << 8) *
+                        ((data[16] + 7u) / 8u);
+    size_t needed = 18 + data[0] + mapBytes + pixelBytes;
+    if (size < needed) {
+        reason = "the TGA file is cut short: it holds " + std::to_string(size) + " of its " + std::to_string(needed) +
+                 " bytes";
+        return false;
+    }
+    return true;
+}
+
 bool StartLibrary() {
     static bool started = false;
     if (started) return true;
@@ -100,6 +121,7 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
         reason = "the file is too large";
         return -1;
     }
+    if (header.format == ImageFormat::kTga && !TgaHoldsItsPixels(data, size, reason)) return -1;
     if (!StartLibrary()) {
         reason = "the image library is too old";
         return -1;

@@ -3,6 +3,8 @@
 #include <FL/Fl.H>
 #include <FL/gl.h>
 
+#include <cstdio>
+
 #include "editor/dialogs.h"
 
 namespace {
@@ -247,10 +249,12 @@ int CMorphEditor::OnMouseWheel() {
 
 int CMorphEditor::LoadImage(int slot, const std::string& path) {
     int result = 0;
+    std::string reason;
     if (slot < 0 || slot > 2) {
         ShowAlert("Attempt to load into invalid image (should never happen!)");
         result = 1;
-    } else if (images[slot].Load(path) != 0) {
+    } else if (images[slot].Load(path, reason) != 0) {
+        std::fprintf(stderr, "quarro: could not load image %s: %s\n", path.c_str(), reason.c_str());
         ShowAlert("Could not load image %s", path.c_str());
         result = 1;
     } else {

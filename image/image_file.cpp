@@ -211,7 +211,12 @@ int WriteImageFile(const std::string& path, const CPixelImage& source) {
 }
 
 int CPixelImage::Load(const std::string& path) {
-    int result = ReadImageFile(path, *this);
+    std::string reason;
+    return Load(path, reason);
+}
+
+int CPixelImage::Load(const std::string& path, std::string& reason) {
+    int result = ReadImageFile(path, *this, reason);
     if (result == 0) fileName = path;
     return result;
 }

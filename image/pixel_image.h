@@ -38,5 +38,6 @@ public:
 
     // File side (image library); 0 on success, -1 on failure. On success fileName = path.
     int Load(const std::string& path);
+    int Load(const std::string& path, std::string& reason);  // with the reason of a failure
     int Save(const std::string& path);
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/ui_fixture.h"
+#include "support/hostile_files.h"
 
 using Commands = UiTest;
 
@@ -75,6 +76,28 @@ TEST_F(Commands, FailedLoadLeavesTheOutputSizeAlone) {
     EXPECT_EQ(dialogs.alerts[0], "Could not load image " + TempPath("missing.png"));
     EXPECT_FALSE(ui->widthInput->active());
     EXPECT_EQ(ui->widthInput->value(), 1);
+}
+
+TEST_F(Commands, HostileImageIsAnAlertWithTheReasonOnStderrAndThePairsStay) {
+    WriteImage("good.png", 31, 23, 1);
+    dialogs.choices = {TempPath("good.png")};
+    ui->OnLoadImage(0);
+    AddPair(0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f);
+    const SegmentList pairsA = ui->editor->controller->segmentsA, pairsB = ui->editor->controller->segmentsB;
+    for (const HostileFile& file : MakeHostileFiles(tempDir)) {
+        dialogs.alerts.clear();
+        dialogs.choices = {file.path};
+        testing::internal::CaptureStderr();
+        ui->OnLoadImage(0);
+        std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(dialogs.alerts.size(), 1u) << file.label;
+        EXPECT_EQ(dialogs.alerts[0], "Could not load image " + file.path) << file.label;
+        std::string line = "quarro: could not load image " + file.path + ": " + file.reason;
+        EXPECT_EQ(err.compare(0, line.size(), line), 0) << file.label << ": " << err;
+        EXPECT_EQ(ui->editor->images[0].width, 31) << file.label;
+        EXPECT_EQ(ui->editor->controller->segmentsA, pairsA) << file.label;
+        EXPECT_EQ(ui->editor->controller->segmentsB, pairsB) << file.label;
+    }
 }
 
 TEST_F(Commands, UpdateOutputSizeReportsABadSlot) {

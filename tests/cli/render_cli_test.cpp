@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "image/temp_folder.h"
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
+#include "support/hostile_files.h"
 
 namespace {
 
@@ -228,7 +230,8 @@ TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
     WriteWholeFile(folder.File("a.png"), "not a picture");
     CliRun run = Render(folder, {"scene.mrf", "-o", "out.png"});
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("quarro-render: a.png: image A could not be decoded\n", run.err);
+    EXPECT_EQ("quarro-render: a.png: image A could not be decoded: its first bytes match no image format this program reads\n",
+              run.err);
 
     WriteWholeFile(folder.File("bad.mrf"), "MRF\x01 garbage");
     run = Render(folder, {"bad.mrf", "-o", "out.png"});
@@ -239,6 +242,28 @@ TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
     run = Render(folder, {"absent.mrf", "-o", "out.png"});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("quarro-render: absent.mrf: no such morph document\n", run.err);
+    EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
+}
+
+TEST_F(RenderCli, HostileImageEndsTheRunWithItsReasonWithinSeconds) {
+    for (const HostileFile& file : MakeHostileFiles(folder.path)) {
+        imageA.fileName = file.path;
+        MorphSettings document;
+        document.imageA = &imageA;
+        document.imageB = &imageB;
+        document.segmentsA = &segmentsA;
+        document.segmentsB = &segmentsB;
+        ASSERT_EQ(0, WriteMorphFile(folder.File("hostile.mrf"), document));
+        auto start = std::chrono::steady_clock::now();
+        CliRun run = Render(folder, {"hostile.mrf", "-o", "out.png"});
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(1, run.status) << file.label;
+        // The renderer opens its inputs itself before decoding and phrases a FIFO its own way.
+        std::string expected = "quarro-render: " + file.path + ": image A " +
+                               (file.label == "FIFO" ? "cannot be read: is a FIFO" : "could not be decoded: " + file.reason);
+        EXPECT_EQ(run.err.compare(0, expected.size(), expected), 0) << file.label << ": " << run.err;
+        EXPECT_LT(seconds, 10.0) << file.label;  // a guard against a hang, not a speed goal
+    }
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
 }
 

@@ -1,0 +1,70 @@
+// A stand-in for quarro-decode that misbehaves in the way its file's name asks ("crash.png",
+// "spin.png", ...), for the tests of how the program takes a helper's faults.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image/decode_protocol.h"
+
+namespace {
+
+void Send(const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(kDecodeReplyDescriptor, p, size);
+        if (n <= 0) _exit(1);
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void SendHeader(uint32_t kind, uint32_t width, uint32_t height, uint32_t magic = kDecodeReplyMagic) {
+    DecodeReplyHeader header;
+    header.magic = magic;
+    header.kind = kind;
+    header.width = width;
+    header.height = height;
+    Send(&header, sizeof header);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) return kDecodeExitUsage;
+    std::string mode = argv[1];
+    mode = mode.substr(0, mode.find('.'));
+    std::vector<unsigned char> pixels(3 * 2 * 4, 200);
+    if (mode == "good") {
+        SendHeader(kDecodeReplyPixels, 3, 2);
+        Send(pixels.data(), pixels.size());
+    } else if (mode == "crash") {
+        raise(SIGSEGV);
+    } else if (mode == "spin") {
+        for (;;) pause();
+    } else if (mode == "hog") {
+        _exit(kDecodeExitOutOfMemory);
+    } else if (mode == "short") {
+        SendHeader(kDecodeReplyPixels, 3, 2);
+        Send(pixels.data(), pixels.size() - 1);
+    } else if (mode == "long") {
+        SendHeader(kDecodeReplyPixels, 3, 2);
+        Send(pixels.data(), pixels.size());
+        Send(pixels.data(), 1);
+    } else if (mode == "huge") {
+        SendHeader(kDecodeReplyPixels, 70000, 70000);
+    } else if (mode == "stranger") {
+        SendHeader(kDecodeReplyPixels, 3, 2, 0x12345678);
+    } else if (mode == "refuse") {
+        const char reason[] = "the picture is\nodd";
+        SendHeader(kDecodeReplyRefused, sizeof reason - 1, 0);
+        Send(reason, sizeof reason - 1);
+    } else if (mode == "windy") {
+        SendHeader(kDecodeReplyRefused, 1u << 30, 0);
+    } else if (mode == "failed") {
+        return 9;
+    }
+    return 0;
+}

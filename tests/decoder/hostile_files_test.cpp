@@ -1,0 +1,111 @@
+// Reading hostile pictures through ReadImageFile: every one is refused with its reason, the
+// target keeps its picture, and a misbehaving helper is a refusal with a reason of its own.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "image/decode_client.h"
+#include "image/image_file.h"
+#include "image/temp_folder.h"
+#include "support/hostile_files.h"
+
+namespace {
+
+// A 5 x 4 picture the failed reads must leave as it is.
+CPixelImage Keeper() {
+    CPixelImage image;
+    image.Allocate(5, 4, 4);
+    for (size_t i = 0; i < image.ByteCount(); ++i) image.pixels[i] = static_cast<unsigned char>(i * 7);
+    return image;
+}
+
+testing::AssertionResult RefusedAndUntouched(const std::string& path, const std::string& expected) {
+    CPixelImage image = Keeper(), before = Keeper();
+    std::string reason;
+    if (ReadImageFile(path, image, reason) != -1) return testing::AssertionFailure() << "read succeeded";
+    if (reason.empty() || reason.find(expected) == std::string::npos) {
+        return testing::AssertionFailure() << "reason \"" << reason << "\" lacks \"" << expected << "\"";
+    }
+    bool same = image.width == 5 && image.height == 4 && std::equal(image.pixels, image.pixels + 80, before.pixels);
+    if (!same) return testing::AssertionFailure() << "the target changed";
+    return testing::AssertionSuccess() << reason;
+}
+
+// Restores the real helper and the usual time limit after a test that swapped them.
+class FakeHelper : public testing::Test {
+protected:
+    void SetUp() override { SetImageDecoderPath(QUARRO_FAKE_DECODER); }
+    void TearDown() override {
+        SetImageDecoderPath("");
+        SetImageDecodeTimeLimit(15.0);
+    }
+    std::string Named(const std::string& mode) {
+        std::string path = folder.File(mode + ".png");
+        // A small PNG header, so that the file passes the checks made before the helper starts.
+        WriteWholeFile(path, std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x03\0\0\0\x02\x08\x06", 26) +
+                                 std::string(40, '\0'));
+        return path;
+    }
+    TempFolder folder;
+};
+
+}  // namespace
+
+TEST(HostileFiles, EachIsRefusedWithItsReason) {
+    TempFolder folder;
+    for (const HostileFile& file : MakeHostileFiles(folder.path)) {
+        EXPECT_TRUE(RefusedAndUntouched(file.path, file.reason)) << file.label;
+    }
+}
+
+// Files the fuzzer found to crash, hang or exhaust memory inside the image library.
+TEST(HostileFiles, FuzzFindingsAreRefused) {
+    SetImageDecodeTimeLimit(3.0);
+    std::string corpus = std::string(QUARRO_SOURCE_DIR) + "/tests/decoder/hostile";
+    DIR* folder = opendir(corpus.c_str());
+    ASSERT_NE(folder, nullptr) << corpus;
+    int files = 0;
+    while (dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] == '.') continue;
+        ++files;
+        EXPECT_TRUE(RefusedAndUntouched(corpus + "/" + entry->d_name, "")) << entry->d_name;
+    }
+    closedir(folder);
+    SetImageDecodeTimeLimit(15.0);
+    EXPECT_GT(files, 0);
+}
+
+TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReason) {
+    SetImageDecodeTimeLimit(1.0);
+    struct Case { const char* mode; const char* reason; } cases[] = {
+        {"crash", "the decoder crashed (signal 11, Segmentation fault)"},
+        {"spin", "the decoder took longer than 1 s and was stopped"},
+        {"hog", "the decoder ran out of its 512 MiB of memory"},
+        {"short", "the decoder's reply was cut short of the pixels it promised"},
+        {"long", "the decoder's reply was longer than the pixels it promised"},
+        {"huge", "the decoder's reply claims 70000 x 70000 pixels, more than this program reads"},
+        {"stranger", "the decoder's reply is not one this program understands"},
+        {"refuse", "the picture is?odd"},
+        {"windy", "the decoder's reply was longer than it may be"},
+        {"failed", "the decoder failed (exit status 9)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(RefusedAndUntouched(Named(c.mode), c.reason)) << c.mode;
+    }
+}
+
+TEST_F(FakeHelper, AWholeReplyReplacesTheTargetAndAMissingHelperIsNamed) {
+    CPixelImage image = Keeper();
+    std::string reason;
+    ASSERT_EQ(ReadImageFile(Named("good"), image, reason), 0) << reason;
+    EXPECT_EQ(image.width, 3);
+    EXPECT_EQ(image.height, 2);
+    EXPECT_EQ(image.bytesPerPixel, 4);
+    EXPECT_EQ(image.pixels[23], 200);
+
+    SetImageDecoderPath(folder.File("absent-decoder"));
+    EXPECT_TRUE(RefusedAndUntouched(Named("good"), "could not be started"));
+}
