@@ -1,0 +1,106 @@
+// Reading a 1920 x 1080 picture: the image library in this process (how pictures were read
+// before the decoding helper) against ReadImageFile, which starts the confined helper for every
+// file. The difference is the helper's overhead: its start, its limits and filter, and the pipe.
+#include <IL/il.h>
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "image/image_file.h"
+
+namespace {
+
+// CPU seconds used so far by this process and by its ended children (the helpers).
+double CpuSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage use;
+        getrusage(who, &use);
+        total += use.ru_utime.tv_sec + use.ru_stime.tv_sec + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
+    }
+    return total;
+}
+
+// On a shared machine wall time swings with the load; CPU time of this process and its
+// helpers together is the steadier measure of the work a load costs.
+class CpuCounter {
+public:
+    explicit CpuCounter(benchmark::State& state) : state(state), start(CpuSeconds()) {}
+    ~CpuCounter() {
+        double perLoad = (CpuSeconds() - start) / std::max<double>(1.0, static_cast<double>(state.iterations()));
+        state.counters["cpu_ms_with_helpers"] = perLoad * 1000.0;
+    }
+
+private:
+    benchmark::State& state;
+    double start;
+};
+
+// A picture with smooth areas and detail, so that its files are of a photograph's usual size.
+std::string WritePicture(const char* extension) {
+    static char folder[] = "/tmp/quarro-decode-bench-XXXXXX";
+    static bool made = mkdtemp(folder) != nullptr;
+    std::string path = std::string(made ? folder : "/tmp") + "/picture." + extension;
+    CPixelImage image;
+    image.Allocate(1920, 1080, 4);
+    for (int y = 0; y < 1080; ++y) {
+        for (int x = 0; x < 1920; ++x) {
+            unsigned char* p = image.pixels + (static_cast<size_t>(y) * 1920 + x) * 4;
+            p[0] = static_cast<unsigned char>(128 + 127 * std::sin(x * 0.01 + y * 0.003));
+            p[1] = static_cast<unsigned char>((x * y / 97 + (x ^ y) % 17) & 0xFF);
+            p[2] = static_cast<unsigned char>(128 + 100 * std::cos(y * 0.02) + (x * 7 + y * 13) % 23);
+            p[3] = 255;
+        }
+    }
+    if (WriteImageFile(path, image) != 0) std::abort();
+    return path;
+}
+
+// The library's load as it ran in this process: decode, convert to RGBA, copy out.
+void LoadInProcess(benchmark::State& state, const char* extension) {
+    std::string path = WritePicture(extension);
+    InitImageLibrary();
+    CpuCounter cpu(state);
+    for (auto _ : state) {
+        ILuint name;
+        ilGenImages(1, &name);
+        ilBindImage(name);
+        if (ilLoadImage(path.c_str()) != IL_TRUE || ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) != IL_TRUE) std::abort();
+        CPixelImage image;
+        image.Allocate(ilGetInteger(IL_IMAGE_WIDTH), ilGetInteger(IL_IMAGE_HEIGHT), 4);
+        std::memcpy(image.pixels, ilGetData(), image.ByteCount());
+        ilDeleteImages(1, &name);
+        benchmark::DoNotOptimize(image.pixels);
+    }
+    unlink(path.c_str());
+}
+
+void LoadThroughHelper(benchmark::State& state, const char* extension) {
+    std::string path = WritePicture(extension);
+    CpuCounter cpu(state);
+    for (auto _ : state) {
+        CPixelImage image;
+        std::string reason;
+        if (ReadImageFile(path, image, reason) != 0) {
+            state.SkipWithError(reason.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(image.pixels);
+    }
+    unlink(path.c_str());
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(LoadInProcess, png_1920x1080, "png")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(LoadThroughHelper, png_1920x1080, "png")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(LoadInProcess, jpg_1920x1080, "jpg")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(LoadThroughHelper, jpg_1920x1080, "jpg")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
