@@ -139,7 +139,7 @@ TEST_F(EditorFiles, SaveImageOfAnEmptySlotOrToABadNameAlerts) {
 TEST_F(EditorFiles, SaveImageThatRunsOutOfRoomAlertsAndKeepsTheEarlierFile) {
     // Noise, so that the PNG cannot shrink below 64 KB.
     FillImage(editor->images[2], 211, 157, [](int x, int y) {
-        unsigned h = static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663);
+        unsigned h = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u;
         h *= 2654435761u;
         return Rgb{static_cast<int>(h >> 24), static_cast<int>((h >> 16) & 255), static_cast<int>((h >> 8) & 255)};
     });
