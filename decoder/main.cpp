@@ -1,4 +1,5 @@
 // quarro-decode: decodes one picture for the program, confined, and hands back its pixels.
+// One process per picture; it may be started before the picture is chosen and wait for it.
 // See image/decode_protocol.h for how it is started and what it replies.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -40,8 +40,8 @@ bool WriteAll(int fd, const void* data, size_t size) {
     header.kind = kDecodeReplyRefused;
     std::string text = reason.substr(0, kDecodeMaxReasonBytes);
     header.width = static_cast<uint32_t>(text.size());
-    bool sent = WriteAll(kDecodeReplyDescriptor, &header, sizeof header) &&
-                WriteAll(kDecodeReplyDescriptor, text.data(), text.size());
+    bool sent = WriteAll(kDecodeChannelDescriptor, &header, sizeof header) &&
+                WriteAll(kDecodeChannelDescriptor, text.data(), text.size());
     _exit(sent ? 0 : 1);
 }
 
@@ -73,30 +73,37 @@ bool ReadFile(int fd, std::vector<unsigned char>& bytes, std::string& reason) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 4 || fcntl(kDecodeReplyDescriptor, F_GETFD) < 0) return kDecodeExitUsage;
-    // Nothing but the file, the reply pipe and the silenced standard streams stays open.
-    syscall(SYS_close_range, kDecodeReplyDescriptor + 1, ~0U, 0);
+int main(int argc, char**) {
+    if (argc != 1 || fcntl(kDecodeChannelDescriptor, F_GETFD) < 0) return kDecodeExitUsage;
+    // Nothing but the socket and the silenced standard streams stays open.
+    syscall(SYS_close_range, kDecodeChannelDescriptor + 1, ~0U, 0);
     std::set_new_handler(OnNoMemory);
-    const std::string name = argv[1];
-    int cpuSeconds = std::atoi(argv[2]);
-    long long memoryMiB = std::atoll(argv[3]);
+    // Started ahead of need, the helper waits here with its libraries loaded.
+    DecodeRequest request;
+    int file;
+    int received = ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file);
+    if (received == 0) _exit(0);
+    if (received < 0) _exit(kDecodeExitUsage);
 
-    if (cpuSeconds > 0 && LimitCpuTime(cpuSeconds) != 0) Refuse("the decoder's CPU-time limit could not be set");
+    if (request.cpuSeconds > 0 && LimitCpuTime(request.cpuSeconds) != 0) {
+        Refuse("the decoder's CPU-time limit could not be set");
+    }
     std::vector<unsigned char> bytes;
     std::string reason;
-    if (!ReadFile(kDecodeFileDescriptor, bytes, reason)) Refuse(reason);
-    close(kDecodeFileDescriptor);
-    if (memoryMiB > 0 && LimitAddressSpace(memoryMiB << 20) != 0) Refuse("the decoder's memory limit could not be set");
+    if (!ReadFile(file, bytes, reason)) Refuse(reason);
+    close(file);
+    if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
+        Refuse("the decoder's memory limit could not be set");
+    }
     if (EnterSyscallFilter(reason) != 0) Refuse(reason);
 
     DecodedImage image;
-    if (DecodeImage(bytes.data(), bytes.size(), name, image, reason) != 0) Refuse(reason);
+    if (DecodeImage(bytes.data(), bytes.size(), request.name, image, reason) != 0) Refuse(reason);
     DecodeReplyHeader header;
     header.width = static_cast<uint32_t>(image.width);
     header.height = static_cast<uint32_t>(image.height);
-    bool sent = WriteAll(kDecodeReplyDescriptor, &header, sizeof header) &&
-                WriteAll(kDecodeReplyDescriptor, image.rgba.data(), image.rgba.size());
+    bool sent = WriteAll(kDecodeChannelDescriptor, &header, sizeof header) &&
+                WriteAll(kDecodeChannelDescriptor, image.rgba.data(), image.rgba.size());
     // No exit handlers: nothing is left to flush, and a leak checker has no business here.
     _exit(sent ? 0 : 1);
 }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -74,36 +76,37 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A started helper: its process and the reading end of its reply pipe.
+// A started helper: its process and our end of its socket.
 struct Helper {
     pid_t pid = -1;
-    Descriptor reply;
+    Descriptor channel;
     Descriptor exited;  // readable once the process has ended (-1 where the kernel has no pidfd)
 };
 
-int StartHelper(const std::string& program, int fileFd, const std::string& name, int cpuSeconds,
-                long long memoryMiB, Helper& helper, std::string& reason) {
+int StartHelper(const std::string& program, Helper& helper, std::string& reason) {
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        reason = std::string("no pipe to the decoder: ") + std::strerror(errno);
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        reason = std::string("no socket to the decoder: ") + std::strerror(errno);
         return -1;
     }
-    Descriptor readEnd(HighCopy(ends[0])), writeEnd(HighCopy(ends[1])), file(HighCopy(fileFd));
+    Descriptor ours(HighCopy(ends[0])), theirs(HighCopy(ends[1]));
     close(ends[0]);
     close(ends[1]);
-    if (readEnd.fd < 0 || writeEnd.fd < 0 || file.fd < 0) {
+    if (ours.fd < 0 || theirs.fd < 0) {
         reason = std::string("no descriptors for the decoder: ") + std::strerror(errno);
         return -1;
     }
-    // A whole picture row set per pipe refill: fewer wake-ups while the pixels stream in.
-    fcntl(writeEnd.fd, F_SETPIPE_SZ, 1 << 20);
+    // Room for a good part of a picture per wake-up while the pixels stream in.
+    int buffer = 1 << 20;
+    setsockopt(theirs.fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    setsockopt(ours.fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, file.fd, kDecodeFileDescriptor);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, kDecodeReplyDescriptor);
+    posix_spawn_file_actions_adddup2(&actions, theirs.fd, kDecodeChannelDescriptor);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, all;
@@ -112,21 +115,85 @@ int StartHelper(const std::string& program, int fileFd, const std::string& name,
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::string cpu = std::to_string(cpuSeconds), memory = std::to_string(memoryMiB);
-    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(name.c_str()),
-                               const_cast<char*>(cpu.c_str()), const_cast<char*>(memory.c_str()), nullptr};
-    int status = posix_spawn(&helper.pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    int status = posix_spawn(&helper.pid, program.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (status != 0) {
+        helper.pid = -1;
         reason = "the decoder " + program + " could not be started: " + std::strerror(status);
         return -1;
     }
-    helper.reply.Reset(readEnd.fd);
-    readEnd.fd = -1;
+    helper.channel.Reset(ours.fd);
+    ours.fd = -1;
     helper.exited.Reset(static_cast<int>(syscall(SYS_pidfd_open, helper.pid, 0)));
     return 0;
+}
+
+// Hands the helper the open file and its limits. 0, or -1 when the helper is gone.
+int SendRequest(Helper& helper, int file, const std::string& name, int cpuSeconds, long long memoryMiB) {
+    DecodeRequest request;
+    request.cpuSeconds = cpuSeconds;
+    request.memoryMiB = memoryMiB;
+    std::strncpy(request.name, name.c_str(), sizeof request.name - 1);
+    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    struct iovec part = {&request, sizeof request};
+    struct msghdr message = {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    struct cmsghdr* attached = CMSG_FIRSTHDR(&message);
+    attached->cmsg_level = SOL_SOCKET;
+    attached->cmsg_type = SCM_RIGHTS;
+    attached->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(attached), &file, sizeof file);
+    ssize_t sent;
+    do {
+        sent = sendmsg(helper.channel.fd, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof request) ? 0 : -1;
+}
+
+void StopHelper(Helper& helper) {
+    if (helper.pid <= 0) return;
+    kill(helper.pid, SIGKILL);
+    while (waitpid(helper.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    helper.pid = -1;
+}
+
+// One helper started ahead of need, so that a picture does not wait for the helper's start.
+// It belongs to the process that started it (a forked child leaves it alone) and to one program.
+std::mutex gSpareMutex;
+std::unique_ptr<Helper> gSpare;
+pid_t gSpareOwner = -1;
+std::string gSpareProgram;
+
+// The spare for `program`, if there is one; the caller owns it from now on.
+std::unique_ptr<Helper> TakeSpare(const std::string& program) {
+    std::lock_guard<std::mutex> lock(gSpareMutex);
+    std::unique_ptr<Helper> spare = std::move(gSpare);
+    if (spare != nullptr && gSpareOwner != getpid()) {
+        spare->pid = -1;  // the parent's child: ours only to forget
+        return nullptr;
+    }
+    if (spare != nullptr && gSpareProgram != program) {
+        StopHelper(*spare);
+        return nullptr;
+    }
+    return spare;
+}
+
+void StartSpare(const std::string& program) {
+    std::lock_guard<std::mutex> lock(gSpareMutex);
+    if (gSpare != nullptr && gSpareOwner == getpid()) return;
+    auto spare = std::make_unique<Helper>();
+    std::string ignored;
+    if (StartHelper(program, *spare, ignored) != 0) return;
+    gSpare = std::move(spare);
+    gSpareOwner = getpid();
+    gSpareProgram = program;
 }
 
 // Reads exactly `size` bytes of the reply unless it ends first or the deadline passes.
@@ -287,10 +354,23 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     long long pixels = header.width > 0 ? header.width * header.height * header.depth : kMaxImagePixels;
     long long memoryMiB = kBaseMemoryMiB + ((info.st_size + pixels * kMemoryPerPixel) >> 20);
     int cpuSeconds = static_cast<int>(std::ceil(seconds));
-    Helper helper;
-    if (StartHelper(program, file.fd, BaseName(path), cpuSeconds, memoryMiB, helper, reason) != 0) return -1;
+    std::string name = BaseName(path);
+    std::unique_ptr<Helper> helper = TakeSpare(program);
+    if (helper != nullptr && SendRequest(*helper, file.fd, name, cpuSeconds, memoryMiB) != 0) {
+        StopHelper(*helper);
+        helper = nullptr;
+    }
+    if (helper == nullptr) {
+        helper = std::make_unique<Helper>();
+        if (StartHelper(program, *helper, reason) != 0) return -1;
+        if (SendRequest(*helper, file.fd, name, cpuSeconds, memoryMiB) != 0) {
+            StopHelper(*helper);
+            reason = "the decoder could not be handed the file";
+            return -1;
+        }
+    }
     file.Reset();
-    fcntl(helper.reply.fd, F_SETFL, fcntl(helper.reply.fd, F_GETFL) | O_NONBLOCK);
+    fcntl(helper->channel.fd, F_SETFL, fcntl(helper->channel.fd, F_GETFL) | O_NONBLOCK);
     Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 
@@ -298,7 +378,7 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     // waits on a full pipe; every size in it is checked before anything is allocated for it.
     bool timedOut = false;
     DecodeReplyHeader reply;
-    size_t headerBytes = ReadReply(helper.reply.fd, &reply, sizeof reply, deadline, timedOut);
+    size_t headerBytes = ReadReply(helper->channel.fd, &reply, sizeof reply, deadline, timedOut);
     bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
     std::string replyFault, refusal;
     CPixelImage loaded;
@@ -311,7 +391,7 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
             replyFault = "the decoder's reply was longer than it may be";
         } else {
             refusal.resize(reply.width);
-            if (ReadReply(helper.reply.fd, &refusal[0], refusal.size(), deadline, timedOut) != refusal.size()) {
+            if (ReadReply(helper->channel.fd, &refusal[0], refusal.size(), deadline, timedOut) != refusal.size()) {
                 replyFault = "the decoder's reply was cut short";
             }
         }
@@ -322,19 +402,21 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         if (loaded.pixels == nullptr) {
             replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
                          std::to_string(reply.height) + " picture";
-        } else if (ReadReply(helper.reply.fd, loaded.pixels, loaded.ByteCount(), deadline, timedOut) !=
+        } else if (ReadReply(helper->channel.fd, loaded.pixels, loaded.ByteCount(), deadline, timedOut) !=
                    loaded.ByteCount()) {
             replyFault = "the decoder's reply was cut short of the pixels it promised";
         }
     }
     if (replyFault.empty() && !timedOut) {
         char extra;
-        if (ReadReply(helper.reply.fd, &extra, 1, deadline, timedOut) != 0) {
+        if (ReadReply(helper->channel.fd, &extra, 1, deadline, timedOut) != 0) {
             replyFault = "the decoder's reply was longer than the pixels it promised";
         }
     }
-    helper.reply.Reset();
-    int status = Reap(helper, deadline, timedOut);
+    helper->channel.Reset();
+    int status = Reap(*helper, deadline, timedOut);
+    // The next picture's helper starts now, while this one's pixels are put to use.
+    StartSpare(program);
     if (HelperFailed(status, timedOut, seconds, memoryMiB, reason)) return -1;
     if (!replyFault.empty()) {
         reason = replyFault;

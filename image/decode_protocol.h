@@ -1,24 +1,37 @@
-// How the program and its decoding helper talk. The helper is started as
-//     quarro-decode NAME CPU_SECONDS MEMORY_MIB
-// with the file to decode open on descriptor 0 and the reply pipe on descriptor 3. The reply is
-// one DecodeReplyHeader, then for kDecodeReplyPixels width x height x 4 bytes of RGBA (top row
-// first), for kDecodeReplyRefused `width` bytes of reason text; then the helper exits 0.
+// How the program and its decoding helper talk. The helper is started with no arguments and
+// one end of a Unix stream socket on descriptor 3 (0 to 2 lead nowhere). It may be started
+// ahead of need and wait. It takes one DecodeRequest, sent with the open file to decode
+// attached (SCM_RIGHTS), and answers on the same socket with one DecodeReplyHeader, then for
+// kDecodeReplyPixels width x height x 4 bytes of RGBA (top row first), for kDecodeReplyRefused
+// `width` bytes of reason text; then it exits 0. A socket closed before any request ends it quietly.
 #pragma once
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
-constexpr int kDecodeFileDescriptor = 0;
-constexpr int kDecodeReplyDescriptor = 3;
+constexpr int kDecodeChannelDescriptor = 3;
 
-constexpr uint32_t kDecodeReplyMagic = 0x31524451;  // "QDR1" read as little-endian bytes
+constexpr uint32_t kDecodeRequestMagic = 0x31514451;  // "QDQ1" read as little-endian bytes
+constexpr uint32_t kDecodeReplyMagic = 0x31524451;    // "QDR1"
 constexpr uint32_t kDecodeReplyPixels = 0;
 constexpr uint32_t kDecodeReplyRefused = 1;
 constexpr uint32_t kDecodeMaxReasonBytes = 1024;
 
 // Exit status of a helper that ran out of its memory allowance outside the image library.
 constexpr int kDecodeExitOutOfMemory = 3;
-// Exit status of a helper started wrongly (arguments, descriptors).
+// Exit status of a helper started wrongly (arguments, descriptors, request).
 constexpr int kDecodeExitUsage = 2;
+
+struct DecodeRequest {
+    uint32_t magic = kDecodeRequestMagic;
+    int32_t cpuSeconds = 0;   // 0: no limit
+    int64_t memoryMiB = 0;    // address space; 0: no limit
+    char name[256] = {};      // the file's name, for formats known by their extension only
+};
 
 struct DecodeReplyHeader {
     uint32_t magic = kDecodeReplyMagic;
@@ -26,3 +39,33 @@ struct DecodeReplyHeader {
     uint32_t width = 0;   // for a refusal: the reason's length in bytes
     uint32_t height = 0;
 };
+
+// The helper's side: waits for the request and the descriptor sent with it. 1 with both, 0
+// when the socket closed first, -1 for anything else (a short or strange request, no file).
+inline int ReceiveDecodeRequest(int channel, DecodeRequest& request, int& file) {
+    file = -1;
+    size_t done = 0;
+    char* bytes = reinterpret_cast<char*>(&request);
+    while (done < sizeof request) {
+        alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+        struct iovec part = {bytes + done, sizeof request - done};
+        struct msghdr message = {};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t n = recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0 && done == 0 && file < 0 ? 0 : -1;
+        for (struct cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && file < 0 &&
+                c->cmsg_len == CMSG_LEN(sizeof(int))) {
+                std::memcpy(&file, CMSG_DATA(c), sizeof file);
+            }
+        }
+        if (message.msg_flags & MSG_CTRUNC) return -1;
+        done += static_cast<size_t>(n);
+    }
+    request.name[sizeof request.name - 1] = '\0';
+    return request.magic == kDecodeRequestMagic && file >= 0 ? 1 : -1;
+}

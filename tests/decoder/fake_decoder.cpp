@@ -14,7 +14,7 @@ namespace {
 void Send(const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        ssize_t n = write(kDecodeReplyDescriptor, p, size);
+        ssize_t n = write(kDecodeChannelDescriptor, p, size);
         if (n <= 0) _exit(1);
         p += n;
         size -= static_cast<size_t>(n);
@@ -32,9 +32,11 @@ void SendHeader(uint32_t kind, uint32_t width, uint32_t height, uint32_t magic =
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 4) return kDecodeExitUsage;
-    std::string mode = argv[1];
+int main() {
+    DecodeRequest request;
+    int file;
+    if (ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file) != 1) return kDecodeExitUsage;
+    std::string mode = request.name;
     mode = mode.substr(0, mode.find('.'));
     std::vector<unsigned char> pixels(3 * 2 * 4, 200);
     if (mode == "good") {
