@@ -9,26 +9,23 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "bench/bench_scene.h"
 #include "morph/fast_kernel.h"
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
+#include "support/random_scene.h"
 
 namespace {
 
 constexpr uint32_t kThreads = 4;
 
-using benchscene::BenchScene;
-using benchscene::kSizes;
-using benchscene::MakeScene;
+const SceneSize* const kSizes = kBenchSizes;
 
-BenchScene& SceneFor(int index) {
-    static std::unique_ptr<BenchScene> scenes[3];
-    if (!scenes[index]) scenes[index] = MakeScene(kSizes[index]);
+MorphScene& SceneFor(int index) {
+    static std::unique_ptr<MorphScene> scenes[3];
+    if (!scenes[index]) scenes[index] = MakeBenchScene(kSizes[index]);
     return *scenes[index];
 }
 
@@ -37,7 +34,7 @@ std::map<std::string, bool> gIdentical;
 
 void BM_Frame(benchmark::State& state, MorphKernel kernel) {
     const int index = static_cast<int>(state.range(0));
-    BenchScene& scene = SceneFor(index);
+    MorphScene& scene = SceneFor(index);
     CImageMorpher engine;
     engine.SetKernel(kernel);
     engine.SetThreadCount(kThreads);

@@ -11,11 +11,11 @@
 #include <cstring>
 #include <vector>
 
-#include "bench/bench_scene.h"
 #include "hwy/targets.h"
 #include "morph/fast_kernel.h"
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
+#include "support/random_scene.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     InitFastSqrt();
-    auto scene = benchscene::MakeScene(benchscene::kSizes[index]);
+    auto scene = MakeBenchScene(kBenchSizes[index]);
     CImageMorpher engine;
     engine.SetThreadCount(static_cast<uint32_t>(workers));
     engine.SetKernel(plainOnly ? MorphKernel::Plain : MorphKernel::Fast);
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         if (f == 0 || wall < bestWall) bestWall = wall;
     }
     std::printf("%s, %s kernel on %s, %d worker(s): best %.2f ms CPU, best %.2f ms wall of %d frames\n",
-                benchscene::kSizes[index].name, plainOnly ? "plain" : "fast", FastKernelTarget(), workers, best * 1e3,
+                kBenchSizes[index].name, plainOnly ? "plain" : "fast", FastKernelTarget(), workers, best * 1e3,
                 bestWall * 1e3, frames);
     if (check && !plainOnly) {
         std::vector<unsigned char> fast(scene->output.pixels, scene->output.pixels + scene->output.ByteCount());

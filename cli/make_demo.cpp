@@ -8,7 +8,7 @@
 
 #include "document/mrf_file.h"
 #include "image/image_file.h"
-#include "image/pixel_image.h"
+#include "morph/morph_scene.h"
 
 namespace {
 
@@ -90,26 +90,20 @@ int main(int argc, char** argv) {
     const Face faceB = {0.625f, 0.46875f, 0.25f, 0.25f, 0.5f, 0.75f, 0.375f, 0.5f, 0.75f, 0.59375f,
                         14.0f, {230, 120, 90}, {240, 170, 110}};
 
-    CPixelImage imageA, imageB;
-    Draw(faceA, imageA);
-    Draw(faceB, imageB);
-    if (imageA.Save(folder + "/demo_a.png") != 0 || imageB.Save(folder + "/demo_b.png") != 0) {
+    MorphScene scene;
+    Draw(faceA, scene.imageA);
+    Draw(faceB, scene.imageB);
+    if (scene.imageA.Save(folder + "/demo_a.png") != 0 || scene.imageB.Save(folder + "/demo_b.png") != 0) {
         std::fprintf(stderr, "quarro-make-demo: could not write the pictures into %s\n", folder.c_str());
         return 1;
     }
-    // The document names its pictures relative to its own folder.
-    imageA.fileName = "demo_a.png";
-    imageB.fileName = "demo_b.png";
-    SegmentList segmentsA, segmentsB;
-    AddSegments(faceA, segmentsA);
-    AddSegments(faceB, segmentsB);
-    // The parameters a document saved by the window carries.
-    MorphSettings settings;
-    settings.imageA = &imageA;
-    settings.imageB = &imageB;
-    settings.segmentsA = &segmentsA;
-    settings.segmentsB = &segmentsB;
-    if (WriteMorphFile(folder + "/demo.mrf", settings) != 0) {
+    // The document names its pictures relative to its own folder, and carries the parameters
+    // a document saved by the window carries.
+    scene.imageA.fileName = "demo_a.png";
+    scene.imageB.fileName = "demo_b.png";
+    AddSegments(faceA, scene.segmentsA);
+    AddSegments(faceB, scene.segmentsB);
+    if (WriteMorphFile(folder + "/demo.mrf", scene.settings) != 0) {
         std::fprintf(stderr, "quarro-make-demo: could not write %s/demo.mrf\n", folder.c_str());
         return 1;
     }

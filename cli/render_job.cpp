@@ -24,6 +24,7 @@
 #include "image/replace_file.h"
 #include "morph/frame_request.h"
 #include "morph/image_morpher.h"
+#include "morph/morph_scene.h"
 
 namespace fs = std::filesystem;
 
@@ -115,10 +116,6 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool a
 int RunRender(const RenderOptions& options) {
     auto start = std::chrono::steady_clock::now();
 
-    SegmentList segmentsA, segmentsB;
-    MorphSettings document;
-    document.segmentsA = &segmentsA;
-    document.segmentsB = &segmentsB;
     const bool sequence = options.frames > 0;
     const bool animation = sequence && IsAnimationPath(options.outputPath);
     const int first = sequence ? options.firstFrame : 0;
@@ -132,34 +129,32 @@ int RunRender(const RenderOptions& options) {
     }
     if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) return 1;
 
+    // The document fills the scene's lists, paths and parameters; the parameters are then set
+    // as the window sets them.
+    MorphScene scene;
+    MorphSettings& settings = scene.settings;
     if (!Exists(options.documentPath)) return Fail(options.documentPath, "no such morph document");
     std::string reason;
-    if (ReadMorphFile(options.documentPath, document, reason) != 0) {
+    if (ReadMorphFile(options.documentPath, settings, reason) != 0) {
         return Fail(options.documentPath, "not a readable morph document: " + reason);
     }
 
-    CPixelImage imageA, imageB, output;
-    std::string pathA = options.imageA.empty() ? ResolveImagePath(document.imagePathA, options.documentPath)
+    std::string pathA = options.imageA.empty() ? ResolveImagePath(settings.imagePathA, options.documentPath)
                                                : options.imageA;
-    std::string pathB = options.imageB.empty() ? ResolveImagePath(document.imagePathB, options.documentPath)
+    std::string pathB = options.imageB.empty() ? ResolveImagePath(settings.imagePathB, options.documentPath)
                                                : options.imageB;
-    if (LoadInput(pathA, "A", options.documentPath, imageA) != 0 ||
-        LoadInput(pathB, "B", options.documentPath, imageB) != 0) {
+    if (LoadInput(pathA, "A", options.documentPath, scene.imageA) != 0 ||
+        LoadInput(pathB, "B", options.documentPath, scene.imageB) != 0) {
         return 1;
     }
 
     // The window's settings: both fractions from the slider, the field-weight constants, the
     // output size, the lists straight from the document and 4 threads unless asked otherwise.
-    MorphSettings settings;
-    settings.imageA = &imageA;
-    settings.imageB = &imageB;
-    settings.segmentsA = &segmentsA;
-    settings.segmentsB = &segmentsB;
     settings.a = options.a;
     settings.b = options.b;
     settings.p = options.p;
-    settings.outputWidth = options.hasSize ? static_cast<uint32_t>(options.width) : DefaultOutputSide(imageA.width);
-    settings.outputHeight = options.hasSize ? static_cast<uint32_t>(options.height) : DefaultOutputSide(imageA.height);
+    settings.outputWidth = options.hasSize ? static_cast<uint32_t>(options.width) : DefaultOutputSide(scene.imageA.width);
+    settings.outputHeight = options.hasSize ? static_cast<uint32_t>(options.height) : DefaultOutputSide(scene.imageA.height);
 
     CAnimationWriter writer;
     if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),

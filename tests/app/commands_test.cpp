@@ -84,7 +84,7 @@ TEST_F(Commands, HostileImageIsAnAlertWithTheReasonOnStderrAndThePairsStay) {
     ui->OnLoadImage(0);
     AddPair(0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f);
     const SegmentList pairsA = ui->editor->controller->segmentsA, pairsB = ui->editor->controller->segmentsB;
-    for (const HostileFile& file : MakeHostileFiles(tempDir)) {
+    for (const HostileFile& file : MakeHostileFiles(folder.path)) {
         dialogs.alerts.clear();
         dialogs.choices = {file.path};
         testing::internal::CaptureStderr();
@@ -120,7 +120,7 @@ TEST_F(Commands, CancelledChoosersChangeNothing) {
     EXPECT_TRUE(ui->editor->images[1].IsEmpty());
     EXPECT_FALSE(ui->widthInput->active());
     EXPECT_TRUE(dialogs.alerts.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(tempDir));
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path));
 }
 
 TEST_F(Commands, ModeButtonsBehaveAsAGroup) {

@@ -7,6 +7,7 @@
 
 #include "app/ui_fixture.h"
 #include "document/mrf_file.h"
+#include "morph/morph_scene.h"
 
 class Documents : public UiTest {
 protected:
@@ -21,18 +22,12 @@ protected:
     }
     // A document naming the given paths, with one pair.
     std::string WriteDocument(const std::string& name, const std::string& a, const std::string& b) {
-        CPixelImage imageA, imageB;
-        imageA.fileName = a;
-        imageB.fileName = b;
-        SegmentList la{LineSegment(Point(0.1f, 0.2f), Point(0.3f, 0.4f))};
-        SegmentList lb{LineSegment(Point(0.5f, 0.6f), Point(0.7f, 0.8f))};
-        MorphSettings s;
-        s.imageA = &imageA;
-        s.imageB = &imageB;
-        s.segmentsA = &la;
-        s.segmentsB = &lb;
+        MorphScene scene;
+        scene.imageA.fileName = a;
+        scene.imageB.fileName = b;
+        scene.AddPair(LineSegment(Point(0.1f, 0.2f), Point(0.3f, 0.4f)), LineSegment(Point(0.5f, 0.6f), Point(0.7f, 0.8f)));
         std::string path = TempPath(name);
-        EXPECT_EQ(WriteMorphFile(path, s), 0);
+        EXPECT_EQ(WriteMorphFile(path, scene.settings), 0);
         return path;
     }
     std::string pathA, pathB;

@@ -48,13 +48,6 @@ void UiTest::SetUp() {
     ASSERT_TRUE(display != nullptr && display[0] != '\0') << "the window tests need an X display (DISPLAY)";
     ASSERT_TRUE(ConnectDisplay()) << "cannot connect to the X display " << display;
     InitFastSqrt();
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    tempDir = (std::filesystem::temp_directory_path() /
-               (std::string("quarro_ui_") + info->test_suite_name() + "_" + info->name() + "_" +
-                std::to_string(::getpid())))
-                  .string();
-    std::filesystem::create_directories(tempDir);
-    previousSeam = SetDialogSeam(&dialogs);
     ui = new CMorphUI();
     gMorphUI = ui;
     ui->mainWindow->show();
@@ -77,9 +70,6 @@ void UiTest::TearDown() {
         delete ui;
         ui = nullptr;
     }
-    SetDialogSeam(previousSeam);
-    std::error_code ignored;
-    std::filesystem::remove_all(tempDir, ignored);
 }
 
 bool UiTest::PumpUntil(const std::function<bool()>& condition, double seconds) {
@@ -102,7 +92,7 @@ bool UiTest::WaitForMorphEnd(double seconds) {
     return PumpUntil([this] { return !ui->morphRunning; }, seconds);
 }
 
-std::string UiTest::TempPath(const std::string& name) const { return tempDir + "/" + name; }
+std::string UiTest::TempPath(const std::string& name) const { return folder.File(name); }
 
 std::string UiTest::WriteImage(const std::string& name, int w, int h, int seed) {
     CPixelImage image;

@@ -10,11 +10,8 @@
 #include <vector>
 
 #include "app/morph_ui.h"
-#include "editor/dialogs.h"
-#include "editor/recording_dialogs.h"
-
-// The window tests answer the dialogs the same way as the editor's tests.
-using FakeDialogs = RecordingDialogs;
+#include "support/recording_dialogs.h"
+#include "support/temp_folder.h"
 
 class UiTest : public ::testing::Test {
 protected:
@@ -38,12 +35,10 @@ protected:
     // The morph-locked controls, in the order they are switched.
     std::vector<Fl_Widget*> LockedControls() const;
 
-    FakeDialogs dialogs;
+    // Answers the window's dialogs the same way as in the editor's tests.
+    RecordingDialogs dialogs;
     CMorphUI* ui = nullptr;
-    std::string tempDir;
-
-private:
-    DialogSeam* previousSeam = nullptr;
+    TempFolder folder;
 };
 
 void FillPattern(CPixelImage& image, int w, int h, int seed);

@@ -12,10 +12,11 @@
 #include "cli/render_options.h"
 #include "document/mrf_file.h"
 #include "image/image_file.h"
-#include "image/temp_folder.h"
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
+#include "morph/morph_scene.h"
 #include "support/hostile_files.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -52,22 +53,17 @@ protected:
     static void SetUpTestSuite() { InitFastSqrt(); }
 
     void SetUp() override {
-        Paint(imageA, 41, 31, 0);
-        Paint(imageB, 37, 29, 1);
-        ASSERT_EQ(0, imageA.Save(folder.File("a.png")));
-        ASSERT_EQ(0, imageB.Save(folder.File("b.png")));
-        imageA.fileName = "a.png";
-        imageB.fileName = "b.png";
-        segmentsA = {LineSegment(Point(0.2f, 0.3f), Point(0.4f, 0.8f)), LineSegment(Point(0.6f, 0.2f), Point(0.9f, 0.3f)),
+        Paint(scene.imageA, 41, 31, 0);
+        Paint(scene.imageB, 37, 29, 1);
+        ASSERT_EQ(0, scene.imageA.Save(folder.File("a.png")));
+        ASSERT_EQ(0, scene.imageB.Save(folder.File("b.png")));
+        scene.imageA.fileName = "a.png";
+        scene.imageB.fileName = "b.png";
+        scene.segmentsA = {LineSegment(Point(0.2f, 0.3f), Point(0.4f, 0.8f)), LineSegment(Point(0.6f, 0.2f), Point(0.9f, 0.3f)),
                      LineSegment(Point(0.1f, 0.9f), Point(0.8f, 0.85f))};
-        segmentsB = {LineSegment(Point(0.3f, 0.25f), Point(0.5f, 0.7f)), LineSegment(Point(0.55f, 0.3f), Point(0.95f, 0.2f)),
+        scene.segmentsB = {LineSegment(Point(0.3f, 0.25f), Point(0.5f, 0.7f)), LineSegment(Point(0.55f, 0.3f), Point(0.95f, 0.2f)),
                      LineSegment(Point(0.15f, 0.8f), Point(0.7f, 0.9f))};
-        MorphSettings document;
-        document.imageA = &imageA;
-        document.imageB = &imageB;
-        document.segmentsA = &segmentsA;
-        document.segmentsB = &segmentsB;
-        ASSERT_EQ(0, WriteMorphFile(folder.File("scene.mrf"), document));
+        ASSERT_EQ(0, WriteMorphFile(folder.File("scene.mrf"), scene.settings));
     }
 
     static void Paint(CPixelImage& image, int w, int h, int seed) {
@@ -87,13 +83,8 @@ protected:
     // The frame the window renders: both fractions from the slider narrowed to float, the
     // constants 0.01, 2.0, 0.2, the document's lists, 4 threads.
     CPixelImage Expected(float warp, float dissolve, int w = 41, int h = 31, int threads = 4) {
-        CPixelImage output;
-        MorphSettings s;
-        s.imageA = &imageA;
-        s.imageB = &imageB;
-        s.outputImage = &output;
-        s.segmentsA = &segmentsA;
-        s.segmentsB = &segmentsB;
+        MorphScene window = scene;
+        MorphSettings& s = window.settings;
         s.warpFrac = warp;
         s.dissoveFrac = dissolve;
         s.a = 0.01f;
@@ -105,7 +96,7 @@ protected:
         engine.SetThreadCount(static_cast<uint32_t>(threads));
         EXPECT_EQ(0, engine.StartMorph(s));
         engine.WaitUntilIdle();
-        return output;
+        return window.output;
     }
 
     ::testing::AssertionResult FileHolds(const std::string& path, const CPixelImage& expected) {
@@ -121,8 +112,7 @@ protected:
     }
 
     TempFolder folder;
-    CPixelImage imageA, imageB;
-    SegmentList segmentsA, segmentsB;
+    MorphScene scene;
 };
 
 TEST_F(RenderCli, OneFrameIsTheWindowsFrameByteForByte) {
@@ -173,7 +163,7 @@ TEST_F(RenderCli, RelativeImagePathsAreFoundBesideTheDocument) {
 }
 
 TEST_F(RenderCli, ImageOverrideReplacesTheDocumentsImage) {
-    ASSERT_EQ(0, imageA.Save(folder.File("other.png")));
+    ASSERT_EQ(0, scene.imageA.Save(folder.File("other.png")));
     std::filesystem::remove(folder.File("a.png"));
     CliRun run = Render(folder, {"scene.mrf", "--image-a", "other.png", "-q", "-o", "o.png"});
     ASSERT_EQ(0, run.status) << run.err;
@@ -214,13 +204,8 @@ TEST_F(RenderCli, MissingImageFailsWithOneLineNamingIt) {
 }
 
 TEST_F(RenderCli, DocumentWithAnEmptyImagePathFailsNamingTheDocument) {
-    imageA.fileName = "";
-    MorphSettings document;
-    document.imageA = &imageA;
-    document.imageB = &imageB;
-    document.segmentsA = &segmentsA;
-    document.segmentsB = &segmentsB;
-    ASSERT_EQ(0, WriteMorphFile(folder.File("nameless.mrf"), document));
+    scene.imageA.fileName = "";
+    ASSERT_EQ(0, WriteMorphFile(folder.File("nameless.mrf"), scene.settings));
     CliRun run = Render(folder, {"nameless.mrf", "-o", "out.png"});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("quarro-render: nameless.mrf: the document names no image A\n", run.err);
@@ -247,13 +232,8 @@ TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
 
 TEST_F(RenderCli, HostileImageEndsTheRunWithItsReasonWithinSeconds) {
     for (const HostileFile& file : MakeHostileFiles(folder.path)) {
-        imageA.fileName = file.path;
-        MorphSettings document;
-        document.imageA = &imageA;
-        document.imageB = &imageB;
-        document.segmentsA = &segmentsA;
-        document.segmentsB = &segmentsB;
-        ASSERT_EQ(0, WriteMorphFile(folder.File("hostile.mrf"), document));
+        scene.imageA.fileName = file.path;
+        ASSERT_EQ(0, WriteMorphFile(folder.File("hostile.mrf"), scene.settings));
         auto start = std::chrono::steady_clock::now();
         CliRun run = Render(folder, {"hostile.mrf", "-o", "out.png"});
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

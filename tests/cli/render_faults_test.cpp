@@ -13,7 +13,7 @@
 
 #include "document/mrf_file.h"
 #include "image/image_file.h"
-#include "image/temp_folder.h"
+#include "support/temp_folder.h"
 #include "support/child_process.h"
 #include "support/small_disk.h"
 

@@ -9,7 +9,7 @@
 
 #include "image/decode_client.h"
 #include "image/image_file.h"
-#include "image/temp_folder.h"
+#include "support/temp_folder.h"
 #include "support/hostile_files.h"
 
 namespace {

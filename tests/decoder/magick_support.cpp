@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "image/temp_folder.h"
+#include "support/temp_folder.h"
 
 std::string FindTool(const std::string& name) {
     std::string direct = "/usr/bin/" + name;

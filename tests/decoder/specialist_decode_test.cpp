@@ -5,7 +5,7 @@
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
 #include "decoder/specialist_decode.h"
-#include "image/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace {
 

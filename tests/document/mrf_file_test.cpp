@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "image/pixel_image.h"
-#include "image/temp_folder.h"
+#include "morph/morph_scene.h"
 #include "support/small_disk.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -35,10 +36,7 @@ uint32_t U32At(const Bytes& bytes, size_t offset) {
 }
 
 // A set-up as the editor would hand it to the writer: two named images and pairs of lists.
-struct Scene {
-    CPixelImage imageA, imageB;
-    SegmentList listA, listB;
-    MorphSettings settings;
+struct Scene : MorphScene {
 
     Scene(const std::string& pathA, const std::string& pathB, size_t pairs, unsigned seed = 3) {
         imageA.fileName = pathA;
@@ -46,13 +44,9 @@ struct Scene {
         std::mt19937 random(seed);
         std::uniform_real_distribution<float> coordinate(-0.5f, 1.5f);
         for (size_t i = 0; i < pairs; ++i) {
-            listA.emplace_back(Point(coordinate(random), coordinate(random)), Point(coordinate(random), coordinate(random)));
-            listB.emplace_back(Point(coordinate(random), coordinate(random)), Point(coordinate(random), coordinate(random)));
+            segmentsA.emplace_back(Point(coordinate(random), coordinate(random)), Point(coordinate(random), coordinate(random)));
+            segmentsB.emplace_back(Point(coordinate(random), coordinate(random)), Point(coordinate(random), coordinate(random)));
         }
-        settings.imageA = &imageA;
-        settings.imageB = &imageB;
-        settings.segmentsA = &listA;
-        settings.segmentsB = &listB;
     }
 
     Bytes Encode() const {
@@ -104,8 +98,8 @@ TEST(MrfWriter, WritesTheDocumentLayoutByteForByte) {
     EXPECT_EQ(Bits(0.2f), U32At(bytes, 40));
     EXPECT_EQ(std::string("a.png", 6), std::string(bytes.begin() + 44, bytes.begin() + 50));
     EXPECT_EQ(std::string("dir/b.bmp", 10), std::string(bytes.begin() + 50, bytes.begin() + 60));
-    const SegmentList& a = scene.listA;
-    const SegmentList& b = scene.listB;
+    const SegmentList& a = scene.segmentsA;
+    const SegmentList& b = scene.segmentsB;
     const float second[8] = {a[1].P.x, a[1].P.y, a[1].Q.x, a[1].Q.y, b[1].P.x, b[1].P.y, b[1].Q.x, b[1].Q.y};
     for (int k = 0; k < 8; ++k) EXPECT_EQ(Bits(second[k]), U32At(bytes, 60 + 32 + 4 * k)) << k;
 }
@@ -115,15 +109,15 @@ TEST(MrfFile, SaveAndLoadRestoreEveryEndpointBitForBitInOrder) {
     std::string path = folder.File("scene.mrf");
     Scene scene("/images/left face.png", "right.tga", 257);
     // Values a text format would lose: a denormal, a negative zero, the largest float.
-    scene.listA[3].P.x = 1e-40f;
-    scene.listA[4].Q.y = -0.0f;
-    scene.listB[5].P.y = 3.4028235e38f;
+    scene.segmentsA[3].P.x = 1e-40f;
+    scene.segmentsA[4].Q.y = -0.0f;
+    scene.segmentsB[5].P.y = 3.4028235e38f;
     ASSERT_EQ(0, WriteMorphFile(path, scene.settings));
     EXPECT_EQ(44u + 22 + 10 + 257 * 32, ReadWholeFile(path).size());
     Loaded loaded;
     ASSERT_EQ(0, ReadMorphFile(path, loaded.settings));
-    EXPECT_TRUE(SameEndpointBits(scene.listA, loaded.listA));
-    EXPECT_TRUE(SameEndpointBits(scene.listB, loaded.listB));
+    EXPECT_TRUE(SameEndpointBits(scene.segmentsA, loaded.listA));
+    EXPECT_TRUE(SameEndpointBits(scene.segmentsB, loaded.listB));
     EXPECT_EQ("/images/left face.png", loaded.settings.imagePathA);
     EXPECT_EQ("right.tga", loaded.settings.imagePathB);
     EXPECT_EQ(0.5f, loaded.settings.warpFrac);
@@ -221,7 +215,7 @@ TEST(MrfReader, LimitsOf65535PathBytesAndPairsPass) {
     ASSERT_EQ(0, loaded.Read(bytes));
     EXPECT_EQ(longPath, loaded.settings.imagePathA);
     EXPECT_EQ(65535u, loaded.listB.size());
-    EXPECT_TRUE(SameEndpointBits(scene.listB, loaded.listB));
+    EXPECT_TRUE(SameEndpointBits(scene.segmentsB, loaded.listB));
 }
 
 TEST(MrfReader, HonoursALargerPathsOffset) {
@@ -233,7 +227,7 @@ TEST(MrfReader, HonoursALargerPathsOffset) {
     ASSERT_EQ(0, loaded.Read(bytes));
     EXPECT_EQ("a.png", loaded.settings.imagePathA);
     EXPECT_EQ("b.png", loaded.settings.imagePathB);
-    EXPECT_TRUE(SameEndpointBits(scene.listA, loaded.listA));
+    EXPECT_TRUE(SameEndpointBits(scene.segmentsA, loaded.listA));
 }
 
 TEST(MrfReader, IgnoresTrailingBytes) {
@@ -242,7 +236,7 @@ TEST(MrfReader, IgnoresTrailingBytes) {
     bytes.insert(bytes.end(), 100, 0x42);
     Loaded loaded;
     ASSERT_EQ(0, loaded.Read(bytes));
-    EXPECT_TRUE(SameEndpointBits(scene.listB, loaded.listB));
+    EXPECT_TRUE(SameEndpointBits(scene.segmentsB, loaded.listB));
 }
 
 TEST(MrfReader, TakesAPathFieldWithoutZeroByteWhole) {
@@ -303,7 +297,7 @@ TEST(MrfWriter, RefusesWhatTheReaderWouldRefuseAndWritesNothing) {
     Scene longPathB("a.png", std::string(65535, 'p'), 1);
     EXPECT_EQ(-1, WriteMorphFile(path, longPathB.settings));
     Scene uneven("a.png", "b.png", 3);
-    uneven.listB.pop_back();
+    uneven.segmentsB.pop_back();
     EXPECT_EQ(-1, WriteMorphFile(path, uneven.settings));
     EXPECT_TRUE(folder.Entries().empty());
 }

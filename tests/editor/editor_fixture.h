@@ -5,9 +5,7 @@
 #include <FL/Fl.H>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -89,23 +87,4 @@ protected:
     int ReleaseRight(int x, int y, int keys = 0) { return Send(FL_RELEASE, x, y, keys, FL_RIGHT_MOUSE); }
 
     std::unique_ptr<CMorphEditor> editor;
-};
-
-// A fresh folder for one test's files, removed with its content afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarro-editor-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) != nullptr) path = name.data();
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string File(const std::string& name) const { return path + "/" + name; }
-    std::string path;
 };

@@ -3,7 +3,8 @@
 
 #include "editor_fixture.h"
 #include "image/image_file.h"
-#include "recording_dialogs.h"
+#include "support/recording_dialogs.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ TEST_F(EditorDrawing, WithoutImagesTheAreaIsBlack) {
 }
 
 TEST_F(EditorDrawing, ImageLoadedIntoSlotZeroShowsOnlyInTheLeftPanelWhereItIsFitted) {
-    ScratchFolder folder;
+    TempFolder folder;
     CPixelImage picture;
     // Top half orange, bottom half blue: the first stored row must come out at the top.
     FillImage(picture, 161, 121, [](int, int row) { return row < 60 ? Rgb{230, 120, 20} : Rgb{20, 60, 220}; });

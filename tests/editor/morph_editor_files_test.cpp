@@ -7,9 +7,9 @@
 
 #include "editor_fixture.h"
 #include "image/image_file.h"
-#include "image/temp_folder.h"
-#include "recording_dialogs.h"
+#include "support/recording_dialogs.h"
 #include "support/small_disk.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
         return settings;
     }
 
-    ScratchFolder folder;
+    TempFolder folder;
     RecordingDialogs dialogs;
     SegmentList documentA, documentB;
 };

@@ -1,7 +1,7 @@
 // Toolkit mouse events sent through the editor's handle(): the segment lists and the
 // panel viewports they change.
 #include "editor_fixture.h"
-#include "recording_dialogs.h"
+#include "support/recording_dialogs.h"
 
 namespace {
 

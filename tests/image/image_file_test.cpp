@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "image/png_codec.h"
-#include "image/temp_folder.h"
+#include "support/png_codec.h"
+#include "support/temp_folder.h"
 
 namespace {
 

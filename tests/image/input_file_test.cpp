@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "image/temp_folder.h"
+#include "support/temp_folder.h"
 
 TEST(InputFile, OpensARegularFileForBlockingReads) {
     TempFolder folder;

@@ -6,7 +6,7 @@
 #include <climits>
 #include <string>
 
-#include "image/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "image/image_file.h"
-#include "image/png_codec.h"
-#include "image/temp_folder.h"
+#include "support/png_codec.h"
+#include "support/temp_folder.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "image/pending_temps.h"
-#include "image/temp_folder.h"
 #include "support/small_disk.h"
+#include "support/temp_folder.h"
 
 namespace {
 

@@ -18,20 +18,20 @@
 #include "hwy/targets.h"
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
+#include "morph/morph_scene.h"
 
 namespace {
 
-struct Scene {
-    CPixelImage imageA, imageB;
-    SegmentList segmentsA, segmentsB;
-    float warpFrac = 0.5f, dissoveFrac = 0.5f, a = 0.01f, b = 2.0f, p = 0.2f;
-    uint32_t width = 1, height = 1;
+struct Scene : MorphScene {
+    Scene() { settings.outputWidth = settings.outputHeight = 1; }
     std::string Describe() const {
+        const MorphSettings& m = settings;
         return std::to_string(imageA.width) + "x" + std::to_string(imageA.height) + " / " +
                std::to_string(imageB.width) + "x" + std::to_string(imageB.height) + " -> " +
-               std::to_string(width) + "x" + std::to_string(height) + ", " + std::to_string(segmentsA.size()) +
-               " pairs, warp " + std::to_string(warpFrac) + ", dissolve " + std::to_string(dissoveFrac) +
-               ", a " + std::to_string(a) + ", b " + std::to_string(b) + ", p " + std::to_string(p);
+               std::to_string(m.outputWidth) + "x" + std::to_string(m.outputHeight) + ", " +
+               std::to_string(segmentsA.size()) + " pairs, warp " + std::to_string(m.warpFrac) + ", dissolve " +
+               std::to_string(m.dissoveFrac) + ", a " + std::to_string(m.a) + ", b " + std::to_string(m.b) + ", p " +
+               std::to_string(m.p);
     }
 };
 
@@ -123,47 +123,30 @@ Scene MakeScene(uint32_t seed) {
         FillImage(s.imageB, PickSize(rng), PickSize(rng), rng);
     }
     const float fractions[] = {0.0f, 1.0f, 0.5f, Uniform(rng, 0.0f, 1.0f), 0.25f};
-    s.warpFrac = fractions[rng() % 5];
-    s.dissoveFrac = rng() % 3 == 0 ? s.warpFrac : fractions[rng() % 5];
+    s.settings.warpFrac = fractions[rng() % 5];
+    s.settings.dissoveFrac = rng() % 3 == 0 ? s.settings.warpFrac : fractions[rng() % 5];
     const float as[] = {0.01f, 0.01f, 0.2f, 0.0f, 1e-4f, -0.05f};
     const float bs[] = {2.0f, 2.0f, 2.0f, 6.0f, 1.0f, 0.5f, 3.0f, 0.0f, -1.0f, 12.0f};
     const float ps[] = {0.2f, 0.2f, 0.0f, 1.0f, 0.5f, 2.0f};
-    s.a = as[rng() % 6];
-    s.b = bs[rng() % 10];
-    s.p = ps[rng() % 6];
+    s.settings.a = as[rng() % 6];
+    s.settings.b = bs[rng() % 10];
+    s.settings.p = ps[rng() % 6];
     const uint32_t widths[] = {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 33, 47, 64, 65};
-    s.width = rng() % 3 == 0 ? widths[rng() % 15] : 1 + rng() % 70;
-    s.height = 1 + rng() % 19;
-    if (seed % 50 == 0) s.width = s.height = 1;
+    s.settings.outputWidth = rng() % 3 == 0 ? widths[rng() % 15] : 1 + rng() % 70;
+    s.settings.outputHeight = 1 + rng() % 19;
+    if (seed % 50 == 0) s.settings.outputWidth = s.settings.outputHeight = 1;
     const int pairs = static_cast<int>(rng() % 9);
     for (int i = 0; i < pairs; ++i) AddPair(s, rng);
     return s;
-}
-
-MorphSettings SettingsOf(Scene& s, CPixelImage& output) {
-    MorphSettings m;
-    m.imageA = &s.imageA;
-    m.imageB = &s.imageB;
-    m.outputImage = &output;
-    m.segmentsA = &s.segmentsA;
-    m.segmentsB = &s.segmentsB;
-    m.warpFrac = s.warpFrac;
-    m.dissoveFrac = s.dissoveFrac;
-    m.a = s.a;
-    m.b = s.b;
-    m.p = s.p;
-    m.outputWidth = s.width;
-    m.outputHeight = s.height;
-    return m;
 }
 
 std::vector<unsigned char> Render(Scene& s, MorphKernel kernel, uint32_t threads) {
     CImageMorpher engine;
     engine.SetKernel(kernel);
     engine.SetThreadCount(threads);
-    CPixelImage output;
-    if (engine.RunMorph(SettingsOf(s, output)) != 0 || output.pixels == nullptr) return {};
-    return std::vector<unsigned char>(output.pixels, output.pixels + output.ByteCount());
+    s.output.Clear();  // a frame of an earlier render must not stand in for this one
+    if (engine.RunMorph(s.settings) != 0 || s.output.pixels == nullptr) return {};
+    return std::vector<unsigned char>(s.output.pixels, s.output.pixels + s.output.ByteCount());
 }
 
 // Index of the first differing byte, or -1.
@@ -188,10 +171,10 @@ TEST_F(FastKernelTest, EngineFramesMatchThePlainPathOnRandomScenes) {
         const uint32_t threads = threadCounts[seed % 3];
         const std::vector<unsigned char> plain = Render(s, MorphKernel::Plain, threads);
         const std::vector<unsigned char> fast = Render(s, MorphKernel::Fast, threads);
-        ASSERT_EQ(plain.size(), static_cast<size_t>(s.width) * s.height * 4) << s.Describe();
+        ASSERT_EQ(plain.size(), static_cast<size_t>(s.settings.outputWidth) * s.settings.outputHeight * 4) << s.Describe();
         const long at = FirstDifference(plain, fast);
         ASSERT_EQ(at, -1) << "scene " << seed << " (" << s.Describe() << "), " << threads << " workers, pixel "
-                          << (at / 4) % s.width << "," << (at / 4) / s.width;
+                          << (at / 4) % s.settings.outputWidth << "," << (at / 4) / s.settings.outputWidth;
     }
 }
 
@@ -203,8 +186,8 @@ long RenderRowsBothWays(Scene& s, std::vector<unsigned char>& outPlain, std::vec
                         FastRowScratch* stats = nullptr,
                         const std::function<bool(size_t)>& startActive = [](size_t) { return true; }) {
     SegmentList workA, workB, warped;
-    PrepareSegments(s.segmentsA, s.segmentsB, s.warpFrac, s.p, workA, workB, warped);
-    outPlain.assign(static_cast<size_t>(s.width) * s.height * 4, 1);
+    PrepareSegments(s.segmentsA, s.segmentsB, s.settings.warpFrac, s.settings.p, workA, workB, warped);
+    outPlain.assign(static_cast<size_t>(s.settings.outputWidth) * s.settings.outputHeight * 4, 1);
     outFast.assign(outPlain.size(), 2);
     MorphJob job;
     job.imageA = &s.imageA;
@@ -212,11 +195,11 @@ long RenderRowsBothWays(Scene& s, std::vector<unsigned char>& outPlain, std::vec
     job.workSegmentsA = &workA;
     job.workSegmentsB = &workB;
     job.warpedSegments = &warped;
-    job.dissoveFrac = s.dissoveFrac;
-    job.a = s.a;
-    job.b = s.b;
-    job.outputWidth = s.width;
-    job.outputHeight = s.height;
+    job.dissoveFrac = s.settings.dissoveFrac;
+    job.a = s.settings.a;
+    job.b = s.settings.b;
+    job.outputWidth = s.settings.outputWidth;
+    job.outputHeight = s.settings.outputHeight;
     MorphJob fastJob = job;
     job.outputPixels = outPlain.data();
     fastJob.outputPixels = outFast.data();
@@ -225,10 +208,10 @@ long RenderRowsBothWays(Scene& s, std::vector<unsigned char>& outPlain, std::vec
     if (!plan.Prepare(fastJob) || !scratch.Allocate(plan)) return -2;
     std::vector<unsigned char> maskPlain(warped.size() + 1), maskFast(warped.size() + 1);
     for (size_t i = 0; i < maskPlain.size(); ++i) maskPlain[i] = maskFast[i] = startActive(i) ? 1 : 0;
-    const float H = static_cast<float>(s.height);
+    const float H = static_cast<float>(s.settings.outputHeight);
     float y = 0.5f / H;
     long firstDifferentRow = -1;
-    for (uint32_t row = 0; row < s.height; ++row) {
+    for (uint32_t row = 0; row < s.settings.outputHeight; ++row) {
         MorphRowPlain(job, row, y, maskPlain.data());
         MorphRowFast(plan, row, y, maskFast.data(), scratch);
         if (maskPlain != maskFast && firstDifferentRow < 0) firstDifferentRow = row;
@@ -257,7 +240,7 @@ TEST_F(FastKernelTest, RowsAndMasksMatchOnEveryInstructionSet) {
         FastRowScratch stats;
         for (uint32_t seed = 1000; seed < 1120; ++seed) {
             Scene s = MakeScene(seed);
-            if (!(s.warpFrac >= 0.0f && s.warpFrac <= 1.0f)) continue;
+            if (!(s.settings.warpFrac >= 0.0f && s.settings.warpFrac <= 1.0f)) continue;
             std::vector<unsigned char> outPlain, outFast;
             // Start from a mixed mask, as a worker has it after earlier rows.
             const long row = RenderRowsBothWays(s, outPlain, outFast, &stats,
@@ -288,11 +271,11 @@ TEST_F(FastKernelTest, PairThatSwitchesOnAndOffAlongARowMatches) {
     s.segmentsB.push_back(LineSegment(Point(0.85f, 0.45f), Point(0.9f, 0.6f)));
     s.segmentsA.push_back(LineSegment(Point(0.1f, 0.1f), Point(0.3f, 0.8f)));
     s.segmentsB.push_back(LineSegment(Point(0.2f, 0.1f), Point(0.25f, 0.9f)));
-    s.a = 0.01f;
-    s.b = 4.0f;
-    s.p = 1.0f;
-    s.width = 203;
-    s.height = 41;
+    s.settings.a = 0.01f;
+    s.settings.b = 4.0f;
+    s.settings.p = 1.0f;
+    s.settings.outputWidth = 203;
+    s.settings.outputHeight = 41;
     for (uint32_t threads : {1u, 3u, 4u}) {
         const std::vector<unsigned char> plain = Render(s, MorphKernel::Plain, threads);
         const std::vector<unsigned char> fast = Render(s, MorphKernel::Fast, threads);
@@ -310,8 +293,8 @@ TEST_F(FastKernelTest, DissolveFractionsOutsideTheUnitRangeMatch) {
         for (float dissolve : {-0.5f, 1.5f, 1000.0f, 1048576.0f, 1048577.0f, 4.0e6f}) {
             for (uint32_t seed = 0; seed < 6; ++seed) {
                 Scene s = MakeScene(3000 + seed);
-                s.warpFrac = 0.5f;
-                s.dissoveFrac = dissolve;
+                s.settings.warpFrac = 0.5f;
+                s.settings.dissoveFrac = dissolve;
                 std::vector<unsigned char> plain, fast;
                 ASSERT_EQ(RenderRowsBothWays(s, plain, fast), -1) << hwy::TargetName(target) << ", " << s.Describe();
                 ASSERT_EQ(FirstDifference(plain, fast), -1)
@@ -330,11 +313,11 @@ TEST_F(FastKernelTest, PairsClassifiedForTheWholeFrameHoldOnEveryRow) {
         Scene s;
         FillImage(s.imageA, 23, 19, rng);
         FillImage(s.imageB, 23, 19, rng);
-        s.a = 0.01f;
-        s.b = 2.0f;
-        s.p = 1.0f;
-        s.width = 41 + static_cast<uint32_t>(rng() % 20);
-        s.height = 31 + static_cast<uint32_t>(rng() % 20);
+        s.settings.a = 0.01f;
+        s.settings.b = 2.0f;
+        s.settings.p = 1.0f;
+        s.settings.outputWidth = 41 + static_cast<uint32_t>(rng() % 20);
+        s.settings.outputHeight = 31 + static_cast<uint32_t>(rng() % 20);
         for (int i = 0; i < 3; ++i) {
             const Point pa(Uniform(rng, 0.0f, 1.0f), Uniform(rng, 0.0f, 1.0f));
             const float length = Uniform(rng, 0.01f, 0.06f), angle = Uniform(rng, 0.0f, 6.2831853f);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "morph/fast_sqrt.h"
+#include "morph/morph_scene.h"
 
 namespace {
 
@@ -163,25 +164,14 @@ void Pattern(CPixelImage& im, int w, int h, int seed) {
         }
 }
 
-struct Scenario {
-    CPixelImage A, B, out;
-    SegmentList la, lb;
-    MorphSettings settings;
+struct Scenario : MorphScene {
     Scenario(int wa, int ha, int wb, int hb, uint32_t W, uint32_t H) {
-        Pattern(A, wa, ha, 1);
-        Pattern(B, wb, hb, 2);
-        settings.imageA = &A;
-        settings.imageB = &B;
-        settings.outputImage = &out;
-        settings.segmentsA = &la;
-        settings.segmentsB = &lb;
+        Pattern(imageA, wa, ha, 1);
+        Pattern(imageB, wb, hb, 2);
         settings.outputWidth = W;
         settings.outputHeight = H;
     }
-    void AddPair(Point pa, Point qa, Point pb, Point qb) {
-        la.push_back(LineSegment(pa, qa));
-        lb.push_back(LineSegment(pb, qb));
-    }
+    void AddPair(Point pa, Point qa, Point pb, Point qb) { MorphScene::AddPair(LineSegment(pa, qa), LineSegment(pb, qb)); }
 };
 
 std::vector<unsigned char> Render(Scenario& s, uint32_t threads) {
@@ -189,7 +179,7 @@ std::vector<unsigned char> Render(Scenario& s, uint32_t threads) {
     engine.SetThreadCount(threads);
     EXPECT_EQ(engine.StartMorph(s.settings), 0);
     engine.WaitUntilIdle();
-    return std::vector<unsigned char>(s.out.pixels, s.out.pixels + s.out.ByteCount());
+    return std::vector<unsigned char>(s.output.pixels, s.output.pixels + s.output.ByteCount());
 }
 
 // ---- Band split ---------------------------------------------------------------------------
@@ -226,12 +216,12 @@ TEST_F(MorphJobTest, FramesMatchAnIndependentRenderingForOneAndFourThreads) {
         s.settings.dissoveFrac = t;
         for (uint32_t threads : {1u, 4u}) {
             auto got = Render(s, threads);
-            auto want = ReferenceFrame(s.A, s.B, s.la, s.lb, t, t, 31, 19, threads);
+            auto want = ReferenceFrame(s.imageA, s.imageB, s.segmentsA, s.segmentsB, t, t, 31, 19, threads);
             ASSERT_EQ(got.size(), want.size());
             EXPECT_TRUE(got == want) << "fraction " << t << ", " << threads << " threads";
         }
     }
-    EXPECT_EQ(s.out.fileName, "undefined");
+    EXPECT_EQ(s.output.fileName, "undefined");
 }
 
 TEST_F(MorphJobTest, RandomScenesMatchTheIndependentRendering) {
@@ -246,7 +236,7 @@ TEST_F(MorphJobTest, RandomScenesMatchTheIndependentRendering) {
         s.settings.dissoveFrac = frac(rng);
         uint32_t threads = 1 + scene % 4;
         auto got = Render(s, threads);
-        auto want = ReferenceFrame(s.A, s.B, s.la, s.lb, s.settings.warpFrac, s.settings.dissoveFrac,
+        auto want = ReferenceFrame(s.imageA, s.imageB, s.segmentsA, s.segmentsB, s.settings.warpFrac, s.settings.dissoveFrac,
                                    s.settings.outputWidth, s.settings.outputHeight, threads);
         EXPECT_TRUE(got == want) << "scene " << scene;
     }
@@ -263,8 +253,8 @@ TEST_F(MorphJobTest, OnePixelWideAndHighImagesSampleLikeTheirDoubledCopies) {
     // (only the vertical blend matters), and likewise for a 1-pixel-high one.
     Scenario thin(1, 9, 8, 1, 6, 5), doubled(2, 9, 8, 2, 6, 5);
     for (int r = 0; r < 9; ++r)
-        for (int c = 0; c < 2; ++c) std::memcpy(doubled.A.pixels + 4 * (r * 2 + c), thin.A.pixels + 4 * r, 4);
-    for (int r = 0; r < 2; ++r) std::memcpy(doubled.B.pixels + 4 * 8 * r, thin.B.pixels, 4 * 8);
+        for (int c = 0; c < 2; ++c) std::memcpy(doubled.imageA.pixels + 4 * (r * 2 + c), thin.imageA.pixels + 4 * r, 4);
+    for (int r = 0; r < 2; ++r) std::memcpy(doubled.imageB.pixels + 4 * 8 * r, thin.imageB.pixels, 4 * 8);
     for (Scenario* s : {&thin, &doubled})
         s->AddPair(Point(0.2f, 0.3f), Point(0.7f, 0.6f), Point(0.3f, 0.3f), Point(0.5f, 0.9f));
     for (float dissolve : {0.0f, 0.6f, 1.0f}) {
@@ -275,15 +265,15 @@ TEST_F(MorphJobTest, OnePixelWideAndHighImagesSampleLikeTheirDoubledCopies) {
 
 TEST_F(MorphJobTest, OutputKeepsABufferOfTheRequestedSize) {
     Scenario s(10, 10, 10, 10, 8, 6);
-    s.out.Allocate(8, 6, 4);
-    unsigned char* before = s.out.pixels;
+    s.output.Allocate(8, 6, 4);
+    unsigned char* before = s.output.pixels;
     Render(s, 2);
-    EXPECT_EQ(s.out.pixels, before);
+    EXPECT_EQ(s.output.pixels, before);
     s.settings.outputWidth = 9;
     Render(s, 2);
-    EXPECT_EQ(s.out.width, 9);
-    EXPECT_EQ(s.out.height, 6);
-    EXPECT_EQ(s.out.bytesPerPixel, 4);
+    EXPECT_EQ(s.output.width, 9);
+    EXPECT_EQ(s.output.height, 6);
+    EXPECT_EQ(s.output.bytesPerPixel, 4);
 }
 
 TEST_F(MorphJobTest, OutputThatCannotBeAllocatedIsReportedLeftEmptyAndStillCallsBack) {
@@ -295,8 +285,8 @@ TEST_F(MorphJobTest, OutputThatCannotBeAllocatedIsReportedLeftEmptyAndStillCalls
     ASSERT_EQ(engine.StartMorph(s.settings), 0);
     engine.WaitUntilIdle();
     EXPECT_NE(GetCapturedStderr().find("ERROR: could not allocate the output image"), std::string::npos);
-    EXPECT_TRUE(s.out.IsEmpty());
-    EXPECT_EQ(s.out.width, 0);
+    EXPECT_TRUE(s.output.IsEmpty());
+    EXPECT_EQ(s.output.width, 0);
     EXPECT_EQ(calls.load(), 1);  // a waiting window must unlock
 }
 
@@ -309,7 +299,7 @@ TEST_F(MorphJobTest, EmptyOutputSizeRendersNothingAndCallsBack) {
     ASSERT_EQ(engine.StartMorph(s.settings), 0);
     engine.WaitUntilIdle();
     EXPECT_EQ(GetCapturedStderr(), "");
-    EXPECT_TRUE(s.out.IsEmpty());
+    EXPECT_TRUE(s.output.IsEmpty());
     EXPECT_EQ(calls.load(), 1);
 }
 
@@ -330,13 +320,13 @@ TEST_F(MorphJobTest, ConfigureReportsTheFirstFailingCheck) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "ERROR: dissoveFrac (-1) must be in the range [0..1]\n");
 
     s.settings.dissoveFrac = 0.0f;
-    s.B.Allocate(10, 10, 3);
-    s.A.fileName = "a.png";
+    s.imageB.Allocate(10, 10, 3);
+    s.imageA.fileName = "a.png";
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(engine.Configure(s.settings), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "ERROR: a.png and undefined must be 32-bit images!\n");
 
-    Pattern(s.B, 10, 10, 3);
+    Pattern(s.imageB, 10, 10, 3);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(engine.Configure(s.settings), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
@@ -353,7 +343,7 @@ TEST_F(MorphJobTest, FailedMorphLeavesTheOutputAloneAndCallsNoCallback) {
     engine.WaitUntilIdle();
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(calls.load(), 0);
-    EXPECT_TRUE(s.out.IsEmpty());
+    EXPECT_TRUE(s.output.IsEmpty());
     EXPECT_EQ(engine.imageA, nullptr);  // references cleared
 }
 
@@ -430,10 +420,10 @@ TEST_F(MorphJobTest, SecondRequestRunsAfterTheFirstHasCalledBack) {
     ASSERT_EQ(engine.StartMorph(s2.settings), 0);
     engine.WaitUntilIdle();
     EXPECT_EQ(calls.load(), 2);
-    EXPECT_EQ(s1.out.width, 120);
-    EXPECT_EQ(s2.out.width, 50);
-    auto want1 = ReferenceFrame(s1.A, s1.B, s1.la, s1.lb, 0.5f, 0.5f, 120, 90, 2);
-    EXPECT_TRUE(std::vector<unsigned char>(s1.out.pixels, s1.out.pixels + s1.out.ByteCount()) == want1);
+    EXPECT_EQ(s1.output.width, 120);
+    EXPECT_EQ(s2.output.width, 50);
+    auto want1 = ReferenceFrame(s1.imageA, s1.imageB, s1.segmentsA, s1.segmentsB, 0.5f, 0.5f, 120, 90, 2);
+    EXPECT_TRUE(std::vector<unsigned char>(s1.output.pixels, s1.output.pixels + s1.output.ByteCount()) == want1);
 }
 
 TEST_F(MorphJobTest, DestructionDuringAMorphStopsAndJoinsEverything) {

@@ -1,4 +1,4 @@
-#include "image/png_codec.h"
+#include "support/png_codec.h"
 
 #include <png.h>
 
