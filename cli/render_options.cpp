@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <getopt.h>
+
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
 
@@ -129,106 +131,192 @@ void FrameFractions(const RenderOptions& options, int index, float& warp, float&
     dissolve = NarrowFraction(options.hasDissolve ? options.dissolve : t);
 }
 
+namespace {
+
+// One row per option of quarro-render: adding an option is adding a row (and its line of the
+// usage text). `apply` stores the value, or returns what is wrong with it; `name` is the
+// option as it was spelled ("-t" or "--fraction").
+struct OptionRow {
+    const char* longName;
+    char shortName;  // 0: long form only
+    bool takesValue;
+    std::string (*apply)(const std::string& name, const std::string& value, RenderOptions& o);
+};
+
+std::string ApplyConstant(const std::string& name, const std::string& value, float& constant) {
+    double parsed;
+    if (!ParseDouble(value, parsed)) return "value '" + value + "' of " + name + " is not a number";
+    // The field weight divides by a, and b and p are exponents of distance and length.
+    if (name == "-a" && !(parsed > 0.0)) return "-a must be greater than 0";
+    if (name != "-a" && parsed < 0.0) return name + " must not be negative";
+    float narrowed = static_cast<float>(parsed);
+    if (!std::isfinite(narrowed)) return "value '" + value + "' of " + name + " is out of range";
+    constant = narrowed;
+    return "";
+}
+
+const OptionRow kOptions[] = {
+    {"help", 'h', false, nullptr},
+    {"version", 0, false, nullptr},
+    {"quiet", 'q', false,
+     [](const std::string&, const std::string&, RenderOptions& o) {
+         o.quiet = true;
+         return std::string();
+     }},
+    {"output", 'o', true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         o.outputPath = value;
+         return std::string(value.empty() ? "the output file name is empty" : "");
+     }},
+    {"fraction", 't', true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         return ParseFraction(value, o.fraction) ? std::string() : "fraction '" + value + "' is not in [0,1]";
+     }},
+    {"warp", 0, true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         o.hasWarp = true;
+         return ParseFraction(value, o.warp) ? std::string() : "warp fraction '" + value + "' is not in [0,1]";
+     }},
+    {"dissolve", 0, true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         o.hasDissolve = true;
+         return ParseFraction(value, o.dissolve) ? std::string() : "dissolve fraction '" + value + "' is not in [0,1]";
+     }},
+    {"size", 's', true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         o.hasSize = true;
+         return ParseSize(value, o.width, o.height) ? std::string()
+                                                    : "size '" + value + "' is not WxH with each side in 1..10000";
+     }},
+    {"threads", 'j', true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         return ParseInt(value, 1, kMaxThreads, o.threads) ? std::string()
+                                                            : "thread count '" + value + "' is not in 1..256";
+     }},
+    {nullptr, 'a', true,
+     [](const std::string& name, const std::string& value, RenderOptions& o) { return ApplyConstant(name, value, o.a); }},
+    {nullptr, 'b', true,
+     [](const std::string& name, const std::string& value, RenderOptions& o) { return ApplyConstant(name, value, o.b); }},
+    {nullptr, 'p', true,
+     [](const std::string& name, const std::string& value, RenderOptions& o) { return ApplyConstant(name, value, o.p); }},
+    {"image-a", 0, true,
+     [](const std::string& name, const std::string& value, RenderOptions& o) {
+         o.imageA = value;
+         return value.empty() ? "the path of " + name + " is empty" : std::string();
+     }},
+    {"image-b", 0, true,
+     [](const std::string& name, const std::string& value, RenderOptions& o) {
+         o.imageB = value;
+         return value.empty() ? "the path of " + name + " is empty" : std::string();
+     }},
+    {"frames", 'n', true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         return ParseInt(value, 1, kMaxFrames, o.frames) ? std::string()
+                                                          : "frame count '" + value + "' is not in 1..1000000";
+     }},
+    {"frame-range", 0, true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         return ParseRange(value, o.firstFrame, o.lastFrame) ? std::string() : "frame range '" + value + "' is not F:L";
+     }},
+};
+constexpr int kOptionCount = static_cast<int>(sizeof kOptions / sizeof kOptions[0]);
+
+// The code getopt_long returns for row i; short options return their letter.
+int CodeOf(int i) { return kOptions[i].shortName != 0 ? kOptions[i].shortName : 256 + i; }
+
+int RowOf(int code) {
+    for (int i = 0; i < kOptionCount; ++i) {
+        if (CodeOf(i) == code) return i;
+    }
+    return -1;
+}
+
+int RowNamed(const std::string& longName) {
+    for (int i = 0; i < kOptionCount; ++i) {
+        if (kOptions[i].longName != nullptr && longName == kOptions[i].longName) return i;
+    }
+    return -1;
+}
+
+// What the rows without an `apply` ask for.
+ParseResult Asked(int row) { return kOptions[row].shortName == 'h' ? ParseResult::Help : ParseResult::Version; }
+
+}  // namespace
+
 ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error) {
     options = RenderOptions();
-    bool hasFraction = false, hasRange = false, optionsEnded = false;
-    std::vector<std::string> positional;
     auto fail = [&error](const std::string& message) {
         error = message;
         return ParseResult::UsageError;
     };
 
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // Split "--name=value" and "-xVALUE"; `value` is taken from the next argument otherwise.
-        std::string name = arg, value;
-        bool inlineValue = false;
-        if (arg[1] == '-') {
-            size_t equals = arg.find('=');
-            if (equals != std::string::npos) {
-                name = arg.substr(0, equals);
-                value = arg.substr(equals + 1);
-                inlineValue = true;
-            }
-        } else if (arg.size() > 2) {
-            name = arg.substr(0, 2);
-            value = arg.substr(2);
-            inlineValue = true;
-        }
-
-        if (name == "-h" || name == "--help") return ParseResult::Help;
-        if (name == "--version") return ParseResult::Version;
-        if (name == "-q" || name == "--quiet") {
-            if (inlineValue) return fail("option " + name + " takes no value");
-            options.quiet = true;
-            continue;
-        }
-
-        static const char* const kWithValue[] = {"-o", "--output", "-t", "--fraction", "--warp", "--dissolve",
-                                                 "-s", "--size", "-j", "--threads", "-a", "-b", "-p", "--image-a",
-                                                 "--image-b", "-n", "--frames", "--frame-range"};
-        bool known = false;
-        for (const char* option : kWithValue) known = known || name == option;
-        if (!known) return fail("unknown option " + arg);
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return fail("option " + name + " needs a value");
-            value = args[++i];
-        }
-
-        if (name == "-o" || name == "--output") {
-            if (value.empty()) return fail("the output file name is empty");
-            options.outputPath = value;
-        } else if (name == "-t" || name == "--fraction") {
-            if (!ParseFraction(value, options.fraction)) return fail("fraction '" + value + "' is not in [0,1]");
-            hasFraction = true;
-        } else if (name == "--warp") {
-            if (!ParseFraction(value, options.warp)) return fail("warp fraction '" + value + "' is not in [0,1]");
-            options.hasWarp = true;
-        } else if (name == "--dissolve") {
-            if (!ParseFraction(value, options.dissolve)) {
-                return fail("dissolve fraction '" + value + "' is not in [0,1]");
-            }
-            options.hasDissolve = true;
-        } else if (name == "-s" || name == "--size") {
-            if (!ParseSize(value, options.width, options.height)) {
-                return fail("size '" + value + "' is not WxH with each side in 1..10000");
-            }
-            options.hasSize = true;
-        } else if (name == "-j" || name == "--threads") {
-            if (!ParseInt(value, 1, kMaxThreads, options.threads)) {
-                return fail("thread count '" + value + "' is not in 1..256");
-            }
-        } else if (name == "-a" || name == "-b" || name == "-p") {
-            double constant;
-            if (!ParseDouble(value, constant)) return fail("value '" + value + "' of " + name + " is not a number");
-            // The field weight divides by a, and b and p are exponents of distance and length.
-            if (name == "-a" && !(constant > 0.0)) return fail("-a must be greater than 0");
-            if (name != "-a" && constant < 0.0) return fail(name + " must not be negative");
-            float narrowed = static_cast<float>(constant);
-            if (!std::isfinite(narrowed)) return fail("value '" + value + "' of " + name + " is out of range");
-            (name == "-a" ? options.a : name == "-b" ? options.b : options.p) = narrowed;
-        } else if (name == "--image-a" || name == "--image-b") {
-            if (value.empty()) return fail("the path of " + name + " is empty");
-            (name == "--image-a" ? options.imageA : options.imageB) = value;
-        } else if (name == "-n" || name == "--frames") {
-            if (!ParseInt(value, 1, kMaxFrames, options.frames)) {
-                return fail("frame count '" + value + "' is not in 1..1000000");
-            }
-        } else if (name == "--frame-range") {
-            if (!ParseRange(value, options.firstFrame, options.lastFrame)) {
-                return fail("frame range '" + value + "' is not F:L");
-            }
-            hasRange = true;
+    // "-" first: arguments are taken in order, a non-option comes back as code 1 (no
+    // reordering, so each option's own text is at hand); ":" next: a missing value comes back
+    // as ':' and getopt prints nothing itself.
+    std::string shortOptions = "-:";
+    std::vector<option> longOptions;
+    for (int i = 0; i < kOptionCount; ++i) {
+        const OptionRow& row = kOptions[i];
+        if (row.shortName != 0) shortOptions += std::string(1, row.shortName) + (row.takesValue ? ":" : "");
+        if (row.longName != nullptr) {
+            longOptions.push_back({row.longName, row.takesValue ? required_argument : no_argument, nullptr, CodeOf(i)});
         }
     }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
+    std::vector<std::string> words;
+    words.reserve(args.size() + 1);
+    words.push_back("quarro-render");
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    // getopt keeps its place in globals: optind = 0 starts every parse afresh (also the scan
+    // inside a group of short options), so the parser can run any number of times in a process.
+    optind = 0;
+    opterr = 0;
+    std::vector<std::string> positional;
+    std::vector<int> seen;
+    for (;;) {
+        const int at = optind == 0 ? 1 : optind;  // the argument being read
+        int longIndex = -1;
+        const int code = getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), &longIndex);
+        if (code == -1) break;
+        const std::string text = at < argc ? argv[at] : "";
+        if (code == 1) {
+            positional.push_back(optarg);
+            continue;
+        }
+        // A long option is the whole argument up to any '='; a short one may stand in a group.
+        const bool isLong = text.compare(0, 2, "--") == 0;
+        const int letter = code == '?' || code == ':' ? optopt : code;
+        const std::string spelled = isLong ? text.substr(0, text.find('=')) : std::string("-") + static_cast<char>(letter);
+        if (code == '?') {
+            const int row = isLong ? RowNamed(spelled.substr(2)) : RowOf(optopt);
+            if (row >= 0 && kOptions[row].apply == nullptr) return Asked(row);  // help and version win
+            if (row >= 0 && !kOptions[row].takesValue) return fail("option " + spelled + " takes no value");
+            return fail("unknown option " + text);
+        }
+        if (code == ':') return fail("option " + spelled + " needs a value");
+        const int row = RowOf(code);
+        // Only whole names: getopt_long would take an unambiguous abbreviation too.
+        if (isLong && spelled != std::string("--") + kOptions[row].longName) return fail("unknown option " + text);
+        if (kOptions[row].apply == nullptr) return Asked(row);
+        if (!kOptions[row].takesValue && !isLong && optind == at) return fail("option " + spelled + " takes no value");
+        const std::string problem = kOptions[row].apply(spelled, kOptions[row].takesValue ? optarg : "", options);
+        if (!problem.empty()) return fail(problem);
+        seen.push_back(row);
+    }
+    for (int i = optind; i < argc; ++i) positional.push_back(argv[i]);
+    auto given = [&seen](const char* longName) {
+        for (int row : seen) {
+            if (kOptions[row].longName != nullptr && std::strcmp(kOptions[row].longName, longName) == 0) return true;
+        }
+        return false;
+    };
+    const bool hasFraction = given("fraction"), hasRange = given("frame-range");
 
     if (positional.empty()) return fail("no morph document given");
     if (positional.size() > 1) return fail("more than one morph document given: '" + positional[1] + "'");

@@ -64,6 +64,17 @@ TEST(RenderOptions, HelpAndVersionWinOverEverythingElse) {
     EXPECT_EQ(ParseResult::Version, Parse({"--version"}, o));
 }
 
+// The option scanner keeps its place between calls; a parse abandoned inside a group of short
+// options must not leak into the next one.
+TEST(RenderOptions, EachParseStartsAfresh) {
+    RenderOptions o;
+    ASSERT_EQ(ParseResult::UsageError, Parse({"d.mrf", "-qt", "0.5", "-o", "o.png"}, o));
+    ASSERT_EQ(ParseResult::Render, Parse({"-j2", "d.mrf", "-o", "o.png"}, o));
+    EXPECT_EQ(2, o.threads);
+    EXPECT_FALSE(o.quiet);
+    EXPECT_EQ("d.mrf", o.documentPath);
+}
+
 class RenderOptionsRefuses : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(RenderOptionsRefuses, WithAUsageError) {
@@ -99,6 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"d.mrf", "-o", "o.png", "-b", "-1"},
                     std::vector<std::string>{"d.mrf", "-o", "o.png", "-p", "1e60"},
                     std::vector<std::string>{"d.mrf", "-o", "o.png", "-qq"},
+                    std::vector<std::string>{"d.mrf", "-o", "o.png", "--quiet=1"},
+                    std::vector<std::string>{"d.mrf", "-o", "o.png", "--frac", "0.3"},
                     std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "0"},
                     std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "-2"},
                     std::vector<std::string>{"d.mrf", "-o", "f.png", "-n", "3"},
