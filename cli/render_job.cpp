@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <future>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -71,19 +70,12 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
     engine.SetCompletionCallback(&FrameRun::OnFinished, &run);
     if (engine.StartMorph(settings) != 0) return false;
     // The wait ends the moment the morph does; the bar is refreshed every 0.1 s meanwhile.
-    std::future<void> idle;
-    try {
-        idle = std::async(std::launch::async, [&engine]() { engine.WaitUntilIdle(); });
-    } catch (const std::system_error&) {
-        engine.WaitUntilIdle();  // no thread for the waiter: wait here, without progress
-    }
-    while (idle.valid() && idle.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+    while (!engine.WaitUntilIdleFor(std::chrono::milliseconds(100))) {
         float fraction = 0.0f;
         if (engine.GetProgress(&fraction) == 0 && fraction < 1.0f) {
             bar.Show((static_cast<float>(done) + fraction) / static_cast<float>(total));
         }
     }
-    if (idle.valid()) idle.get();
     engine.SetCompletionCallback(nullptr, nullptr);
     bar.Show(static_cast<float>(done + 1) / static_cast<float>(total));
     return run.rendered.load() && settings.outputImage->pixels != nullptr;

@@ -85,7 +85,9 @@ int CImageMorpher::StartMorph(const MorphSettings& settings) {
     bool started = TryStartThread(self->thread, [this, self, request]() {
         MorphSettings local = *request;
         RunMorph(local);
+        std::lock_guard<std::mutex> finishing(requestMutex);
         self->finished.store(true);
+        controllerFinished.notify_all();
     });
     if (!started) {
         std::cerr << "Thread creation error in __FUNCTION__\n";
@@ -106,6 +108,20 @@ void CImageMorpher::WaitUntilIdle() {
         }
         if (next->thread.joinable()) next->thread.join();
     }
+}
+
+bool CImageMorpher::AllControllersFinished() const {
+    for (const auto& c : controllers) {
+        if (!c->finished.load()) return false;
+    }
+    return true;
+}
+
+bool CImageMorpher::WaitUntilIdleFor(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(requestMutex);
+    if (!controllerFinished.wait_for(lock, timeout, [this]() { return AllControllersFinished(); })) return false;
+    ReapFinishedControllers();
+    return true;
 }
 
 int CImageMorpher::RunMorph(const MorphSettings& settings) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -55,6 +57,9 @@ public:
     // Blocks until every morph requested so far has ended (for the command-line renderer and
     // tests; the window never calls it).
     void WaitUntilIdle();
+    // The same wait for at most `timeout`: true when every morph requested so far has ended,
+    // false when the time ran out first.
+    bool WaitUntilIdleFor(std::chrono::milliseconds timeout);
 
     // The row renderer of the next morph: the vector kernel (default) or the plain per-pixel
     // path, which is its reference. Both give the same bytes.
@@ -93,8 +98,10 @@ private:
         std::atomic<bool> finished{false};
     };
     void ReapFinishedControllers();  // requestMutex held
+    bool AllControllersFinished() const;  // requestMutex held
 
     std::list<std::unique_ptr<Controller>> controllers;
+    std::condition_variable controllerFinished;  // with requestMutex
     std::atomic<bool> stopRequested{false};
     MorphJob job;
     std::atomic<MorphKernel> kernel{MorphKernel::Fast};

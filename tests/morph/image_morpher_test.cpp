@@ -426,6 +426,34 @@ TEST_F(MorphJobTest, SecondRequestRunsAfterTheFirstHasCalledBack) {
     EXPECT_TRUE(std::vector<unsigned char>(s1.output.pixels, s1.output.pixels + s1.output.ByteCount()) == want1);
 }
 
+// The completion callback holds the controller until the test lets it go, so the timed wait
+// must run out while it is held, and the whole of both morphs must have ended once it returns true.
+TEST_F(MorphJobTest, TimedWaitRunsOutWhileAMorphIsHeldAndReturnsOnceAllHaveEnded) {
+    Scenario s1(20, 20, 20, 20, 12, 9), s2(20, 20, 20, 20, 7, 5);
+    CImageMorpher engine;
+    EXPECT_TRUE(engine.WaitUntilIdleFor(std::chrono::milliseconds(0)));
+    struct Gate {
+        std::atomic<bool> open{false};
+        std::atomic<int> calls{0};
+    } gate;
+    engine.SetCompletionCallback(
+        [](void* d) {
+            auto* g = static_cast<Gate*>(d);
+            while (!g->open.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ++g->calls;
+        },
+        &gate);
+    ASSERT_EQ(engine.StartMorph(s1.settings), 0);
+    ASSERT_EQ(engine.StartMorph(s2.settings), 0);
+    EXPECT_FALSE(engine.WaitUntilIdleFor(std::chrono::milliseconds(30)));
+    EXPECT_EQ(gate.calls.load(), 0);
+    gate.open.store(true);
+    ASSERT_TRUE(engine.WaitUntilIdleFor(std::chrono::seconds(60)));
+    EXPECT_EQ(gate.calls.load(), 2);
+    EXPECT_EQ(s2.output.width, 7);
+    EXPECT_TRUE(engine.WaitUntilIdleFor(std::chrono::milliseconds(0)));
+}
+
 TEST_F(MorphJobTest, DestructionDuringAMorphStopsAndJoinsEverything) {
     Scenario s(64, 64, 64, 64, 800, 600);
     for (int i = 0; i < 60; ++i)
