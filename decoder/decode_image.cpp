@@ -2,6 +2,7 @@
 
 #include <IL/il.h>
 
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -98,6 +99,37 @@ bool TgaHoldsItsPixels(const unsigned char* data, size_t size, std::string& reas
     return true;
 }
 
+// Every PNG chunk up to IEND must lie within the file; the library's reader can spin forever on
+// a chunk that claims more bytes than there are.
+bool PngChunksFit(const unsigned char* data, size_t size, std::string& reason) {
+    size_t at = 8;
+    while (at + 8 <= size) {
+        size_t length = static_cast<size_t>(data[at]) << 24 | data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3];
+        std::string type(reinterpret_cast<const char*>(data + at + 4), 4);
+        if (length > size - at - 8 || size - at - 8 - length < 4) {
+            reason = "the PNG file is cut short: its " + std::string(std::isalpha(static_cast<unsigned char>(type[0])) ? type : "?") +
+                     " chunk claims " + std::to_string(length) + " bytes";
+            return false;
+        }
+        if (type == "IEND") return true;
+        at += 12 + length;
+    }
+    reason = "the PNG file is cut short before its end chunk";
+    return false;
+}
+
+// Formats whose size sits in a header at the start, which every such file has.
+bool SizeIsInTheHeader(ImageFormat format) {
+    switch (format) {
+        case ImageFormat::kPng: case ImageFormat::kMng: case ImageFormat::kJpeg: case ImageFormat::kBmp:
+        case ImageFormat::kGif: case ImageFormat::kPsd: case ImageFormat::kPcx: case ImageFormat::kDds:
+        case ImageFormat::kPic: case ImageFormat::kPnm: case ImageFormat::kSgi: case ImageFormat::kLif:
+        case ImageFormat::kWal: case ImageFormat::kCut: case ImageFormat::kTga: case ImageFormat::kRaw:
+            return true;
+        default: return false;
+    }
+}
+
 bool StartLibrary() {
     static bool started = false;
     if (started) return true;
@@ -122,6 +154,7 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
         return -1;
     }
     if (header.format == ImageFormat::kTga && !TgaHoldsItsPixels(data, size, reason)) return -1;
+    if (header.format == ImageFormat::kPng && !PngChunksFit(data, size, reason)) return -1;
     if (!StartLibrary()) {
         reason = "the image library is too old";
         return -1;
@@ -163,6 +196,13 @@ int DecodeImage(const unsigned char* data, size_t size, const std::string& nameH
     out = DecodedImage();
     ImageHeader header;
     if (InspectImageHeader(data, size, nameHint, header, reason) != 0) return -1;
+    if (header.width < 0 && SizeIsInTheHeader(header.format)) {
+        // Here the whole file is at hand: a size the header should give and does not means a
+        // file cut short or a JPEG without a frame, on which the image library can spin forever.
+        reason = std::string("the ") + ImageFormatName(header.format) + " file ends before the picture's size";
+        return -1;
+    }
+    if (CheckEncodedSize(data, size, static_cast<long long>(size), header, reason) != 0) return -1;
 
     int special = DecodeSpecialist(data, size, out, reason);
     if (special < 0) {

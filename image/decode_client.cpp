@@ -345,6 +345,7 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     head.resize(static_cast<size_t>(got));
     ImageHeader header;
     if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
+    if (CheckEncodedSize(head.data(), head.size(), info.st_size, header, reason) != 0) return -1;
 
     std::string program = FindImageDecoder();
     if (program.empty()) {

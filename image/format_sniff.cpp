@@ -94,12 +94,13 @@ void PcxSize(const Bytes& b, size_t at, ImageHeader& header) {
     header.height = (yMax - yMin + 1) & 0xFFFFFFFFLL;
 }
 
-void JpegSize(const Bytes& b, ImageHeader& header) {
+// Reads the size from the first start-of-frame marker; that marker's code, or -1 when none.
+int JpegSize(const Bytes& b, ImageHeader& header) {
     size_t at = 2;
     long long marker, length;
     while (b.U8(at, marker) && marker == 0xFF) {
         long long code;
-        if (!b.U8(at + 1, code)) return;
+        if (!b.U8(at + 1, code)) return -1;
         if (code == 0xFF) {  // fill byte
             ++at;
             continue;
@@ -108,15 +109,16 @@ void JpegSize(const Bytes& b, ImageHeader& header) {
         if (startOfFrame) {
             b.U16(at + 5, true, header.height);
             b.U16(at + 7, true, header.width);
-            return;
+            return static_cast<int>(code);
         }
         if (code == 0xD8 || code == 0x01 || (code >= 0xD0 && code <= 0xD7)) {
             at += 2;
             continue;
         }
-        if (!b.U16(at + 2, true, length) || length < 2) return;
+        if (!b.U16(at + 2, true, length) || length < 2) return -1;
         at += 2 + static_cast<size_t>(length);
     }
+    return -1;
 }
 
 void TiffSize(const Bytes& b, bool bigEndian, ImageHeader& header) {
@@ -267,7 +269,90 @@ void ReadSize(const Bytes& b, ImageHeader& header) {
     header.depth = z;
 }
 
+long long CeilDiv(long long a, long long b) { return (a + b - 1) / b; }
+
+// PackBits rows of a Photoshop file: the colour-mode, resources and layer sections are skipped
+// by their lengths to reach the compression field. -1 when that lies beyond the bytes given.
+long long PsdMinimumBytes(const Bytes& b, long long w, long long h) {
+    long long channels, depth, length, compression;
+    if (!b.U16(12, true, channels) || !b.U16(22, true, depth)) return -1;
+    size_t at = 26;
+    for (int section = 0; section < 3; ++section) {
+        if (!b.U32(at, true, length)) return -1;
+        at += 4 + static_cast<size_t>(length);
+    }
+    if (!b.U16(at, true, compression)) return -1;
+    long long rowBytes = CeilDiv(w * std::max(depth, 1LL), 8);
+    if (compression == 0) return static_cast<long long>(at) + 2 + rowBytes * h * channels;
+    if (compression == 1) return static_cast<long long>(at) + 2 + h * channels * (2 + 2 * CeilDiv(rowBytes, 128));
+    return -1;
+}
+
+// The fewest bytes a file of this format can be for the header's picture; -1 when unknown.
+long long MinimumFileBytes(const Bytes& b, const ImageHeader& header) {
+    long long w = header.width, h = header.height, v1, v2;
+    switch (header.format) {
+        case ImageFormat::kPng: {
+            // Deflate gives at most 1032 bytes for one; the rows carry a filter byte each.
+            static const int kChannels[] = {1, 0, 3, 1, 2, 0, 4};
+            if (!b.U8(24, v1) || !b.U8(25, v2) || v2 > 6 || kChannels[v2] == 0) return -1;
+            return 33 + CeilDiv(h * (1 + CeilDiv(w * v1 * kChannels[v2], 8)), 1032);
+        }
+        case ImageFormat::kJpeg: {
+            // A sequential Huffman scan spends at least two bits on each 8 x 8 block of the first
+            // component. (Progressive scans can skip whole bands of blocks: not bounded here.)
+            ImageHeader frame;
+            int code = JpegSize(b, frame);
+            return code == 0xC0 || code == 0xC1 ? CeilDiv(CeilDiv(w, 8) * CeilDiv(h, 8), 4) : -1;
+        }
+        case ImageFormat::kBmp: {
+            long long headerSize, bits, compression = 0;
+            if (!b.U32(14, false, headerSize) || !b.U16(headerSize == 12 ? 24 : 28, false, bits)) return -1;
+            if (headerSize != 12 && !b.U32(30, false, compression)) return -1;
+            if (compression != 0 && compression != 3) return -1;  // run lengths may end a picture early
+            return 14 + headerSize + CeilDiv(w * bits, 32) * 4 * h;
+        }
+        case ImageFormat::kGif:
+            // Twelve-bit LZW codes, each at most 4096 pixels: no more than 2731 pixels a byte.
+            return 13 + CeilDiv(w * h, 2731);
+        case ImageFormat::kPsd: return PsdMinimumBytes(b, w, h);
+        case ImageFormat::kPcx: {
+            // Runs of at most 63 bytes cost two bytes each.
+            long long encoding, bits, planes, bytesPerLine;
+            if (!b.U8(2, encoding) || !b.U8(3, bits) || !b.U8(65, planes) || !b.U16(66, false, bytesPerLine)) return -1;
+            long long lineBytes = std::max(bytesPerLine, CeilDiv(w * bits, 8)) * std::max(planes, 1LL);
+            return 128 + (encoding == 0 ? lineBytes * h : 2 * CeilDiv(lineBytes * h, 63));
+        }
+        case ImageFormat::kTga: {
+            long long idLength, mapType, imageType, bits;
+            if (!b.U8(0, idLength) || !b.U8(1, mapType) || !b.U8(2, imageType) || !b.U8(16, bits)) return -1;
+            long long pixelBytes = CeilDiv(bits, 8);
+            if (imageType >= 9 && imageType <= 11) return 18 + idLength + CeilDiv(w * h, 128) * (1 + pixelBytes);
+            return -1;  // uncompressed: checked to the byte by the decoder
+        }
+        case ImageFormat::kSgi: {
+            long long storage, channels, perChannel;
+            if (!b.U8(2, storage) || !b.U8(3, perChannel) || !b.U16(10, true, channels)) return -1;
+            channels = std::max(channels, 1LL);
+            if (storage == 0) return 512 + w * h * channels * std::max(perChannel, 1LL);
+            return 512 + h * channels * 8 + h * channels * 2 * CeilDiv(w, 127);
+        }
+        default: return -1;
+    }
+}
+
 }  // namespace
+
+int CheckEncodedSize(const unsigned char* data, size_t size, long long fileSize, const ImageHeader& header,
+                     std::string& reason) {
+    if (header.width <= 0 || header.height <= 0) return 0;
+    long long needed = MinimumFileBytes(Bytes(data, size), header);
+    if (needed < 0 || fileSize >= needed) return 0;
+    reason = std::string("the ") + ImageFormatName(header.format) + " header claims " + std::to_string(header.width) +
+             " x " + std::to_string(header.height) + " pixels, which take at least " + std::to_string(needed) +
+             " bytes; the file holds " + std::to_string(fileSize);
+    return -1;
+}
 
 const char* ImageFormatName(ImageFormat format) {
     switch (format) {

@@ -37,6 +37,14 @@ ImageFormat IdentifyImageFormat(const unsigned char* data, size_t size, const st
 int InspectImageHeader(const unsigned char* data, size_t size, const std::string& nameHint,
                        ImageHeader& header, std::string& reason);
 
+// 0 when a file of `fileSize` bytes can hold the picture its header claims, given the best
+// compression its format allows (run lengths, deflate, LZW); otherwise -1 and a reason
+// ("the PCX header claims 9728 x 26912 pixels, which take at least 7854 bytes; the file holds
+// 80"). A few bytes claiming a huge picture make the image library spend gigabytes and seconds
+// on made-up pixels. `data` holds the file's first bytes; checks that need more pass.
+int CheckEncodedSize(const unsigned char* data, size_t size, long long fileSize, const ImageHeader& header,
+                     std::string& reason);
+
 // 0 when a picture of this size may be read; otherwise -1 and a reason naming the size,
 // "the PNG header claims 100000 x 100000 pixels, more than this program reads".
 int CheckImageSize(const char* what, long long width, long long height, long long depth, std::string& reason);

@@ -116,3 +116,32 @@ TEST(FormatSniff, SizeCheckHoldsAtTheEdges) {
     EXPECT_EQ(CheckImageSize("x", 4096, 4096, 17, reason), -1);
     EXPECT_EQ(reason, "x claims 4096 x 4096 x 17 pixels, more than this program reads");
 }
+
+// A few bytes claiming a huge picture are refused; the same header in a file as large as the
+// format's best compression needs is let through.
+TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
+    std::string pcx = Pcx(0, 0, 9727, 26911);
+    pcx[65] = 1;  // one plane
+    pcx[66] = '\x00', pcx[67] = '\x26';  // 9728 bytes a line
+    struct Case { const char* label; std::string bytes; long long fits; std::string reason; } cases[] = {
+        {"run-length pcx", pcx, 128 + 2 * ((9728LL * 26912 + 62) / 63),
+         "the PCX header claims 9728 x 26912 pixels, which take at least 8311238 bytes; the file holds 128"},
+        {"deflated png", Png(16384, 16384), 33 + (16384LL * (1 + 16384 * 4) + 1031) / 1032,
+         "the PNG header claims 16384 x 16384 pixels, which take at least 1040497 bytes; the file holds 33"},
+        {"plain bmp", Bmp(319, 239), 14 + 40 + 40 * 239,
+         "the BMP header claims 319 x 239 pixels, which take at least 9614 bytes; the file holds 54"},
+        {"gif", "GIF89a" + Le16(30000) + Le16(8000) + Zeros(8), 13 + (30000LL * 8000 + 2730) / 2731,
+         "the GIF header claims 30000 x 8000 pixels, which take at least 87893 bytes; the file holds 18"},
+    };
+    for (const Case& c : cases) {
+        ImageHeader header;
+        std::string reason;
+        const auto* data = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        ASSERT_EQ(InspectImageHeader(data, c.bytes.size(), "x", header, reason), 0) << c.label << ": " << reason;
+        EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), static_cast<long long>(c.bytes.size()), header, reason), -1)
+            << c.label;
+        EXPECT_EQ(reason, c.reason) << c.label;
+        EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), c.fits - 1, header, reason), -1) << c.label;
+        EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), c.fits, header, reason), 0) << c.label;
+    }
+}
