@@ -61,8 +61,9 @@ int DecodeWebp(const unsigned char* data, size_t size, DecodedImage& out, std::s
         reason = "the WebP header is damaged";
         return -1;
     }
-    if (features.has_animation) return DecodeFirstFrame(data, size, out, reason);
+    // For an animation this is the canvas, which the animation decoder allocates at once.
     if (!WithinDecodeLimits(features.width, features.height, "WebP", reason)) return -1;
+    if (features.has_animation) return DecodeFirstFrame(data, size, out, reason);
     AllocateDecoded(features.width, features.height, out);
     if (WebPDecodeRGBAInto(data, size, out.rgba.data(), out.rgba.size(), out.width * 4) == nullptr) {
         // The header was whole, so a failure here is nearly always data cut short or damaged.

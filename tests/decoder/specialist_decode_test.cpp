@@ -191,6 +191,8 @@ TEST(SpecialistFindings, EachIsRefusedBeforeItCosts) {
         {"cmyk-jpeg-4352x58112-scan-cut-at-marker.jpg", "the JPEG data ends early"},
         // An overlay whose canvas dwarfs its picture: libheif would allocate gigabytes for it.
         {"heic-overlay-canvas-beyond-its-picture.heic", "canvas is far larger than its picture claims"},
+        // An animation's canvas is allocated whole by libwebp before the first frame.
+        {"webp-animation-canvas-14221087-wide.webp", "the WebP image claims 14221087 x 256 pixels"},
     };
     for (const Finding& finding : findings) {
         DecodedImage out;
