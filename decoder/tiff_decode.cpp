@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "decoder/decode_limits.h"
@@ -146,15 +148,23 @@ int DecodeTiff(const unsigned char* data, size_t size, DecodedImage& out, std::s
     }
     // Rows as stored, first row first: the orientation is applied later, once, for every decoder.
     image.req_orientation = image.orientation;
-    std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
-    int ok = TIFFRGBAImageGet(&image, raster.data(), width, height);
+    // Left unset: libtiff writes every pixel or fails, and a file that claims a large picture
+    // but fails at its first strip then costs no more than the pages it touched.
+    size_t pixels = static_cast<size_t>(width) * height;
+    std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[pixels]);
+    if (raster == nullptr) {
+        TIFFRGBAImageEnd(&image);
+        reason = "the TIFF image needs more memory than the decoder may take";
+        return -1;
+    }
+    int ok = TIFFRGBAImageGet(&image, raster.get(), width, height);
     TIFFRGBAImageEnd(&image);
     if (!ok) {
         reason = "the TIFF image could not be decoded" + (file.lastError.empty() ? "" : ": " + file.lastError);
         return -1;
     }
     AllocateDecoded(static_cast<int>(width), static_cast<int>(height), out);
-    for (size_t i = 0; i < raster.size(); ++i) {
+    for (size_t i = 0; i < pixels; ++i) {
         unsigned char* p = &out.rgba[i * 4];
         p[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
         p[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
