@@ -8,6 +8,8 @@
 
 #include <getopt.h>
 
+#include "cli/animation_writer.h"
+#include "image/png_encoder.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
 
@@ -88,10 +90,15 @@ const char* RenderUsage() {
            "  -n, --frames N         render N frames at fractions 0, 1/(N-1), ..., 1; OUTPUT then holds one\n"
            "                         printf-style integer field, e.g. frames/morph_%03d.png\n"
            "      --frame-range F:L  with --frames, render only frames F to L (0-based, inclusive)\n"
+           "      --bounce           with --frames, run A -> B -> A (2N-2 frames) for a seamless loop\n"
+           "      --png-level L      zlib level of PNG output, 0..9 (default 1: fast, about the usual size)\n"
+           "      --fps F            frames a second of an animation (default 25)\n"
            "  -q, --quiet            no progress output\n"
            "  -h, --help             this text;  --version  the version\n"
-           "The output format follows OUTPUT's extension. Relative image paths of the document that do not\n"
-           "exist from the current folder are looked up from the document's folder.\n";
+           "The output format follows OUTPUT's extension; with --frames, OUTPUT may instead name one\n"
+           "animation (.mp4 .webm .mkv .mov .gif .webp), written by the ffmpeg program. Relative image\n"
+           "paths of the document that do not exist from the current folder are looked up from the\n"
+           "document's folder.\n";
 }
 
 bool IsFramePattern(const std::string& pattern) {
@@ -218,6 +225,20 @@ const OptionRow kOptions[] = {
      [](const std::string&, const std::string& value, RenderOptions& o) {
          return ParseRange(value, o.firstFrame, o.lastFrame) ? std::string() : "frame range '" + value + "' is not F:L";
      }},
+    {"bounce", 0, false,
+     [](const std::string&, const std::string&, RenderOptions& o) {
+         o.bounce = true;
+         return std::string();
+     }},
+    {"png-level", 0, true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         return ParseInt(value, 0, 9, o.pngLevel) ? std::string() : "PNG level '" + value + "' is not in 0..9";
+     }},
+    {"fps", 0, true,
+     [](const std::string&, const std::string& value, RenderOptions& o) {
+         bool ok = ParseDouble(value, o.fps) && o.fps > 0.0 && o.fps <= 1000.0;
+         return ok ? std::string() : "frame rate '" + value + "' is not in (0,1000]";
+     }},
 };
 constexpr int kOptionCount = static_cast<int>(sizeof kOptions / sizeof kOptions[0]);
 
@@ -322,19 +343,28 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
     if (positional.size() > 1) return fail("more than one morph document given: '" + positional[1] + "'");
     options.documentPath = positional[0];
     if (options.outputPath.empty()) return fail("no output file given (-o OUTPUT)");
+    const bool animation = IsAnimationPath(options.outputPath);
+    if (given("png-level") && !IsPngPath(options.outputPath)) return fail("--png-level applies to .png output");
+    if (given("fps") && !animation) return fail("--fps applies to animations (.mp4 .webm .mkv .mov .gif .webp)");
     if (options.frames == 0) {
         if (hasRange) return fail("--frame-range needs --frames");
+        if (options.bounce) return fail("--bounce needs --frames");
+        if (animation) return fail("an animation needs --frames N");
         return ParseResult::Render;
     }
     if (hasFraction) return fail("-t and --frames exclude each other");
-    if (!IsFramePattern(options.outputPath)) {
-        return fail("with --frames, OUTPUT must hold exactly one integer field such as %03d");
+    if (animation) {
+        if (hasRange) return fail("an animation is written by one run; --frame-range splits frame files");
+    } else if (!IsFramePattern(options.outputPath)) {
+        return fail("with --frames, OUTPUT must hold exactly one integer field such as %03d, or be an animation");
     }
+    const int length = RunLength(options);
     if (!hasRange) {
         options.firstFrame = 0;
-        options.lastFrame = options.frames - 1;
-    } else if (options.firstFrame > options.lastFrame || options.lastFrame >= options.frames) {
-        return fail("frame range must satisfy 0 <= F <= L < N");
+        options.lastFrame = length - 1;
+    } else if (options.firstFrame > options.lastFrame || options.lastFrame >= length) {
+        return fail(options.bounce ? "frame range must satisfy 0 <= F <= L < 2N-2 with --bounce"
+                                   : "frame range must satisfy 0 <= F <= L < N");
     }
     return ParseResult::Render;
 }

@@ -121,7 +121,16 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"d.mrf", "-o", "o.png", "--frame-range", "0:1"},
                     std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "3", "--frame-range", "2:1"},
                     std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "3", "--frame-range", "0:3"},
-                    std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "3", "--frame-range", "1"}));
+                    std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "3", "--frame-range", "1"},
+                    std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "3", "--bounce", "--frame-range", "0:4"},
+                    std::vector<std::string>{"d.mrf", "-o", "o.png", "--bounce"},
+                    std::vector<std::string>{"d.mrf", "-o", "m.mp4"},
+                    std::vector<std::string>{"d.mrf", "-o", "m.gif", "-n", "3", "--frame-range", "0:1"},
+                    std::vector<std::string>{"d.mrf", "-o", "f%d.png", "-n", "3", "--fps", "25"},
+                    std::vector<std::string>{"d.mrf", "-o", "m.webm", "-n", "3", "--fps", "0"},
+                    std::vector<std::string>{"d.mrf", "-o", "m.webm", "-n", "3", "--fps", "1001"},
+                    std::vector<std::string>{"d.mrf", "-o", "o.png", "--png-level", "10"},
+                    std::vector<std::string>{"d.mrf", "-o", "o.bmp", "--png-level", "1"}));
 
 TEST(RenderOptions, SequenceWithoutRangeCoversEveryFrame) {
     RenderOptions o;
@@ -131,6 +140,23 @@ TEST(RenderOptions, SequenceWithoutRangeCoversEveryFrame) {
     ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-n", "5", "--frame-range", "4:4", "-o", "m%d.png"}, o));
     EXPECT_EQ(4, o.firstFrame);
     EXPECT_EQ(4, o.lastFrame);
+}
+
+TEST(RenderOptions, AnimationsBounceAndPngLevel) {
+    RenderOptions o;
+    EXPECT_EQ(kDefaultPngLevel, o.pngLevel);
+    EXPECT_EQ(25.0, o.fps);
+    ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-n", "5", "--bounce", "--fps=12.5", "-o", "out/Morph.GIF"}, o));
+    EXPECT_TRUE(o.bounce);
+    EXPECT_EQ(12.5, o.fps);
+    EXPECT_EQ(0, o.firstFrame);
+    EXPECT_EQ(7, o.lastFrame);  // 2N - 2 frames
+    ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-n", "4", "--bounce", "--frame-range", "5:5", "-o", "f%d.png"}, o));
+    EXPECT_EQ(5, o.lastFrame);
+    ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-n", "1", "--bounce", "-o", "m.mp4"}, o));
+    EXPECT_EQ(0, o.lastFrame);
+    ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "--png-level", "0", "-o", "o.PNG"}, o));
+    EXPECT_EQ(0, o.pngLevel);
 }
 
 TEST(FramePattern, AcceptsOneIntegerFieldAndLiteralPercents) {
