@@ -90,7 +90,11 @@ void InstallHandlers() {
     struct sigaction action = {};
     action.sa_handler = CleanUpAndResend;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 3; ++i) sigaction(kCleanedSignals[i], &action, &gPreviousActions[i]);
+    for (int i = 0; i < 3; ++i) {
+        // A signal the process ignores (SIGHUP under nohup) stays ignored.
+        sigaction(kCleanedSignals[i], nullptr, &gPreviousActions[i]);
+        if (gPreviousActions[i].sa_handler != SIG_IGN) sigaction(kCleanedSignals[i], &action, nullptr);
+    }
     // A write to an ffmpeg that has died must fail with EPIPE instead of ending the process.
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
@@ -219,7 +223,7 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
+    sigaddset(&defaults, SIGPIPE);  // ignored here for the pipe's sake; caught signals reset on exec
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
