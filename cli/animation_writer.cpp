@@ -175,6 +175,15 @@ std::string FindOnPath(const std::string& program) {
     }
 }
 
+std::string FindFfmpeg(std::string& reason) {
+    std::string program = FindOnPath("ffmpeg");
+    if (program.empty()) {
+        reason = "animations are written by the ffmpeg program, which is not installed; install it with: "
+                 "apt-get install ffmpeg";
+    }
+    return program;
+}
+
 CAnimationWriter::~CAnimationWriter() { Abort(); }
 
 int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHeight, double fps, std::string& reason) {
@@ -183,12 +192,8 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
         reason = "not an animation file name (.mp4 .webm .mkv .mov .gif .webp)";
         return -1;
     }
-    std::string program = FindOnPath("ffmpeg");
-    if (program.empty()) {
-        reason = "animations are written by the ffmpeg program, which is not installed; install it with: "
-                 "apt-get install ffmpeg";
-        return -1;
-    }
+    std::string program = FindFfmpeg(reason);
+    if (program.empty()) return -1;
     destination = path;
     width = frameWidth;
     height = frameHeight;

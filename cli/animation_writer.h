@@ -17,6 +17,9 @@ bool IsAnimationPath(const std::string& path);
 // The full path of an executable `program` on PATH, or "" when there is none.
 std::string FindOnPath(const std::string& program);
 
+// The ffmpeg program's path; "" with a reason that says how to install it when it is missing.
+std::string FindFfmpeg(std::string& reason);
+
 class CAnimationWriter {
 public:
     CAnimationWriter() = default;

@@ -120,13 +120,14 @@ int RunRender(const RenderOptions& options) {
         paths.push_back(sequence && !animation ? FramePath(options.outputPath, index) : options.outputPath);
     }
     if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) return 1;
+    std::string reason;
+    if (animation && FindFfmpeg(reason).empty()) return Fail(options.outputPath, reason);
 
     // The document fills the scene's lists, paths and parameters; the parameters are then set
     // as the window sets them.
     MorphScene scene;
     MorphSettings& settings = scene.settings;
     if (!Exists(options.documentPath)) return Fail(options.documentPath, "no such morph document");
-    std::string reason;
     if (ReadMorphFile(options.documentPath, settings, reason) != 0) {
         return Fail(options.documentPath, "not a readable morph document: " + reason);
     }
