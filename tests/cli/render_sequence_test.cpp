@@ -168,11 +168,13 @@ TEST_F(RenderSequence, EncoderFailureHalfWayLeavesNoFile) {
 }
 
 TEST_F(RenderSequence, SignalDuringAnAnimationLeavesNoFile) {
-    FakeFfmpeg(folder, "exec sleep 30");
+    // The stand-in says when it has started the file, and the renderer is stopped only then.
+    FakeFfmpeg(folder, "touch started; exec sleep 30");
     CliRun run = RunShell(folder, "PATH=fake:$PATH " + RenderCommand({"scene.mrf", "-q", "-n", "20", "-o", "m.gif"}) +
-                                      " & sleep 0.5; kill -TERM $!; wait $!");
+                                      " & while [ ! -e started ]; do sleep 0.05; done; kill -TERM $!; wait $!");
     EXPECT_EQ(128 + 15, run.status);
     std::filesystem::remove_all(folder.File("fake"));
+    std::filesystem::remove(folder.File("started"));
     EXPECT_TRUE(HoldsExactly(folder, {}));
 }
 
