@@ -234,13 +234,16 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     int status = 0;
+    bool noTemp = false;
     {
         SignalGuard guard;
         tempPath = CreateTempName(destination, extension);
         if (tempPath.empty()) {
             status = errno != 0 ? errno : EIO;
+            noTemp = true;
         } else {
-            arguments.insert(arguments.end(), {"-f", container->muxer, tempPath});
+            // "file:" keeps a name with a colon or a leading dash from reading as anything else.
+            arguments.insert(arguments.end(), {"-f", container->muxer, "file:" + tempPath});
             std::vector<char*> argv;
             for (std::string& argument : arguments) argv.push_back(&argument[0]);
             argv.push_back(nullptr);
@@ -258,7 +261,8 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
     posix_spawnattr_destroy(&attributes);
     close(pipeFds[0]);
     if (status != 0) {
-        reason = std::string("ffmpeg could not be started: ") + std::strerror(status);
+        reason = std::string(noTemp ? "no temporary file could be made beside it: " : "ffmpeg could not be started: ") +
+                 std::strerror(status);
         Abort();
         return -1;
     }

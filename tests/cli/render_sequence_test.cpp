@@ -152,7 +152,7 @@ TEST_F(RenderSequence, MissingFfmpegSaysHowToInstallIt) {
 // A stand-in for ffmpeg on PATH: it starts the output file, then runs `then`.
 void FakeFfmpeg(const TempFolder& folder, const std::string& then) {
     std::filesystem::create_directory(folder.File("fake"));
-    WriteWholeFile(folder.File("fake/ffmpeg"), "#!/bin/sh\nfor last; do :; done\necho partial > \"$last\"\n" + then + "\n");
+    WriteWholeFile(folder.File("fake/ffmpeg"), "#!/bin/sh\nfor last; do :; done\necho partial > \"${last#file:}\"\n" + then + "\n");
     std::filesystem::permissions(folder.File("fake/ffmpeg"), std::filesystem::perms::owner_all);
 }
 
