@@ -55,7 +55,7 @@ std::vector<std::string> CodecArguments(const Container& container) {
         return {"-c:v", "libvpx-vp9", "-pix_fmt", "yuv420p", "-crf", "30", "-b:v", "0",
                 "-deadline", "good", "-cpu-used", "4", "-row-mt", "1"};
     }
-    std::vector<std::string> arguments = {"-c:v", "libx264", "-preset", "fast", "-crf", "18", "-pix_fmt", "yuv420p"};
+    std::vector<std::string> arguments = {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt", "yuv420p"};
     if (muxer != "matroska") {
         arguments.push_back("-movflags");
         arguments.push_back("+faststart");
