@@ -73,6 +73,13 @@ bool ReadFile(int fd, std::vector<unsigned char>& bytes, std::string& reason) {
 
 }  // namespace
 
+#ifdef QUARRO_SANITIZED_BUILD
+// Sanitizer builds run without the address-space limit; their allocator caps each allocation
+// instead, so that a memory blow-up stays a refusal there too.
+extern "C" const char* __asan_default_options() { return "max_allocation_size_mb=2048:allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "max_allocation_size_mb=2048:allocator_may_return_null=1"; }
+#endif
+
 int main(int argc, char**) {
     if (argc != 1 || fcntl(kDecodeChannelDescriptor, F_GETFD) < 0) return kDecodeExitUsage;
     // Nothing but the socket and the silenced standard streams stays open.
