@@ -118,6 +118,49 @@ bool PngChunksFit(const unsigned char* data, size_t size, std::string& reason) {
     return false;
 }
 
+unsigned long Le32At(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (0ul + p[3]) << 24; }
+
+// Every image an icon file lists must lie within the file, after the directory, and hold the
+// pixels its own header promises; the library follows the directory's offsets blindly.
+bool IcoEntriesFit(const unsigned char* data, size_t size, std::string& reason) {
+    size_t count = data[4] | data[5] << 8;
+    size_t directoryEnd = 6 + 16 * count;
+    if (count == 0 || directoryEnd > size) {
+        reason = "the ICO file is cut short inside its directory";
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const unsigned char* entry = data + 6 + 16 * i;
+        size_t bytes = Le32At(entry + 8), offset = Le32At(entry + 12);
+        std::string which = "the ICO file's image " + std::to_string(i + 1);
+        if (offset < directoryEnd || offset > size || bytes > size - offset) {
+            reason = which + " lies beyond the file's end";
+            return false;
+        }
+        const unsigned char* image = data + offset;
+        if (bytes >= 8 && std::memcmp(image, "\x89PNG", 4) == 0) {
+            if (!PngChunksFit(image, bytes, reason)) return false;
+            continue;
+        }
+        long long width = bytes >= 40 ? static_cast<int32_t>(Le32At(image + 4)) : 0;
+        long long height = bytes >= 40 ? static_cast<int32_t>(Le32At(image + 8)) / 2 : 0;
+        int bits = bytes >= 40 ? image[14] | image[15] << 8 : 0;
+        bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+        if (Le32At(image) != 40 || !known || width <= 0 || height <= 0 || width > 1024 || height > 1024) {
+            reason = which + " has a damaged header";
+            return false;
+        }
+        long long needed = 40 + (bits <= 8 ? 4LL << bits : 0) + (width * bits + 31) / 32 * 4 * height +
+                           (width + 31) / 32 * 4 * height;
+        if (static_cast<long long>(bytes) < needed) {
+            reason = which + " is cut short: it holds " + std::to_string(bytes) + " of its " + std::to_string(needed) +
+                     " bytes";
+            return false;
+        }
+    }
+    return true;
+}
+
 // Formats whose size sits in a header at the start, which every such file has.
 bool SizeIsInTheHeader(ImageFormat format) {
     switch (format) {
@@ -155,6 +198,7 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
     }
     if (header.format == ImageFormat::kTga && !TgaHoldsItsPixels(data, size, reason)) return -1;
     if (header.format == ImageFormat::kPng && !PngChunksFit(data, size, reason)) return -1;
+    if (header.format == ImageFormat::kIco && !IcoEntriesFit(data, size, reason)) return -1;
     if (!StartLibrary()) {
         reason = "the image library is too old";
         return -1;
