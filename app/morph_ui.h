@@ -15,15 +15,10 @@
 
 #include "editor/edit_mode.h"
 #include "editor/morph_editor.h"
+#include "morph/frame_request.h"
 #include "morph/image_morpher.h"
 
-// Fixed values of every morph request made by the window.
-constexpr float kFieldWeightA = 0.01f;
-constexpr float kFieldWeightB = 2.0f;
-constexpr float kFieldWeightP = 0.2f;
-constexpr int kMorphThreads = 4;
-constexpr int kMinOutputSize = 1;
-constexpr int kMaxOutputSize = kMaxOutputSide;
+// How often the progress bar is brought up to date while a morph runs, in seconds.
 constexpr float kProgressPeriod = 0.1f;
 
 class CMorphUI {
@@ -103,6 +98,3 @@ void ProgressTick(void* unused);
 // The engine's completion callback, called on its controller thread with the CMorphUI as
 // user data. It touches no widget: it hands the event to the user-interface thread.
 void OnMorphFinished(void* data);
-
-// A request's output size from an input's value: truncated toward zero, kept in 1..10000.
-int OutputSizeFromValue(double value);

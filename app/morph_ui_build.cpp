@@ -91,16 +91,16 @@ void CMorphUI::BuildMainWindow() {
     saveImageButton->deactivate();
 
     widthInput = new Fl_Value_Input(640, 535, 50, 25, "Output Width");
-    widthInput->minimum(kMinOutputSize);
-    widthInput->maximum(kMaxOutputSize);
+    widthInput->minimum(kMinOutputSide);
+    widthInput->maximum(kMaxOutputSide);
     widthInput->step(1);
     widthInput->value(1);
     widthInput->callback(OutputSizeCallback);
     widthInput->deactivate();
 
     heightInput = new Fl_Value_Input(640, 565, 50, 25, "Output Height");
-    heightInput->minimum(kMinOutputSize);
-    heightInput->maximum(kMaxOutputSize);
+    heightInput->minimum(kMinOutputSide);
+    heightInput->maximum(kMaxOutputSide);
     heightInput->step(1);
     heightInput->value(1);
     heightInput->callback(OutputSizeCallback);

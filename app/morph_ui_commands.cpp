@@ -29,13 +29,6 @@ void SetActive(Fl_Widget* w, bool on) {
 
 }  // namespace
 
-int OutputSizeFromValue(double value) {
-    // NaN and anything below 1 give the smallest size.
-    if (!(value >= kMinOutputSize)) return kMinOutputSize;
-    if (value >= kMaxOutputSize) return kMaxOutputSize;
-    return static_cast<int>(value);
-}
-
 void CMorphUI::OnLoadImage(int slot) {
     std::string path = ChooseFile("Select an image", kImageLoadFilter);
     if (path.empty()) return;
@@ -60,8 +53,8 @@ void CMorphUI::OnMorphSingleFrame() {
     settings.a = kFieldWeightA;
     settings.b = kFieldWeightB;
     settings.p = kFieldWeightP;
-    const int width = OutputSizeFromValue(widthInput->value());
-    const int height = OutputSizeFromValue(heightInput->value());
+    const int width = ClampOutputSide(widthInput->value());
+    const int height = ClampOutputSide(heightInput->value());
     // What the inputs show is what the morph makes.
     widthInput->value(width);
     heightInput->value(height);
@@ -69,13 +62,12 @@ void CMorphUI::OnMorphSingleFrame() {
     settings.outputHeight = static_cast<uint32_t>(height);
     editor->ExportSettings(settings);
 
-    // The engine keeps a buffer that already has the requested size, so the output panel,
-    // which draws it during the morph, never reads a buffer that the engine has freed.
+    // The buffer the engine will keep, black until the rows arrive: the output panel draws it
+    // during the morph and so never reads a buffer that the engine has freed.
     CPixelImage& output = editor->images[2];
-    if (output.width != width || output.height != height || output.bytesPerPixel != 4 ||
-        output.pixels == nullptr) {
-        output.Allocate(width, height, 4);
-        if (output.pixels != nullptr) std::memset(output.pixels, 0, output.ByteCount());
+    if (PrepareOutputBuffer(output, static_cast<uint32_t>(width), static_cast<uint32_t>(height)) &&
+        output.pixels != nullptr) {
+        std::memset(output.pixels, 0, output.ByteCount());
     }
 
     morpher.SetThreadCount(kMorphThreads);
@@ -147,7 +139,7 @@ void CMorphUI::OnOutputSizeTyped(Fl_Value_Input* input) {
     const char* text = input->input.value();
     if (text == nullptr || text[0] == '\0' || std::strcmp(text, "-") == 0 || std::strcmp(text, "+") == 0) return;
     const double value = input->value();
-    const int clamped = OutputSizeFromValue(value);
+    const int clamped = ClampOutputSide(value);
     if (value != clamped) input->value(clamped);
 }
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "image/png_encoder.h"
+#include "morph/frame_request.h"
+#include "morph/morph_settings.h"
 
 struct RenderOptions {
     std::string documentPath;
@@ -17,8 +19,8 @@ struct RenderOptions {
     double dissolve = 0.0;         // --dissolve: the colour fraction alone
     bool hasSize = false;
     int width = 0, height = 0;     // -s WxH; otherwise image A's size
-    int threads = 4;               // -j, as the window uses
-    float a = 0.01f, b = 2.0f, p = 0.2f;
+    int threads = kMorphThreads;   // -j, as the window uses
+    float a = kFieldWeightA, b = kFieldWeightB, p = kFieldWeightP;
     std::string imageA, imageB;    // --image-a / --image-b override the document's paths
     int frames = 0;                // -n: 0 renders one frame, N a sequence at 0, 1/(N-1), ..., 1
     int firstFrame = 0, lastFrame = -1;  // --frame-range F:L within the sequence

@@ -9,7 +9,10 @@ double SequenceFraction(int index, int frames) {
 
 float NarrowFraction(double fraction) { return static_cast<float>(fraction); }
 
-uint32_t DefaultOutputSide(int imageSide) {
-    int side = imageSide < 1 ? 1 : imageSide > kMaxOutputSide ? kMaxOutputSide : imageSide;
-    return static_cast<uint32_t>(side);
+int ClampOutputSide(double value) {
+    if (!(value >= kMinOutputSide)) return kMinOutputSide;
+    if (value >= kMaxOutputSide) return kMaxOutputSide;
+    return static_cast<int>(value);
 }
+
+uint32_t DefaultOutputSide(int imageSide) { return static_cast<uint32_t>(ClampOutputSide(imageSide)); }

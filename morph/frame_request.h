@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+// The window's worker count, and the renderer's and the Python module's default.
+constexpr int kMorphThreads = 4;
 // The most worker threads a front end asks the engine for.
 constexpr int kMaxMorphThreads = 256;
 
@@ -14,5 +16,9 @@ double SequenceFraction(int index, int frames);
 // A fraction as the engine takes it: narrowed to float the way the window narrows its slider value.
 float NarrowFraction(double fraction);
 
-// The output side taken from an image side when none is asked for: clamped to 1..kMaxOutputSide.
+// An output side as a request takes it: truncated towards zero and clamped to
+// kMinOutputSide..kMaxOutputSide; NaN gives kMinOutputSide.
+int ClampOutputSide(double value);
+
+// The output side taken from an image side when none is asked for: the side, clamped.
 uint32_t DefaultOutputSide(int imageSide);

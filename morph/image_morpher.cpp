@@ -36,6 +36,15 @@ std::vector<RowBand> SplitRows(uint32_t H, uint32_t n) {
     return bands;
 }
 
+bool PrepareOutputBuffer(CPixelImage& output, uint32_t width, uint32_t height) {
+    if (output.width == static_cast<int>(width) && output.height == static_cast<int>(height) &&
+        output.bytesPerPixel == 4 && output.pixels != nullptr) {
+        return false;
+    }
+    output.Allocate(static_cast<int>(width), static_cast<int>(height), 4);
+    return true;
+}
+
 CImageMorpher::CImageMorpher() { Reset(); }
 
 CImageMorpher::~CImageMorpher() {
@@ -134,13 +143,7 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
 
     const uint32_t W = outputWidth;
     const uint32_t H = outputHeight.load();
-    // A buffer that already has the requested size is kept: the window may be drawing it.
-    if (outputImage->width != static_cast<int>(W) || outputImage->height != static_cast<int>(H) ||
-        outputImage->bytesPerPixel != 4 || outputImage->pixels == nullptr) {
-        outputImage->Allocate(static_cast<int>(W), static_cast<int>(H), 4);
-    } else {
-        outputImage->fileName = "undefined";
-    }
+    if (!PrepareOutputBuffer(*outputImage, W, H)) outputImage->fileName = "undefined";
     const bool nothingToRender = W == 0 || H == 0;
     if (outputImage->pixels == nullptr && !nothingToRender) {
         std::cerr << "ERROR: could not allocate the output image of " << W << " x " << H << " pixels\n";

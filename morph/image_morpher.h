@@ -30,6 +30,12 @@ struct RowBand {
 // remainder (with n > H every band but the last is empty).
 std::vector<RowBand> SplitRows(uint32_t H, uint32_t n);
 
+// Gives `output` an RGBA buffer of width x height, keeping the one it has when it already has
+// that size: the window draws the output while the engine writes it, so a buffer of the right
+// size is never freed under it. True when a new buffer was allocated (its bytes are unset;
+// on failure the image is left empty).
+bool PrepareOutputBuffer(CPixelImage& output, uint32_t width, uint32_t height);
+
 class CImageMorpher {
 public:
     using CompletionCallback = void (*)(void*);

@@ -9,8 +9,15 @@
 
 class CPixelImage;
 
-// The largest output width or height a request carries (the window's inputs and the renderer).
+// The output widths and heights a request may carry (the window's inputs and the renderer).
+constexpr int kMinOutputSide = 1;
 constexpr int kMaxOutputSide = 10000;
+
+// The field-weight constants of every morph the window makes and every document it saves;
+// the renderer's and the Python module's defaults, so that their frames equal the window's.
+constexpr float kFieldWeightA = 0.01f;
+constexpr float kFieldWeightB = 2.0f;
+constexpr float kFieldWeightP = 0.2f;
 
 struct MorphSettings {
     CPixelImage* imageA = nullptr;
@@ -20,9 +27,9 @@ struct MorphSettings {
     SegmentList* segmentsB = nullptr;
     float dissoveFrac = 0.5f;
     float warpFrac = 0.5f;
-    float a = 0.01f;
-    float b = 2.0f;
-    float p = 0.2f;
+    float a = kFieldWeightA;
+    float b = kFieldWeightB;
+    float p = kFieldWeightP;
     uint32_t outputWidth = 0;
     uint32_t outputHeight = 0;
     std::string imagePathA;

@@ -158,7 +158,7 @@ void AddMorphFunctions(py::module_& module) {
     const py::tuple defaultWeights = py::make_tuple(0.01, 2.0, 0.2);
 
     module.def("morph", &Morph, "image_a"_a, "image_b"_a, "pairs_a"_a, "pairs_b"_a, "t"_a = 0.5,
-               "warp"_a = py::none(), "dissolve"_a = py::none(), "size"_a = py::none(), "threads"_a = 4,
+               "warp"_a = py::none(), "dissolve"_a = py::none(), "size"_a = py::none(), "threads"_a = kMorphThreads,
                "weights"_a = defaultWeights,
                "Renders the frame at fraction t from image_a (0) to image_b (1) as a new (H, W, 4) uint8 array.\n\n"
                "image_a, image_b: (H, W, 3) or (H, W, 4) uint8 arrays, any strides.\n"
@@ -185,7 +185,7 @@ void AddMorphFunctions(py::module_& module) {
                                                    threads, weights);
         },
         "image_a"_a, "image_b"_a, "pairs_a"_a, "pairs_b"_a, "n"_a, "warp"_a = py::none(), "dissolve"_a = py::none(),
-        "size"_a = py::none(), "threads"_a = 4, "weights"_a = defaultWeights,
+        "size"_a = py::none(), "threads"_a = kMorphThreads, "weights"_a = defaultWeights,
         "Yields the n frames at fractions 0, 1/(n-1), ..., 1 one by one, as quarro-render -n n renders\n"
         "them; a frame is rendered only when it is asked for. warp or dissolve, when given, hold that\n"
         "fraction fixed for every frame. The other arguments are those of morph().");

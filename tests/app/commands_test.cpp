@@ -157,13 +157,3 @@ TEST_F(Commands, TypedOutputSizeIsBroughtIntoRange) {
     EXPECT_STREQ(ui->heightInput->input.value(), "");
 }
 
-TEST(OutputSize, RequestSizeIsTruncatedAndClamped) {
-    EXPECT_EQ(OutputSizeFromValue(0.0), 1);
-    EXPECT_EQ(OutputSizeFromValue(-5.0), 1);
-    EXPECT_EQ(OutputSizeFromValue(std::nan("")), 1);
-    EXPECT_EQ(OutputSizeFromValue(1.9), 1);
-    EXPECT_EQ(OutputSizeFromValue(319.99), 319);
-    EXPECT_EQ(OutputSizeFromValue(10000.0), 10000);
-    EXPECT_EQ(OutputSizeFromValue(10000.5), 10000);
-    EXPECT_EQ(OutputSizeFromValue(1e30), 10000);
-}

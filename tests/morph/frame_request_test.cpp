@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "morph/morph_settings.h"
 
 TEST(FrameRequest, SequenceFractionsRunEvenlyFromZeroToOne) {
@@ -14,6 +16,17 @@ TEST(FrameRequest, SequenceFractionsRunEvenlyFromZeroToOne) {
     }
     EXPECT_EQ(1.0 / 3.0, SequenceFraction(1, 4));
     EXPECT_EQ(static_cast<float>(1.0 / 3.0), NarrowFraction(SequenceFraction(1, 4)));
+}
+
+TEST(OutputSize, RequestSizeIsTruncatedAndClamped) {
+    EXPECT_EQ(ClampOutputSide(0.0), 1);
+    EXPECT_EQ(ClampOutputSide(-5.0), 1);
+    EXPECT_EQ(ClampOutputSide(std::nan("")), 1);
+    EXPECT_EQ(ClampOutputSide(1.9), 1);
+    EXPECT_EQ(ClampOutputSide(319.99), 319);
+    EXPECT_EQ(ClampOutputSide(10000.0), 10000);
+    EXPECT_EQ(ClampOutputSide(10000.5), 10000);
+    EXPECT_EQ(ClampOutputSide(1e30), 10000);
 }
 
 TEST(FrameRequest, DefaultOutputSideIsTheImageSideWithinTheLimits) {
