@@ -1,6 +1,8 @@
 #include "python/argument_checks.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "morph/morph_settings.h"
@@ -24,6 +26,16 @@ double RealFrom(const py::handle& item, const char* name) {
     if (value == -1.0 && PyErr_Occurred()) {
         PyErr_Clear();
         throw py::value_error(std::string(name) + " must be a number, not " + Repr(item));
+    }
+    return value;
+}
+
+double ShortestDecimal(float value) {
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        double parsed = std::strtod(text, nullptr);
+        if (static_cast<float>(parsed) == value) return parsed;
     }
     return value;
 }
@@ -52,6 +64,11 @@ FieldWeights WeightsFrom(const py::handle& object) {
         }
     }
     return FieldWeights{narrowed[0], narrowed[1], narrowed[2]};
+}
+
+py::tuple WindowWeights() {
+    return py::make_tuple(ShortestDecimal(kFieldWeightA), ShortestDecimal(kFieldWeightB),
+                          ShortestDecimal(kFieldWeightP));
 }
 
 void SizeFrom(const py::handle& object, uint32_t& width, uint32_t& height) {

@@ -19,6 +19,10 @@ double CheckFraction(double value, const char* name);
 // The three field-weight constants (a, b, p) narrowed to float: a above 0, b and p not negative.
 FieldWeights WeightsFrom(const py::handle& object);
 
+// The window's field-weight constants (a, b, p) as the shortest decimals that narrow to them,
+// so that signatures show 0.01 for 0.01f and a caller passing that number gets the constant.
+py::tuple WindowWeights();
+
 // (width, height) from a pair of integers, each 1..kMaxOutputSide.
 void SizeFrom(const py::handle& object, uint32_t& width, uint32_t& height);
 

@@ -63,7 +63,7 @@ py::array ReadImage(const std::filesystem::path& file) {
     return ArrayFromImage(std::move(image));
 }
 
-void WriteImage(const std::filesystem::path& file, const py::handle& array) {
+void WriteImage(const std::filesystem::path& file, const py::object& array) {
     const std::string path = file.string();
     CPixelImage image;
     ImageForWriting(array, "array", image);
@@ -109,8 +109,8 @@ std::string PathField(const std::string& text, const char* name) {
 }
 
 void WriteDocument(const std::filesystem::path& file, const std::string& imageA, const std::string& imageB,
-                   const py::handle& pairsA, const py::handle& pairsB, double warp, double dissolve,
-                   const py::handle& weightValues) {
+                   const py::object& pairsA, const py::object& pairsB, double warp, double dissolve,
+                   const py::object& weightValues) {
     const std::string path = file.string();
     // The writer takes the image paths from the images' names.
     CPixelImage namedA, namedB;
@@ -156,7 +156,7 @@ void AddFileFunctions(py::module_& module) {
                "Reads a .mrf morph document: a dict with image_a and image_b (the paths as stored),\n"
                "pairs_a and pairs_b ((N, 4) float32 end points), warp, dissolve and weights (a, b, p).");
     module.def("write_document", &WriteDocument, "path"_a, "image_a"_a, "image_b"_a, "pairs_a"_a, "pairs_b"_a,
-               "warp"_a = 0.5, "dissolve"_a = 0.5, "weights"_a = py::make_tuple(0.01, 2.0, 0.2),
+               "warp"_a = 0.5, "dissolve"_a = 0.5, "weights"_a = WindowWeights(),
                "Writes a .mrf morph document naming the two pictures by path, with the pairs as\n"
                "(N, 4) arrays of normalized end points; the window saves warp and dissolve 0.5.");
 }

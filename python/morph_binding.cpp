@@ -103,9 +103,9 @@ py::array Render(CImageMorpher& engine, MorphInputs& inputs, double warp, double
     return ArrayFromImage(std::move(output));
 }
 
-py::array Morph(const py::handle& imageA, const py::handle& imageB, const py::handle& pairsA,
-                const py::handle& pairsB, double t, std::optional<double> warp, std::optional<double> dissolve,
-                const py::handle& size, long long threads, const py::handle& weights) {
+py::array Morph(const py::object& imageA, const py::object& imageB, const py::object& pairsA,
+                const py::object& pairsB, double t, std::optional<double> warp, std::optional<double> dissolve,
+                const py::object& size, long long threads, const py::object& weights) {
     CheckFraction(t, "t");
     double warpFraction = CheckFraction(warp.value_or(t), "warp");
     double dissolveFraction = CheckFraction(dissolve.value_or(t), "dissolve");
@@ -155,11 +155,11 @@ private:
 
 void AddMorphFunctions(py::module_& module) {
     using namespace pybind11::literals;
-    const py::tuple defaultWeights = py::make_tuple(0.01, 2.0, 0.2);
+    const py::tuple defaultWeights = WindowWeights();
 
     module.def("morph", &Morph, "image_a"_a, "image_b"_a, "pairs_a"_a, "pairs_b"_a, "t"_a = 0.5,
-               "warp"_a = py::none(), "dissolve"_a = py::none(), "size"_a = py::none(), "threads"_a = kMorphThreads,
-               "weights"_a = defaultWeights,
+               "warp"_a = py::none(), "dissolve"_a = py::none(), "size"_a = py::none(),
+               "threads"_a = kMorphThreads, "weights"_a = defaultWeights,
                "Renders the frame at fraction t from image_a (0) to image_b (1) as a new (H, W, 4) uint8 array.\n\n"
                "image_a, image_b: (H, W, 3) or (H, W, 4) uint8 arrays, any strides.\n"
                "pairs_a, pairs_b: (N, 4) arrays of segment end points (x0, y0, x1, y1), normalized to\n"
@@ -178,9 +178,9 @@ void AddMorphFunctions(py::module_& module) {
 
     module.def(
         "sequence",
-        [](const py::handle& imageA, const py::handle& imageB, const py::handle& pairsA, const py::handle& pairsB,
-           long long n, std::optional<double> warp, std::optional<double> dissolve, const py::handle& size,
-           long long threads, const py::handle& weights) {
+        [](const py::object& imageA, const py::object& imageB, const py::object& pairsA, const py::object& pairsB,
+           long long n, std::optional<double> warp, std::optional<double> dissolve, const py::object& size,
+           long long threads, const py::object& weights) {
             return std::make_unique<FrameSequence>(imageA, imageB, pairsA, pairsB, n, warp, dissolve, size,
                                                    threads, weights);
         },
