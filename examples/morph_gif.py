@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
-"""Morphs the demo's two faces along a few hand-placed landmark segments and writes a GIF.
+"""Morphs two pictures along a few hand-placed landmark segments into a looping GIF.
 
 The landmarks are written by hand in pixel coordinates (x to the right, y downward, as an
-image viewer shows them) and converted to the normalized end points that quarro and its
-documents use. Frames come from quarro.sequence one at a time and go straight to ffmpeg as raw
-RGBA; ffmpeg makes a palette from the frames themselves and loops the GIF forever. From the
-repository root, after a build with -DQUARRO_BUILD_PYTHON=ON:
+image viewer shows them) for the demo's two faces, and converted to the normalized end points
+that quarro and its documents use. quarro.write_document stores them, with the two pictures'
+paths, in a morph document; quarro-render then renders the frames A -> B -> A straight into a
+GIF (through ffmpeg, with a palette made from the frames). From the repository root, after a
+build with -DQUARRO_BUILD_PYTHON=ON:
 
     PYTHONPATH=build/python /usr/bin/python3 examples/morph_gif.py examples/demo_a.png examples/demo_b.png morph.gif
 """
 import argparse
+import os
+import pathlib
 import shutil
 import subprocess
 import sys
+import tempfile
 
 import numpy as np
 
@@ -43,6 +47,12 @@ def normalized(landmarks, image):
                             points[:, 2] / width, 1 - points[:, 3] / height])
 
 
+def renderer():
+    """The quarro-render of this checkout's build, else the one on the PATH."""
+    built = pathlib.Path(__file__).resolve().parents[1] / "build" / "cli" / "quarro-render"
+    return str(built) if os.access(built, os.X_OK) else shutil.which("quarro-render")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("image_a")
@@ -51,27 +61,20 @@ def main():
     parser.add_argument("-n", "--frames", type=int, default=24)
     parser.add_argument("--fps", type=int, default=12)
     args = parser.parse_args()
-    if shutil.which("ffmpeg") is None:
-        sys.exit("morph_gif: ffmpeg is not installed (Debian: apt-get install ffmpeg)")
+    program = renderer()
+    if program is None:
+        sys.exit("morph_gif: quarro-render was found neither in build/cli nor on the PATH")
 
     image_a, image_b = quarro.read_image(args.image_a), quarro.read_image(args.image_b)
-    pairs_a, pairs_b = normalized(LANDMARKS_A, image_a), normalized(LANDMARKS_B, image_b)
-    height, width = image_a.shape[:2]
-    palette = "split[frames][copy];[copy]palettegen=stats_mode=full[palette];[frames][palette]paletteuse"
-    ffmpeg = subprocess.Popen(
-        ["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "rgba", "-s", f"{width}x{height}",
-         "-r", str(args.fps), "-i", "-", "-filter_complex", palette, "-loop", "0", args.output],
-        stdin=subprocess.PIPE)
-    try:
-        for index, frame in enumerate(quarro.sequence(image_a, image_b, pairs_a, pairs_b, args.frames)):
-            # The two faces themselves stay a moment before the loop starts again.
-            hold = args.fps // 2 if index in (0, args.frames - 1) else 1
-            ffmpeg.stdin.write(frame.tobytes() * hold)
-    finally:
-        ffmpeg.stdin.close()
-    if ffmpeg.wait() != 0:
-        sys.exit("morph_gif: ffmpeg failed")
-    print(f"wrote {args.output}: {args.frames} frames of {width} x {height}")
+    with tempfile.TemporaryDirectory() as folder:
+        document = os.path.join(folder, "landmarks.mrf")
+        quarro.write_document(document, os.path.abspath(args.image_a), os.path.abspath(args.image_b),
+                              normalized(LANDMARKS_A, image_a), normalized(LANDMARKS_B, image_b))
+        done = subprocess.run([program, document, "-q", "-n", str(args.frames), "--bounce",
+                               "--fps", str(args.fps), "-o", args.output])
+    if done.returncode != 0:
+        sys.exit(f"morph_gif: quarro-render failed with status {done.returncode}")
+    print(f"wrote {args.output}: {2 * args.frames - 2} frames of {image_a.shape[1]} x {image_a.shape[0]}")
 
 
 if __name__ == "__main__":
