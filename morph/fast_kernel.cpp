@@ -8,7 +8,6 @@
 #include "hwy/highway.h"
 
 #include "morph/fast_kernel.h"
-#include "morph/fast_row.h"
 #include "morph/fast_sqrt.h"
 
 #include <algorithm>
@@ -295,7 +294,7 @@ HWY_INLINE VI BlendChannel(const CFastMorphPlan& plan, VI ca, VI cb) {
     if (plan.blendInDouble) {
         const hn::Half<DI> dh;
         const hn::Repartition<double, DF> dd;
-        const auto f = hn::Set(dd, static_cast<double>(plan.dissolve));
+        const auto f = hn::Set(dd, static_cast<double>(plan.dissoveFrac));
         auto half = [&](hn::Vec<hn::Half<DI>> a, hn::Vec<hn::Half<DI>> b) {
             const auto da = hn::PromoteTo(dd, a);
             const auto db = hn::PromoteTo(dd, b);
@@ -309,7 +308,7 @@ HWY_INLINE VI BlendChannel(const CFastMorphPlan& plan, VI ca, VI cb) {
     if (plan.blendInDouble) {
         const double a = hn::GetLane(ca);
         const double b = hn::GetLane(cb);
-        const double f = static_cast<double>(plan.dissolve);
+        const double f = static_cast<double>(plan.dissoveFrac);
         return hn::Set(di, static_cast<unsigned char>(static_cast<int>(a + (b - a) * f)));
     }
 #endif

@@ -1,6 +1,7 @@
 // The scalar side of the vector kernel: the plan prepared once per morph (pairs, columns,
 // images, frame-level classification) and, per row, which pairs take part and how, before
 // the row goes to the vector renderer of fast_kernel.cpp.
+#include "morph/fast_plan.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +10,6 @@
 #include <new>
 
 #include "morph/fast_kernel.h"
-#include "morph/fast_row.h"
 
 namespace {
 
@@ -206,7 +206,6 @@ bool PrepareImage(const CPixelImage& image, FastImage& out) {
 }  // namespace
 
 void CFastMorphPlan::Clear() {
-    usable = false;
     outputPixels = nullptr;
     xs.clear();
     pairs.clear();
@@ -299,8 +298,8 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
 
         // With |f| <= 2^20 every a + (b - a) * f lies well within the int range, and the vector
         // conversion truncates exactly as the plain path's cast does.
-        dissolve = job.dissoveFrac;
-        blendInDouble = std::isfinite(dissolve) && std::fabs(dissolve) <= 1048576.0f;
+        dissoveFrac = job.dissoveFrac;
+        blendInDouble = std::isfinite(dissoveFrac) && std::fabs(dissoveFrac) <= 1048576.0f;
         blend.clear();
         if (!blendInDouble) {
             // The cross-dissolve of every pair of channel values, by the plain path's expression.
@@ -319,7 +318,6 @@ bool CFastMorphPlan::Prepare(const MorphJob& job) {
         Clear();
         return false;
     }
-    usable = true;
     return true;
 }
 

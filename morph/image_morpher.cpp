@@ -5,6 +5,8 @@
 #include <system_error>
 #include <vector>
 
+#include "morph/fast_plan.h"
+
 namespace {
 
 // Starts a thread without letting the library's exception escape; false if none could be had.
@@ -45,7 +47,7 @@ bool PrepareOutputBuffer(CPixelImage& output, uint32_t width, uint32_t height) {
     return true;
 }
 
-CImageMorpher::CImageMorpher() { Reset(); }
+CImageMorpher::CImageMorpher() : fastPlan(std::make_unique<CFastMorphPlan>()) { Reset(); }
 
 CImageMorpher::~CImageMorpher() {
     stopRequested.store(true);
@@ -160,7 +162,7 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
         job.b = b;
         job.outputWidth = W;
         job.outputHeight = H;
-        useFastKernel = kernel.load() == MorphKernel::Fast && fastPlan.Prepare(job);
+        useFastKernel = kernel.load() == MorphKernel::Fast && fastPlan->Prepare(job);
 
         const uint32_t n = static_cast<uint32_t>(threadCount.load());
         std::vector<RowBand> bands = SplitRows(H, n);
@@ -257,14 +259,14 @@ void CImageMorpher::MorphRows(const RowBand& band) {
     }
     // The vector kernel's per-worker scratch; without it the band is rendered by the plain path.
     FastRowScratch scratch;
-    const bool fast = useFastKernel && scratch.Allocate(fastPlan);
+    const bool fast = useFastKernel && scratch.Allocate(*fastPlan);
     const float H = static_cast<float>(job.outputHeight);
     const float dy = 1.0f / H;
     float y = (static_cast<float>(band.firstRow) + 0.5f) / H;
     for (int32_t row = band.firstRow; row < band.endRow; ++row) {
         if (stopRequested.load(std::memory_order_relaxed)) break;
         if (fast) {
-            MorphRowFast(fastPlan, static_cast<uint32_t>(row), y, activeMask, scratch);
+            MorphRowFast(*fastPlan, static_cast<uint32_t>(row), y, activeMask, scratch);
         } else {
             MorphRowPlain(job, static_cast<uint32_t>(row), y, activeMask);
         }

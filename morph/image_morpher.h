@@ -14,10 +14,15 @@
 #include <vector>
 
 #include "image/pixel_image.h"
-#include "morph/fast_kernel.h"
 #include "morph/field_warp.h"
 #include "morph/morph_settings.h"
 #include "morph/segment_list.h"
+
+class CFastMorphPlan;
+
+// The row renderer of a morph: the vector kernel, or the plain per-pixel path that is its
+// reference. Both give the same bytes.
+enum class MorphKernel { Plain, Fast };
 
 // One worker's share of the output: rows [firstRow, endRow).
 struct RowBand {
@@ -58,7 +63,6 @@ public:
     // Never waits. -1 (nothing written) before the first morph; otherwise 0 with the finished
     // fraction of rows while a morph runs, and 1.0 while none runs.
     int GetProgress(float* fraction);
-    int GetProgress(float& fraction) { return GetProgress(&fraction); }
 
     // Blocks until every morph requested so far has ended (for the command-line renderer and
     // tests; the window never calls it).
@@ -111,6 +115,6 @@ private:
     std::atomic<bool> stopRequested{false};
     MorphJob job;
     std::atomic<MorphKernel> kernel{MorphKernel::Fast};
-    CFastMorphPlan fastPlan;  // prepared per morph when the vector kernel renders it
+    std::unique_ptr<CFastMorphPlan> fastPlan;  // prepared per morph when the vector kernel renders it
     bool useFastKernel = false;
 };
