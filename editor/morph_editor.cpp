@@ -10,7 +10,8 @@
 namespace {
 
 // The segments of panel 0 (list A) or 1 (list B) over the image rectangle (x0, y0)-(x1, y1),
-// green with the selected pair red and a 4-pixel dot at each end point. Panel 2 has none.
+// green with the selected pair red; each segment has a 4-pixel dot at its end point Q only
+// (none at P), which shows its direction. Panel 2 has none.
 void DrawSegments(const CSegmentController& controller, int panel, float x0, float y0, float x1, float y1) {
     if (panel == 2) return;
     const SegmentList& segments = panel == 0 ? controller.segmentsA : controller.segmentsB;

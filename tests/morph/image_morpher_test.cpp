@@ -18,7 +18,7 @@ namespace {
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
-class MorphJobTest : public ::testing::Test {
+class ImageMorpherTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { InitFastSqrt(); }
 };
@@ -206,7 +206,7 @@ TEST(RowBands, OneWorkerTakesAllRowsAndMoreWorkersThanRowsLeaveOnlyTheLastBusy) 
 
 // ---- Rendering ----------------------------------------------------------------------------
 
-TEST_F(MorphJobTest, FramesMatchAnIndependentRenderingForOneAndFourThreads) {
+TEST_F(ImageMorpherTest, FramesMatchAnIndependentRenderingForOneAndFourThreads) {
     Scenario s(37, 29, 23, 41, 31, 19);
     s.AddPair(Point(0.2f, 0.3f), Point(0.7f, 0.35f), Point(0.25f, 0.2f), Point(0.6f, 0.5f));
     s.AddPair(Point(0.5f, 0.9f), Point(0.5f, 0.6f), Point(0.4f, 0.8f), Point(0.6f, 0.6f));
@@ -224,7 +224,7 @@ TEST_F(MorphJobTest, FramesMatchAnIndependentRenderingForOneAndFourThreads) {
     EXPECT_EQ(s.output.fileName, "undefined");
 }
 
-TEST_F(MorphJobTest, RandomScenesMatchTheIndependentRendering) {
+TEST_F(ImageMorpherTest, RandomScenesMatchTheIndependentRendering) {
     std::mt19937 rng(1234);
     std::uniform_real_distribution<float> coord(-0.2f, 1.2f), frac(0.0f, 1.0f);
     for (int scene = 0; scene < 12; ++scene) {
@@ -242,13 +242,13 @@ TEST_F(MorphJobTest, RandomScenesMatchTheIndependentRendering) {
     }
 }
 
-TEST_F(MorphJobTest, PairOfTwoPointsEndsAndContributesNothing) {
+TEST_F(ImageMorpherTest, PairOfTwoPointsEndsAndContributesNothing) {
     Scenario with(20, 20, 20, 20, 12, 9), without(20, 20, 20, 20, 12, 9);
     with.AddPair(Point(0.3f, 0.3f), Point(0.3f, 0.3f), Point(0.6f, 0.6f), Point(0.6f, 0.6f));
     EXPECT_TRUE(Render(with, 2) == Render(without, 2));
 }
 
-TEST_F(MorphJobTest, OnePixelWideAndHighImagesSampleLikeTheirDoubledCopies) {
+TEST_F(ImageMorpherTest, OnePixelWideAndHighImagesSampleLikeTheirDoubledCopies) {
     // A 1-pixel-wide image must sample as a 2-pixel-wide image with its column repeated
     // (only the vertical blend matters), and likewise for a 1-pixel-high one.
     Scenario thin(1, 9, 8, 1, 6, 5), doubled(2, 9, 8, 2, 6, 5);
@@ -263,7 +263,7 @@ TEST_F(MorphJobTest, OnePixelWideAndHighImagesSampleLikeTheirDoubledCopies) {
     }
 }
 
-TEST_F(MorphJobTest, OutputKeepsABufferOfTheRequestedSize) {
+TEST_F(ImageMorpherTest, OutputKeepsABufferOfTheRequestedSize) {
     Scenario s(10, 10, 10, 10, 8, 6);
     s.output.Allocate(8, 6, 4);
     unsigned char* before = s.output.pixels;
@@ -276,7 +276,7 @@ TEST_F(MorphJobTest, OutputKeepsABufferOfTheRequestedSize) {
     EXPECT_EQ(s.output.bytesPerPixel, 4);
 }
 
-TEST_F(MorphJobTest, OutputThatCannotBeAllocatedIsReportedLeftEmptyAndStillCallsBack) {
+TEST_F(ImageMorpherTest, OutputThatCannotBeAllocatedIsReportedLeftEmptyAndStillCallsBack) {
     Scenario s(10, 10, 10, 10, 0x7FFFFFFFu, 0x7FFFFFFFu);
     std::atomic<int> calls{0};
     CImageMorpher engine;
@@ -290,7 +290,7 @@ TEST_F(MorphJobTest, OutputThatCannotBeAllocatedIsReportedLeftEmptyAndStillCalls
     EXPECT_EQ(calls.load(), 1);  // a waiting window must unlock
 }
 
-TEST_F(MorphJobTest, EmptyOutputSizeRendersNothingAndCallsBack) {
+TEST_F(ImageMorpherTest, EmptyOutputSizeRendersNothingAndCallsBack) {
     Scenario s(10, 10, 10, 10, 0, 7);
     std::atomic<int> calls{0};
     CImageMorpher engine;
@@ -305,7 +305,7 @@ TEST_F(MorphJobTest, EmptyOutputSizeRendersNothingAndCallsBack) {
 
 // ---- Validation, progress, callback -------------------------------------------------------
 
-TEST_F(MorphJobTest, ConfigureReportsTheFirstFailingCheck) {
+TEST_F(ImageMorpherTest, ConfigureReportsTheFirstFailingCheck) {
     Scenario s(10, 10, 10, 10, 4, 4);
     CImageMorpher engine;
     s.settings.warpFrac = 1.5f;
@@ -332,7 +332,7 @@ TEST_F(MorphJobTest, ConfigureReportsTheFirstFailingCheck) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
-TEST_F(MorphJobTest, FailedMorphLeavesTheOutputAloneAndCallsNoCallback) {
+TEST_F(ImageMorpherTest, FailedMorphLeavesTheOutputAloneAndCallsNoCallback) {
     Scenario s(10, 10, 10, 10, 4, 4);
     s.settings.warpFrac = 2.0f;
     std::atomic<int> calls{0};
@@ -347,7 +347,7 @@ TEST_F(MorphJobTest, FailedMorphLeavesTheOutputAloneAndCallsNoCallback) {
     EXPECT_EQ(engine.imageA, nullptr);  // references cleared
 }
 
-TEST_F(MorphJobTest, ProgressFailsBeforeTheFirstMorphAndReadsOneAfterIt) {
+TEST_F(ImageMorpherTest, ProgressFailsBeforeTheFirstMorphAndReadsOneAfterIt) {
     CImageMorpher engine;
     float v = -5.0f;
     EXPECT_EQ(engine.GetProgress(nullptr), -1);
@@ -363,7 +363,7 @@ TEST_F(MorphJobTest, ProgressFailsBeforeTheFirstMorphAndReadsOneAfterIt) {
     EXPECT_EQ(v, 1.0f);
 }
 
-TEST_F(MorphJobTest, ProgressCountsRowsWhileTheMorphRuns) {
+TEST_F(ImageMorpherTest, ProgressCountsRowsWhileTheMorphRuns) {
     // Enough work to be seen mid-way; the poll must never block and must only rise.
     Scenario s(64, 64, 64, 64, 300, 200);
     for (int i = 0; i < 40; ++i)
@@ -408,7 +408,7 @@ struct Order {
     std::atomic<int> startedSecondBeforeFirstFinished{0};
 };
 
-TEST_F(MorphJobTest, SecondRequestRunsAfterTheFirstHasCalledBack) {
+TEST_F(ImageMorpherTest, SecondRequestRunsAfterTheFirstHasCalledBack) {
     Scenario s1(40, 40, 40, 40, 120, 90), s2(40, 40, 40, 40, 50, 30);
     for (int i = 0; i < 20; ++i)
         s1.AddPair(Point(0.05f * i, 0.2f), Point(0.05f * i, 0.8f), Point(0.05f * i, 0.3f), Point(0.1f, 0.7f));
@@ -428,7 +428,7 @@ TEST_F(MorphJobTest, SecondRequestRunsAfterTheFirstHasCalledBack) {
 
 // The completion callback holds the controller until the test lets it go, so the timed wait
 // must run out while it is held, and the whole of both morphs must have ended once it returns true.
-TEST_F(MorphJobTest, TimedWaitRunsOutWhileAMorphIsHeldAndReturnsOnceAllHaveEnded) {
+TEST_F(ImageMorpherTest, TimedWaitRunsOutWhileAMorphIsHeldAndReturnsOnceAllHaveEnded) {
     Scenario s1(20, 20, 20, 20, 12, 9), s2(20, 20, 20, 20, 7, 5);
     CImageMorpher engine;
     EXPECT_TRUE(engine.WaitUntilIdleFor(std::chrono::milliseconds(0)));
@@ -454,7 +454,7 @@ TEST_F(MorphJobTest, TimedWaitRunsOutWhileAMorphIsHeldAndReturnsOnceAllHaveEnded
     EXPECT_TRUE(engine.WaitUntilIdleFor(std::chrono::milliseconds(0)));
 }
 
-TEST_F(MorphJobTest, DestructionDuringAMorphStopsAndJoinsEverything) {
+TEST_F(ImageMorpherTest, DestructionDuringAMorphStopsAndJoinsEverything) {
     Scenario s(64, 64, 64, 64, 800, 600);
     for (int i = 0; i < 60; ++i)
         s.AddPair(Point(0.01f * i, 0.1f), Point(0.5f, 0.9f), Point(0.9f, 0.01f * i), Point(0.3f, 0.6f));
@@ -474,7 +474,7 @@ TEST_F(MorphJobTest, DestructionDuringAMorphStopsAndJoinsEverything) {
     EXPECT_EQ(calls.load(), 0);
 }
 
-TEST_F(MorphJobTest, DestroyingAnIdleEngineIsQuiet) {
+TEST_F(ImageMorpherTest, DestroyingAnIdleEngineIsQuiet) {
     ::testing::internal::CaptureStderr();
     { CImageMorpher engine; }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
