@@ -16,6 +16,7 @@
 #include "morph/fast_sqrt.h"
 #include "morph/image_morpher.h"
 #include "morph/morph_scene.h"
+#include "support/random_scene.h"
 #include "support/temp_folder.h"
 
 
@@ -66,15 +67,11 @@ protected:
     void SetUp() override {
         Paint(scene.imageA, 41, 31, 0);
         Paint(scene.imageB, 37, 29, 1);
-        ASSERT_EQ(0, scene.imageA.Save(folder.File("a.png")));
-        ASSERT_EQ(0, scene.imageB.Save(folder.File("b.png")));
-        scene.imageA.fileName = "a.png";
-        scene.imageB.fileName = "b.png";
         scene.segmentsA = {LineSegment(Point(0.2f, 0.3f), Point(0.4f, 0.8f)), LineSegment(Point(0.6f, 0.2f), Point(0.9f, 0.3f)),
-                     LineSegment(Point(0.1f, 0.9f), Point(0.8f, 0.85f))};
+                           LineSegment(Point(0.1f, 0.9f), Point(0.8f, 0.85f))};
         scene.segmentsB = {LineSegment(Point(0.3f, 0.25f), Point(0.5f, 0.7f)), LineSegment(Point(0.55f, 0.3f), Point(0.95f, 0.2f)),
-                     LineSegment(Point(0.15f, 0.8f), Point(0.7f, 0.9f))};
-        ASSERT_EQ(0, WriteMorphFile(folder.File("scene.mrf"), scene.settings));
+                           LineSegment(Point(0.15f, 0.8f), Point(0.7f, 0.9f))};
+        ASSERT_EQ(0, WriteSceneFiles(scene, folder.path, "scene.mrf"));
     }
 
     static void Paint(CPixelImage& image, int w, int h, int seed) {

@@ -13,9 +13,10 @@
 
 #include "document/mrf_file.h"
 #include "image/image_file.h"
-#include "support/temp_folder.h"
 #include "support/child_process.h"
+#include "support/random_scene.h"
 #include "support/small_disk.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -32,21 +33,11 @@ void PaintNoise(CPixelImage& image, int w, int h, unsigned seed) {
 class RenderFaults : public testing::Test {
 protected:
     void SetUp() override {
-        CPixelImage a, b;
-        PaintNoise(a, 211, 157, 1);
-        PaintNoise(b, 199, 151, 2);
-        ASSERT_EQ(0, WriteImageFile(inputs.File("a.png"), a));
-        ASSERT_EQ(0, WriteImageFile(inputs.File("b.png"), b));
-        a.fileName = "a.png";
-        b.fileName = "b.png";
-        SegmentList listA{LineSegment(Point(0.2f, 0.3f), Point(0.7f, 0.8f))};
-        SegmentList listB{LineSegment(Point(0.3f, 0.2f), Point(0.6f, 0.9f))};
-        MorphSettings document;
-        document.imageA = &a;
-        document.imageB = &b;
-        document.segmentsA = &listA;
-        document.segmentsB = &listB;
-        ASSERT_EQ(0, WriteMorphFile(inputs.File("scene.mrf"), document));
+        MorphScene scene;
+        PaintNoise(scene.imageA, 211, 157, 1);
+        PaintNoise(scene.imageB, 199, 151, 2);
+        scene.AddPair(LineSegment(Point(0.2f, 0.3f), Point(0.7f, 0.8f)), LineSegment(Point(0.3f, 0.2f), Point(0.6f, 0.9f)));
+        ASSERT_EQ(0, WriteSceneFiles(scene, inputs.path, "scene.mrf"));
     }
 
     ChildResult Render(const std::vector<std::string>& args, const ChildSetup& setup = ChildSetup()) {

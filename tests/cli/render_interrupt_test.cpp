@@ -13,8 +13,9 @@
 
 #include "document/mrf_file.h"
 #include "image/image_file.h"
-#include "support/temp_folder.h"
 #include "support/child_process.h"
+#include "support/random_scene.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -33,23 +34,15 @@ bool WritesInto(pid_t pid, const std::string& folder) {
 
 TEST(RenderInterrupted, EightThousandSquarePngLeavesTheEarlierFileOrTheWholeFrame) {
     TempFolder inputs, logs, reference;
-    CPixelImage a, b;
+    MorphScene scene;
+    CPixelImage& a = scene.imageA;
+    CPixelImage& b = scene.imageB;
     a.Allocate(319, 239, 4);
     b.Allocate(283, 211, 4);
     for (size_t i = 0; i < a.ByteCount(); ++i) a.pixels[i] = static_cast<unsigned char>(i * 7 + i / 1913);
     for (size_t i = 0; i < b.ByteCount(); ++i) b.pixels[i] = static_cast<unsigned char>(i * 13 + i / 877);
-    ASSERT_EQ(0, WriteImageFile(inputs.File("a.png"), a));
-    ASSERT_EQ(0, WriteImageFile(inputs.File("b.png"), b));
-    a.fileName = "a.png";
-    b.fileName = "b.png";
-    SegmentList listA{LineSegment(Point(0.2f, 0.3f), Point(0.7f, 0.8f))};
-    SegmentList listB{LineSegment(Point(0.3f, 0.2f), Point(0.6f, 0.9f))};
-    MorphSettings document;
-    document.imageA = &a;
-    document.imageB = &b;
-    document.segmentsA = &listA;
-    document.segmentsB = &listB;
-    ASSERT_EQ(0, WriteMorphFile(inputs.File("scene.mrf"), document));
+    scene.AddPair(LineSegment(Point(0.2f, 0.3f), Point(0.7f, 0.8f)), LineSegment(Point(0.3f, 0.2f), Point(0.6f, 0.9f)));
+    ASSERT_EQ(0, WriteSceneFiles(scene, inputs.path, "scene.mrf"));
     const std::string outFolder = inputs.File("out");
     std::filesystem::create_directory(outFolder);
     auto args = [&](const std::string& output) {

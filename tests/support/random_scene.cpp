@@ -3,6 +3,9 @@
 #include <cmath>
 #include <random>
 
+#include "document/mrf_file.h"
+#include "image/image_file.h"
+
 const SceneSize kBenchSizes[3] = {
     {"640x480/10", 640, 480, 10},
     {"1920x1080/50", 1920, 1080, 50},
@@ -35,6 +38,15 @@ void ScatterPairs(SegmentList& segmentsA, SegmentList& segmentsB, uint32_t pairs
         segmentsA.push_back(LineSegment(Point(x, y), Point(x + l * std::cos(t), y + l * std::sin(t))));
         segmentsB.push_back(LineSegment(Point(bx, by), Point(bx + bl * std::cos(bt), by + bl * std::sin(bt))));
     }
+}
+
+int WriteSceneFiles(MorphScene& scene, const std::string& folder, const std::string& name) {
+    if (WriteImageFile(folder + "/a.png", scene.imageA) != 0 || WriteImageFile(folder + "/b.png", scene.imageB) != 0) {
+        return -1;
+    }
+    scene.imageA.fileName = "a.png";
+    scene.imageB.fileName = "b.png";
+    return WriteMorphFile(folder + "/" + name, scene.settings);
 }
 
 std::unique_ptr<MorphScene> MakeBenchScene(const SceneSize& size) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "morph/morph_scene.h"
 
@@ -27,6 +28,11 @@ void FillTestPicture(CPixelImage& image, int w, int h, const Checker& checker);
 
 // Appends `pairs` pairs in the document's unit square, from a generator seeded with `seed`.
 void ScatterPairs(SegmentList& segmentsA, SegmentList& segmentsB, uint32_t pairs, uint32_t seed);
+
+// Saves the scene's pictures as a.png and b.png in `folder` and the document `name` beside
+// them, naming them relative to its own folder (the scene's file names become "a.png" and
+// "b.png"); 0 on success.
+int WriteSceneFiles(MorphScene& scene, const std::string& folder, const std::string& name);
 
 // A benchmark scene: both pictures and the output at the size's width and height, and its pairs.
 std::unique_ptr<MorphScene> MakeBenchScene(const SceneSize& size);

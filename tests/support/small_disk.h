@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 class SmallDisk {
 public:
     // `size` in the tmpfs option's form ("64k"); the disk holds at least one page per file.
@@ -21,14 +23,11 @@ public:
             whyNot = "a small tmpfs needs root to mount; run the tests as root for the full-disk cases";
             return;
         }
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarro-disk-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) == nullptr) {
+        path = MakeTempFolder("quarro-disk");
+        if (path.empty()) {
             whyNot = std::string("no folder for the tmpfs: ") + std::strerror(errno);
             return;
         }
-        path = name.data();
         std::string options = std::string("size=") + size + ",mode=0755";
         if (mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) != 0) {
             whyNot = std::string("mounting a tmpfs failed: ") + std::strerror(errno);
@@ -47,11 +46,7 @@ public:
 
     bool Available() const { return mounted; }
     std::string File(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-        return names;
-    }
+    std::vector<std::string> Entries() const { return FolderEntries(path); }
 
     std::string path;
     std::string whyNot;

@@ -9,14 +9,25 @@
 #include <string>
 #include <vector>
 
+// A new, empty folder under the system's temporary folder, named `prefix`-XXXXXX; empty (with
+// errno set) when none could be made.
+inline std::string MakeTempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    return mkdtemp(name.data()) != nullptr ? std::string(name.data()) : std::string();
+}
+
+// Names of the entries of a folder, for checks that no temporary file was left.
+inline std::vector<std::string> FolderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
+    return names;
+}
+
 class TempFolder {
 public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quarro-test-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) != nullptr) path = name.data();
-    }
+    TempFolder() : path(MakeTempFolder("quarro-test")) {}
     ~TempFolder() {
         std::error_code ignored;
         if (!path.empty()) std::filesystem::remove_all(path, ignored);
@@ -26,12 +37,7 @@ public:
 
     std::string File(const std::string& name) const { return path + "/" + name; }
 
-    // Names of the entries in the folder, for checks that no temporary file was left.
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-        return names;
-    }
+    std::vector<std::string> Entries() const { return FolderEntries(path); }
 
     std::string path;
 };
