@@ -11,6 +11,7 @@
 
 #include "morph/frame_request.h"
 #include "morph/image_morpher.h"
+#include "morph/morph_scene.h"
 #include "python/argument_checks.h"
 #include "python/array_convert.h"
 #include "python/bindings.h"
@@ -46,11 +47,7 @@ struct MorphInputs {
     // The settings of one frame rendered into `output`, as quarro-render fills them.
     MorphSettings Settings(double warp, double dissolve, CPixelImage& output) {
         MorphSettings settings;
-        settings.imageA = &imageA.image;
-        settings.imageB = &imageB.image;
-        settings.outputImage = &output;
-        settings.segmentsA = &segmentsA;
-        settings.segmentsB = &segmentsB;
+        PointSettingsAt(settings, imageA.image, imageB.image, output, segmentsA, segmentsB);
         settings.warpFrac = NarrowFraction(warp);
         settings.dissoveFrac = NarrowFraction(dissolve);
         settings.a = weights.a;

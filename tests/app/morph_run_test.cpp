@@ -9,6 +9,7 @@
 
 #include "app/ui_fixture.h"
 #include "morph/fast_sqrt.h"
+#include "morph/morph_scene.h"
 
 namespace {
 
@@ -192,11 +193,8 @@ TEST_F(MorphRun, RequestCarriesTheSliderTheSizeAndTheFixedWeights) {
         // The same morph asked of an engine of our own with the values the window must use.
         CPixelImage expected;
         MorphSettings s;
-        s.imageA = &ui->editor->images[0];
-        s.imageB = &ui->editor->images[1];
-        s.outputImage = &expected;
-        s.segmentsA = &ui->editor->controller->segmentsA;
-        s.segmentsB = &ui->editor->controller->segmentsB;
+        PointSettingsAt(s, ui->editor->images[0], ui->editor->images[1], expected, ui->editor->controller->segmentsA,
+                        ui->editor->controller->segmentsB);
         s.dissoveFrac = static_cast<float>(slider);
         s.warpFrac = static_cast<float>(slider);
         s.a = 0.01f;
