@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "decoder/specialist_decode.h"
+#include "decoder/extra_decode.h"
 #include "image/format_sniff.h"
 
 namespace {
@@ -248,7 +248,7 @@ int DecodeImage(const unsigned char* data, size_t size, const std::string& nameH
     }
     if (CheckEncodedSize(data, size, static_cast<long long>(size), header, reason) != 0) return -1;
 
-    int special = DecodeSpecialist(data, size, out, reason);
+    int special = DecodeExtra(data, size, out, reason);
     if (special < 0) {
         out = DecodedImage();
         return -1;

@@ -1,5 +1,5 @@
 // The decoding helper's one entry: a file's bytes in memory to 8-bit RGBA pixels. Asks the
-// specialist decoders first, then the general image library, then turns JPEG and TIFF
+// extra decoders first, then the general image library, then turns JPEG and TIFF
 // pictures by their EXIF orientation. Untrusted bytes: runs only inside the helper process.
 #pragma once
 

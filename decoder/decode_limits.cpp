@@ -1,4 +1,4 @@
-// Size checks shared by the specialist decoders.
+// Size checks shared by the extra decoders.
 #include "decoder/decode_limits.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// The size check every specialist decoder makes before it allocates pixels, with the limits
+// The size check every extra decoder makes before it allocates pixels, with the limits
 // and the wording of the program's header check.
 #pragma once
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "decoder/specialist_decode.h"
+#include "decoder/extra_decode.h"
 
 namespace {
 

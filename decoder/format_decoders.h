@@ -1,5 +1,5 @@
-// The specialist decoders behind DecodeSpecialist, one per format. Each is handed bytes its
-// format test accepted and follows DecodeSpecialist's contract (1 decoded, 0 leave it to the
+// The extra decoders behind DecodeExtra, one per format. Each is handed bytes its
+// format test accepted and follows DecodeExtra's contract (1 decoded, 0 leave it to the
 // image library, -1 failure with a reason); `out` is a fresh image owned by the dispatcher.
 #pragma once
 

@@ -5,7 +5,7 @@
 
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
-#include "decoder/specialist_decode.h"
+#include "decoder/extra_decode.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -34,17 +34,17 @@ TEST_P(ExifOrientation, AllEightValuesTurnAsImageMagickDoes) {
         ASSERT_TRUE(MagickDecode(file, false, stored));
         ASSERT_TRUE(MagickDecode(file, true, expected));
         std::string bytes = ReadWholeFile(file);
-        // A TIFF that is not top-left is the specialist decoder's, which hands back stored order.
+        // A TIFF that is not top-left is the extra decoder's, which hands back stored order.
         DecodedImage own;
         std::string reason;
-        int status = DecodeSpecialist(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), own, reason);
+        int status = DecodeExtra(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), own, reason);
         if (std::string(GetParam()) == "tif") {
             EXPECT_EQ(status, orientation == 1 ? 0 : 1) << reason;
         }
         if (status == 1) {
             EXPECT_EQ(LargestDifference(own, stored), 0) << "stored order";
         }
-        // The helper's whole decode (specialist or image library, then the turn) sees it upright.
+        // The helper's whole decode (extra or image library, then the turn) sees it upright.
         DecodedImage whole;
         ASSERT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), file, whole, reason), 0)
             << reason;

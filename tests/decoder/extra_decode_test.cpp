@@ -1,16 +1,16 @@
-// The specialist decoders against ImageMagick's decode of the same file, for each case the
+// The extra decoders against ImageMagick's decode of the same file, for each case the
 // general image library refuses or gets wrong, and their refusals of what they cannot read.
 #include <gtest/gtest.h>
 
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
-#include "decoder/specialist_decode.h"
+#include "decoder/extra_decode.h"
 #include "support/temp_folder.h"
 
 namespace {
 
 int Decode(const std::string& bytes, DecodedImage& out, std::string& reason) {
-    return DecodeSpecialist(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out, reason);
+    return DecodeExtra(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out, reason);
 }
 
 struct MadeFile {
@@ -22,9 +22,9 @@ struct MadeFile {
 
 void PrintTo(const MadeFile& made, std::ostream* os) { *os << made.name; }
 
-class SpecialistAgainstMagick : public ::testing::TestWithParam<MadeFile> {};
+class ExtraAgainstMagick : public ::testing::TestWithParam<MadeFile> {};
 
-TEST_P(SpecialistAgainstMagick, DecodesAsImageMagickDoes) {
+TEST_P(ExtraAgainstMagick, DecodesAsImageMagickDoes) {
     const MadeFile& made = GetParam();
     if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
     TempFolder folder;
@@ -50,7 +50,7 @@ TEST_P(SpecialistAgainstMagick, DecodesAsImageMagickDoes) {
     EXPECT_EQ(LargestDifference(whole, decoded), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Formats, ExtraAgainstMagick, ::testing::Values(
     MadeFile{"lossless.webp", "-define webp:lossless=true", true, 0},
     MadeFile{"lossy.webp", "-quality 90", false, 0},
     MadeFile{"animated.webp", "-define webp:lossless=true \\( +clone -negate \\) -loop 0", true, 0},  // first frame
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, SpecialistAgainstMagick, ::testing::Values(
 
 // The same file with the Adobe marker's transform set to 0 is plain inverted CMYK: the inks go
 // to RGB without the YCC step, as ImageMagick reads it.
-TEST(SpecialistCmyk, AdobeCmykWithoutTransformReadsAsImageMagickDoes) {
+TEST(ExtraCmyk, AdobeCmykWithoutTransformReadsAsImageMagickDoes) {
     if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
     TempFolder folder;
     ASSERT_TRUE(MagickWrite(TestPattern(319, 239, false), "-colorspace CMYK -quality 95", folder.File("ycck.jpg")));
@@ -97,7 +97,7 @@ TEST(SpecialistCmyk, AdobeCmykWithoutTransformReadsAsImageMagickDoes) {
 
 // ImageMagick writes no RLE4, so this 5 x 3 one is made by hand: runs of two alternating
 // colours, pixels stored one by one (odd count, padded), end of row and end of picture.
-TEST(SpecialistBmp, Rle4WithV5HeaderReadsAsImageMagickDoes) {
+TEST(ExtraBmp, Rle4WithV5HeaderReadsAsImageMagickDoes) {
     if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
     std::string pixels = std::string("\x05\x12\x00\x00", 4) +            // bottom row: 1 2 1 2 1
                          std::string("\x00\x05\x34\x56\x70\x00\x00\x00", 8) +  // 3 4 5 6 7, padded
@@ -128,9 +128,9 @@ TEST(SpecialistBmp, Rle4WithV5HeaderReadsAsImageMagickDoes) {
     EXPECT_EQ(LargestDifference(decoded, expected), 0);
 }
 
-// Bytes that are a specialist case but cannot be decoded fail with their own reason, and
+// Bytes that are an extra decoder's case but cannot be decoded fail with their own reason, and
 // `out` keeps what it had; bytes of other formats are left to the image library.
-TEST(SpecialistRefusals, EachFailureSaysWhy) {
+TEST(ExtraRefusals, EachFailureSaysWhy) {
     if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
     TempFolder folder;
     ASSERT_TRUE(MagickWrite(TestPattern(64, 48, true), "-define webp:lossless=true", folder.File("a.webp")));
@@ -182,7 +182,7 @@ TEST(SpecialistRefusals, EachFailureSaysWhy) {
 }
 
 // Files the fuzzer found slow or harmful, each refused early with its own reason.
-TEST(SpecialistFindings, EachIsRefusedBeforeItCosts) {
+TEST(ExtraFindings, EachIsRefusedBeforeItCosts) {
     struct Finding {
         const char* file;
         const char* reason;

@@ -1,11 +1,11 @@
-// Picks the specialist decoder from the first bytes; the file's name plays no part.
-#include "decoder/specialist_decode.h"
+// Picks the extra decoder from the first bytes; the file's name plays no part.
+#include "decoder/extra_decode.h"
 
 #include <utility>
 
 #include "decoder/format_decoders.h"
 
-int DecodeSpecialist(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
+int DecodeExtra(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
     if (data == nullptr || size == 0) return 0;
     using Decoder = int (*)(const unsigned char*, size_t, DecodedImage&, std::string&);
     Decoder decode = nullptr;
