@@ -8,6 +8,7 @@
 
 #include "decoder/extra_decode.h"
 #include "image/format_sniff.h"
+#include "image/library_image.h"
 
 namespace {
 
@@ -62,21 +63,6 @@ std::string LibraryError(const char* formatName) {
         default: return "the image library could not decode this " + format + " file";
     }
 }
-
-// One library image per decode, deleted again on every path out.
-class LibraryImage {
-public:
-    LibraryImage() {
-        ilGenImages(1, &name);
-        ilBindImage(name);
-    }
-    ~LibraryImage() { ilDeleteImages(1, &name); }
-    LibraryImage(const LibraryImage&) = delete;
-    LibraryImage& operator=(const LibraryImage&) = delete;
-
-private:
-    ILuint name = 0;
-};
 
 // An uncompressed TGA must hold every pixel byte its header promises; the library reads past
 // the end of one that does not.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "image/decode_client.h"
+#include "image/library_image.h"
 #include "image/output_path.h"
 #include "image/replace_file.h"
 
@@ -20,21 +21,6 @@ bool gImageLibraryStarted = false;
 
 // Release 1.6.7 in the library's own version numbering.
 const int kMinimumLibraryVersion = 167;
-
-// One library image per read or write, deleted again on every path out.
-class LibraryImage {
-public:
-    LibraryImage() {
-        ilGenImages(1, &name);
-        ilBindImage(name);
-    }
-    ~LibraryImage() { ilDeleteImages(1, &name); }
-    LibraryImage(const LibraryImage&) = delete;
-    LibraryImage& operator=(const LibraryImage&) = delete;
-
-private:
-    ILuint name = 0;
-};
 
 ILenum LibraryFormat(int bytesPerPixel) {
     switch (bytesPerPixel) {
