@@ -132,7 +132,7 @@ bool IcoEntriesFit(const unsigned char* data, size_t size, std::string& reason) 
         long long height = bytes >= 40 ? static_cast<int32_t>(Le32At(image + 8)) / 2 : 0;
         int bits = bytes >= 40 ? image[14] | image[15] << 8 : 0;
         bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-        if (Le32At(image) != 40 || !known || width <= 0 || height <= 0 || width > 1024 || height > 1024) {
+        if (bytes < 40 || Le32At(image) != 40 || !known || width <= 0 || height <= 0 || width > 1024 || height > 1024) {
             reason = which + " has a damaged header";
             return false;
         }

@@ -67,6 +67,7 @@ TEST(HostileFiles, EachIsRefusedWithItsReason) {
 TEST(HostileFiles, FuzzFindingsAreRefused) {
     const std::map<std::string, std::string> kReasons = {
         {"ico-png-crash-38f93c19", "the ICO file's image 1 lies beyond the file's end"},
+        {"ico-png-crash-73bdc6e2", "the ICO file's image 1 has a damaged header"},
         {"jpeg-jpg-timeout-3f317471", "the JPEG file ends before the picture's size"},
         {"png-png-timeout-1c455ce7", "the PNG file is cut short: its cHRM chunk claims 1728053280 bytes"},
         {"tga-bmp-oom-dba76c34", "the TGA header claims 20992 x 10332 pixels, which take at least 8472258 bytes"},
