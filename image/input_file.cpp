@@ -7,9 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-const char* KindOf(mode_t mode) {
+const char* FileKindName(mode_t mode) {
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISDIR(mode)) return "a folder";
     if (S_ISCHR(mode)) return "a character device";
@@ -17,8 +15,6 @@ const char* KindOf(mode_t mode) {
     if (S_ISSOCK(mode)) return "a socket";
     return "not a regular file";
 }
-
-}  // namespace
 
 int OpenInputFile(const std::string& path, std::string& reason) {
     // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer or a device.
@@ -34,7 +30,7 @@ int OpenInputFile(const std::string& path, std::string& reason) {
         return -1;
     }
     if (!S_ISREG(info.st_mode)) {
-        reason = std::string("is ") + KindOf(info.st_mode) + ", not a regular file";
+        reason = std::string("is ") + FileKindName(info.st_mode) + ", not a regular file";
         close(fd);
         return -1;
     }

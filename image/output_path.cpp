@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "image/input_file.h"
 #include "image/replace_file.h"
 
 namespace {
@@ -27,14 +28,6 @@ const WritableFormat kWritableFormats[] = {
 };
 
 const char kWritableList[] = "bmp, dds, jpg, pcx, png, pnm, ppm, psd, raw, sgi, tga, tif, hdr";
-
-const char* KindOf(mode_t mode) {
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
 
 }  // namespace
 
@@ -97,7 +90,7 @@ int CheckOutputPath(const std::string& path, std::string& reason) {
         return -1;
     }
     if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        reason = path + " is " + KindOf(info.st_mode) + ", not a regular file";
+        reason = path + " is " + FileKindName(info.st_mode) + ", not a regular file";
         return -1;
     }
     return 0;

@@ -44,26 +44,31 @@ shot() {
   import -window root "$OUT/$(printf '%02d' "$SHOT")-$1.png"
 }
 
+# Starts the program in the current folder with its output in LOG and waits for its window;
+# sets QUARRO_PID, WIN and the window's place WX, WY.
+start_window() {
+  "$QUARRO" >"$1" 2>&1 &
+  QUARRO_PID=$!
+  WIN=""
+  for _ in $(seq 1 100); do
+    WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
+    [ -n "$WIN" ] && break
+    sleep 0.1
+  done
+  [ -n "$WIN" ] || fail "the main window did not appear ($1)"
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$WIN")"
+  WX=$X
+  WY=$Y
+}
+
 # Two pictures of odd sizes that differ everywhere.
 convert -size 319x239 gradient:red-blue -fill yellow -draw "circle 160,120 200,150" "$OUT/a.png"
 convert -size 283x211 gradient:green-white -fill black -draw "rectangle 60,50 200,160" "$OUT/b.png"
 
 # Started in the output folder, so the file chooser opens there and a typed name is enough.
 cd "$OUT"
-"$QUARRO" >"$OUT/quarro.log" 2>&1 &
-QUARRO_PID=$!
-
-WIN=""
-for _ in $(seq 1 100); do
-  WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
-  [ -n "$WIN" ] && break
-  sleep 0.1
-done
-[ -n "$WIN" ] || fail "the main window did not appear"
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$WIN")"
-WX=$X
-WY=$Y
+start_window "$OUT/quarro.log"
 [ "$WIDTH" = 895 ] && [ "$HEIGHT" = 636 ] || fail "main window is ${WIDTH}x${HEIGHT}, not 895x636"
 
 # Pointer at window coordinates (x, y).
@@ -200,19 +205,7 @@ echo "frame.png and render.png hold the same pixels"
 mkdir -p "$OUT/elsewhere"
 ln -s "$SOURCE_DIR/examples" "$OUT/elsewhere/examples"
 cd "$OUT/elsewhere"
-"$QUARRO" >"$OUT/quarro-demo.log" 2>&1 &
-QUARRO_PID=$!
-WIN=""
-for _ in $(seq 1 100); do
-  WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
-  [ -n "$WIN" ] && break
-  sleep 0.1
-done
-[ -n "$WIN" ] || fail "the main window did not appear a second time"
-sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$WIN")"
-WX=$X
-WY=$Y
+start_window "$OUT/quarro-demo.log"
 at 600 400
 xdotool key ctrl+o
 choose_file "Select a saved morph" "examples/demo.mrf"
