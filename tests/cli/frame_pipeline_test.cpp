@@ -80,13 +80,19 @@ TEST(FramePipeline, FirstFailureStopsTheRunAndIsReported) {
         CFramePipeline pipeline(log.Function(), encoders, encoders + 1);
         std::string reason, path;
         ASSERT_EQ(0, pipeline.Start(reason));
-        int handed = Feed(pipeline, 1000);
-        EXPECT_LT(handed, 1000) << "the render loop was not stopped";
+        // Far more frames than a stalled encoder thread could see go by.
+        int handed = Feed(pipeline, 100000);
+        EXPECT_LT(handed, 100000) << "the render loop was not stopped";
         EXPECT_EQ(-1, pipeline.Finish(path, reason));
         EXPECT_EQ("f5", path);
         EXPECT_EQ("disk full", reason);
-        // Nothing handed on after the failure is encoded: at most the frames already in flight.
-        EXPECT_LE(*std::max_element(log.order.begin(), log.order.end()), 5 + encoders + 1);
+        // A lone encoder records the failure before it takes the next frame, so nothing after
+        // the failed frame is written. With more, another encoder may finish frames it took
+        // before the failure was recorded; how many depends on the scheduler, so only the stop
+        // itself is certain there.
+        if (encoders == 1) {
+            EXPECT_EQ(5, *std::max_element(log.order.begin(), log.order.end()));
+        }
     }
 }
 
