@@ -45,15 +45,24 @@ shot() {
 }
 
 # Starts the program in the current folder with its output in LOG and waits for its window;
-# sets QUARRO_PID, WIN and the window's place WX, WY.
+# sets QUARRO_PID, WIN and the window's place WX, WY. The X server now and then refuses a
+# connection; a program that ended with "Can't open display" is started again.
 start_window() {
-  "$QUARRO" >"$1" 2>&1 &
-  QUARRO_PID=$!
+  local attempt
   WIN=""
-  for _ in $(seq 1 100); do
-    WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
+  for attempt in 1 2 3; do
+    "$QUARRO" >"$1" 2>&1 &
+    QUARRO_PID=$!
+    for _ in $(seq 1 100); do
+      WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
+      [ -n "$WIN" ] && break
+      kill -0 "$QUARRO_PID" 2>/dev/null || break
+      sleep 0.1
+    done
     [ -n "$WIN" ] && break
-    sleep 0.1
+    kill -0 "$QUARRO_PID" 2>/dev/null && break
+    grep -q "Can't open display" "$1" || break
+    echo "the X server refused attempt $attempt; starting the program again"
   done
   [ -n "$WIN" ] || fail "the main window did not appear ($1)"
   sleep 0.5
