@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -58,27 +57,22 @@ int CheckOutput(const std::string& output, bool animation) {
     return result == 0 ? 0 : Fail(output, reason);
 }
 
-struct FrameRun {
-    std::atomic<bool> rendered{false};
-    static void OnFinished(void* data) { static_cast<FrameRun*>(data)->rendered.store(true); }
+struct BarProgress {
+    CProgressBar& bar;
+    int done, total;
+    static void Show(float part, void* data) {
+        auto* self = static_cast<BarProgress*>(data);
+        self->bar.Show((static_cast<float>(self->done) + part) / static_cast<float>(self->total));
+    }
 };
 
 // Runs one morph on the engine and waits for it, drawing the progress of the whole job.
 // True when the engine rendered the frame.
 bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgressBar& bar, int done, int total) {
-    FrameRun run;
-    engine.SetCompletionCallback(&FrameRun::OnFinished, &run);
-    if (engine.StartMorph(settings) != 0) return false;
-    // The wait ends the moment the morph does; the bar is refreshed every 0.1 s meanwhile.
-    while (!engine.WaitUntilIdleFor(std::chrono::milliseconds(100))) {
-        float fraction = 0.0f;
-        if (engine.GetProgress(&fraction) == 0 && fraction < 1.0f) {
-            bar.Show((static_cast<float>(done) + fraction) / static_cast<float>(total));
-        }
-    }
-    engine.SetCompletionCallback(nullptr, nullptr);
+    BarProgress progress{bar, done, total};
+    if (RenderOneFrame(engine, settings, &BarProgress::Show, &progress) != 0) return false;
     bar.Show(static_cast<float>(done + 1) / static_cast<float>(total));
-    return run.rendered.load() && settings.outputImage->pixels != nullptr;
+    return true;
 }
 
 // The image library keeps global state: its saves take turns, whichever encoder runs them.
@@ -143,11 +137,7 @@ int RunRender(const RenderOptions& options) {
 
     // The window's settings: both fractions from the slider, the field-weight constants, the
     // output size, the lists straight from the document and 4 threads unless asked otherwise.
-    settings.a = options.a;
-    settings.b = options.b;
-    settings.p = options.p;
-    settings.outputWidth = options.hasSize ? static_cast<uint32_t>(options.width) : DefaultOutputSide(scene.imageA.width);
-    settings.outputHeight = options.hasSize ? static_cast<uint32_t>(options.height) : DefaultOutputSide(scene.imageA.height);
+    ApplyFrameRequest(FrameRequestOf(options, first), scene.imageA, settings);
 
     CAnimationWriter writer;
     if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
@@ -170,7 +160,7 @@ int RunRender(const RenderOptions& options) {
         QueuedFrame* frame = pipeline.Acquire();
         if (frame == nullptr) break;  // a frame failed to be written; Finish says which
         settings.outputImage = &frame->image;
-        FrameFractions(options, index, settings.warpFrac, settings.dissoveFrac);
+        ApplyFrameRequest(FrameRequestOf(options, index), scene.imageA, settings);
         if (!RenderFrame(engine, settings, bar, index - first, count)) {
             pipeline.Release(frame);
             unrendered = paths[static_cast<size_t>(index - first)];

@@ -17,7 +17,6 @@ namespace {
 
 const int kMaxSide = kMaxOutputSide;
 const int kMaxThreads = kMaxMorphThreads;
-const int kMaxFrames = 1000000;
 
 bool ParseDouble(const std::string& text, double& value) {
     if (text.empty()) return false;
@@ -38,7 +37,7 @@ bool ParseInt(const std::string& text, long low, long high, int& value) {
 }
 
 bool ParseFraction(const std::string& text, double& value) {
-    return ParseDouble(text, value) && value >= 0.0 && value <= 1.0;
+    return ParseDouble(text, value) && IsFraction(value);
 }
 
 // Two whole numbers in [low, high] joined by one of `separators` ("WxH", "F:L"); no signs.
@@ -126,16 +125,27 @@ std::string FramePath(const std::string& pattern, int index) {
     return path;
 }
 
-int RunLength(const RenderOptions& options) {
-    if (options.bounce && options.frames > 1) return 2 * options.frames - 2;
-    return options.frames;
+int RunLength(const RenderOptions& options) { return RunLength(options.frames, options.bounce); }
+
+FrameRequest FrameRequestOf(const RenderOptions& options, int index) {
+    const double t = options.frames > 0 ? RunFraction(index, options.frames, options.bounce) : options.fraction;
+    FrameRequest request;
+    request.warp = options.hasWarp ? options.warp : t;
+    request.dissolve = options.hasDissolve ? options.dissolve : t;
+    request.a = options.a;
+    request.b = options.b;
+    request.p = options.p;
+    if (options.hasSize) {
+        request.width = options.width;
+        request.height = options.height;
+    }
+    return request;
 }
 
 void FrameFractions(const RenderOptions& options, int index, float& warp, float& dissolve) {
-    if (options.frames > 0 && index >= options.frames) index = 2 * options.frames - 2 - index;  // on the way back
-    double t = options.frames > 0 ? SequenceFraction(index, options.frames) : options.fraction;
-    warp = NarrowFraction(options.hasWarp ? options.warp : t);
-    dissolve = NarrowFraction(options.hasDissolve ? options.dissolve : t);
+    const FrameRequest request = FrameRequestOf(options, index);
+    warp = NarrowFraction(request.warp);
+    dissolve = NarrowFraction(request.dissolve);
 }
 
 namespace {
@@ -153,13 +163,9 @@ struct OptionRow {
 std::string ApplyConstant(const std::string& name, const std::string& value, float& constant) {
     double parsed;
     if (!ParseDouble(value, parsed)) return "value '" + value + "' of " + name + " is not a number";
-    // The field weight divides by a, and b and p are exponents of distance and length.
-    if (name == "-a" && !(parsed > 0.0)) return "-a must be greater than 0";
-    if (name != "-a" && parsed < 0.0) return name + " must not be negative";
-    float narrowed = static_cast<float>(parsed);
-    if (!std::isfinite(narrowed)) return "value '" + value + "' of " + name + " is out of range";
-    constant = narrowed;
-    return "";
+    const FieldWeight which = name == "-a" ? FieldWeight::A : name == "-b" ? FieldWeight::B : FieldWeight::P;
+    const std::string problem = FieldWeightProblem(which, parsed, constant);
+    return problem.empty() ? problem : name + " " + problem;
 }
 
 const OptionRow kOptions[] = {
@@ -362,9 +368,9 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
     if (!hasRange) {
         options.firstFrame = 0;
         options.lastFrame = length - 1;
-    } else if (options.firstFrame > options.lastFrame || options.lastFrame >= length) {
-        return fail(options.bounce ? "frame range must satisfy 0 <= F <= L < 2N-2 with --bounce"
-                                   : "frame range must satisfy 0 <= F <= L < N");
+    } else {
+        const std::string problem = FrameRangeProblem(options.firstFrame, options.lastFrame, options.frames, options.bounce);
+        if (!problem.empty()) return fail(problem);
     }
     return ParseResult::Render;
 }

@@ -50,6 +50,9 @@ std::string FramePath(const std::string& pattern, int index);
 // are not repeated, so the run loops without a pause); 0 for a single frame.
 int RunLength(const RenderOptions& options);
 
+// The engine parameters of frame `index` of the run (or of the single frame when frames is 0).
+FrameRequest FrameRequestOf(const RenderOptions& options, int index);
+
 // The warp and dissolve fractions of frame `index` of the run (or of the single frame when
 // frames is 0; with --bounce the frames after B retrace the way back to A), narrowed to float the way the window narrows its slider value.
 void FrameFractions(const RenderOptions& options, int index, float& warp, float& dissolve);
