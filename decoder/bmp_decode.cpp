@@ -15,18 +15,13 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "image/byte_reader.h"
 
 namespace {
 
 constexpr uint32_t kCoreHeader = 12;  // OS/2 1.x: 16-bit sizes
 constexpr uint32_t kInfoHeader = 40;
 constexpr uint32_t kRle8 = 1, kRle4 = 2, kJpegInside = 4, kPngInside = 5;
-
-uint32_t Little(const unsigned char* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
 
 struct BmpHeader {
     uint32_t pixelOffset = 0, headerSize = 0, compression = 0, colorsUsed = 0;
@@ -35,21 +30,22 @@ struct BmpHeader {
 };
 
 bool ReadHeader(const unsigned char* data, size_t size, BmpHeader& header) {
-    if (size < 26 || data[0] != 'B' || data[1] != 'M') return false;
-    header.pixelOffset = Little(data + 10, 4);
-    header.headerSize = Little(data + 14, 4);
-    if (header.headerSize == kCoreHeader) {
-        header.width = Little(data + 18, 2);
-        header.height = Little(data + 20, 2);
-        header.bitsPerPixel = static_cast<int>(Little(data + 24, 2));
-        return true;
-    }
-    if (header.headerSize < kInfoHeader || size < 14 + kInfoHeader) return false;
-    header.width = static_cast<int32_t>(Little(data + 18, 4));
-    header.height = static_cast<int32_t>(Little(data + 22, 4));
-    header.bitsPerPixel = static_cast<int>(Little(data + 28, 2));
-    header.compression = Little(data + 30, 4);
-    header.colorsUsed = Little(data + 46, 4);
+    ByteReader b(data, size);
+    long long offset, headerSize, w, h, bits, compression = 0, colours = 0;
+    if (!b.Matches(0, "BM", 2) || !b.U32(10, false, offset) || !b.U32(14, false, headerSize)) return false;
+    bool core = headerSize == kCoreHeader;
+    if (!core && headerSize < kInfoHeader) return false;
+    bool read = core ? b.U16(18, false, w) && b.U16(20, false, h) && b.U16(24, false, bits)
+                     : b.I32(18, false, w) && b.I32(22, false, h) && b.U16(28, false, bits) &&
+                           b.U32(30, false, compression) && b.U32(46, false, colours);
+    if (!read) return false;
+    header.pixelOffset = static_cast<uint32_t>(offset);
+    header.headerSize = static_cast<uint32_t>(headerSize);
+    header.width = w;
+    header.height = h;
+    header.bitsPerPixel = static_cast<int>(bits);
+    header.compression = static_cast<uint32_t>(compression);
+    header.colorsUsed = static_cast<uint32_t>(colours);
     return true;
 }
 
@@ -130,15 +126,11 @@ int DecodeRle(const unsigned char* data, size_t size, const BmpHeader& header, D
 
 }  // namespace
 
-bool LooksLikeBmp(const unsigned char* data, size_t size) {
+int DecodeBmp(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
     BmpHeader header;
-    if (!ReadHeader(data, size, header)) return false;
-    return header.headerSize != kInfoHeader || header.bitsPerPixel == 16 || header.bitsPerPixel == 32;
-}
-
-int DecodeBmp(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
-    BmpHeader header;
-    ReadHeader(data, size, header);
+    if (!ReadHeader(data, size, header)) return 0;
+    bool ours = header.headerSize != kInfoHeader || header.bitsPerPixel == 16 || header.bitsPerPixel == 32;
+    if (!ours) return 0;
     int64_t height = header.height < 0 ? -header.height : header.height;  // negative: rows stored top first
     if (!WithinDecodeLimits(header.width, height, "BMP", reason)) return -1;
     if (header.compression == kJpegInside || header.compression == kPngInside) {

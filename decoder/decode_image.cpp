@@ -7,7 +7,8 @@
 #include <limits>
 
 #include "decoder/extra_decode.h"
-#include "image/format_sniff.h"
+#include "image/byte_reader.h"
+#include "image/format_table.h"
 #include "image/library_image.h"
 
 namespace {
@@ -64,99 +65,67 @@ std::string LibraryError(const char* formatName) {
     }
 }
 
-// An uncompressed TGA must hold every pixel byte its header promises; the library reads past
-// the end of one that does not.
-bool TgaHoldsItsPixels(const unsigned char* data, size_t size, std::string& reason) {
-    if (size < 18) {
-        reason = "the TGA file is cut short inside its header";
-        return false;
-    }
-    int imageType = data[2];
-    if (imageType != 1 && imageType != 2 && imageType != 3) return true;  // run-length coded: checked as decoded
-    size_t mapBytes = data[1] == 1 ? static_cast<size_t>(data[5] | data[6] << 8) * ((data[7] + 7u) / 8u) : 0;
-    size_t pixelBytes = static_cast<size_t>(data[12] | data[13] << 8) * static_cast<size_t>(data[14] | data[15] << 8) *
-                        ((data[16] + 7u) / 8u);
-    size_t needed = 18 + data[0] + mapBytes + pixelBytes;
-    if (size < needed) {
-        reason = "the TGA file is cut short: it holds " + std::to_string(size) + " of its " + std::to_string(needed) +
-                 " bytes";
-        return false;
-    }
-    return true;
-}
-
 // Every PNG chunk up to IEND must lie within the file; the library's reader can spin forever on
 // a chunk that claims more bytes than there are.
-bool PngChunksFit(const unsigned char* data, size_t size, std::string& reason) {
-    size_t at = 8;
-    while (at + 8 <= size) {
-        size_t length = static_cast<size_t>(data[at]) << 24 | data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3];
-        std::string type(reinterpret_cast<const char*>(data + at + 4), 4);
-        if (length > size - at - 8 || size - at - 8 - length < 4) {
-            reason = "the PNG file is cut short: its " + std::string(std::isalpha(static_cast<unsigned char>(type[0])) ? type : "?") +
-                     " chunk claims " + std::to_string(length) + " bytes";
+bool PngChunksFit(const ByteReader& png, std::string& reason) {
+    uint64_t at = 8;
+    long long length;
+    while (png.U32(at, true, length) && png.Has(at + 4, 4)) {
+        std::string type(reinterpret_cast<const char*>(png.data() + at + 4), 4);
+        if (!png.Has(at + 8, static_cast<uint64_t>(length) + 4)) {
+            bool named = std::isalpha(static_cast<unsigned char>(type[0]));
+            reason = "the PNG file is cut short: its " + (named ? type : "?") + " chunk claims " + std::to_string(length) +
+                     " bytes";
             return false;
         }
         if (type == "IEND") return true;
-        at += 12 + length;
+        at += 12 + static_cast<uint64_t>(length);
     }
     reason = "the PNG file is cut short before its end chunk";
     return false;
 }
 
-unsigned long Le32At(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (0ul + p[3]) << 24; }
-
 // Every image an icon file lists must lie within the file, after the directory, and hold the
 // pixels its own header promises; the library follows the directory's offsets blindly.
-bool IcoEntriesFit(const unsigned char* data, size_t size, std::string& reason) {
-    size_t count = data[4] | data[5] << 8;
-    size_t directoryEnd = 6 + 16 * count;
-    if (count == 0 || directoryEnd > size) {
+bool IcoEntriesFit(const ByteReader& ico, std::string& reason) {
+    long long count;
+    if (!ico.U16(4, false, count) || count == 0 || !ico.Has(6, 16 * static_cast<uint64_t>(count))) {
         reason = "the ICO file is cut short inside its directory";
         return false;
     }
-    for (size_t i = 0; i < count; ++i) {
-        const unsigned char* entry = data + 6 + 16 * i;
-        size_t bytes = Le32At(entry + 8), offset = Le32At(entry + 12);
+    uint64_t directoryEnd = 6 + 16 * static_cast<uint64_t>(count);
+    for (long long i = 0; i < count; ++i) {
+        uint64_t entry = 6 + 16 * static_cast<uint64_t>(i);
+        long long bytes = 0, offset = 0;
+        ico.U32(entry + 8, false, bytes), ico.U32(entry + 12, false, offset);
         std::string which = "the ICO file's image " + std::to_string(i + 1);
-        if (offset < directoryEnd || offset > size || bytes > size - offset) {
+        if (static_cast<uint64_t>(offset) < directoryEnd || !ico.Has(static_cast<uint64_t>(offset), static_cast<uint64_t>(bytes))) {
             reason = which + " lies beyond the file's end";
             return false;
         }
-        const unsigned char* image = data + offset;
-        if (bytes >= 8 && std::memcmp(image, "\x89PNG", 4) == 0) {
-            if (!PngChunksFit(image, bytes, reason)) return false;
+        ByteReader image = ico.Slice(static_cast<uint64_t>(offset), static_cast<uint64_t>(bytes));
+        if (image.Matches(0, "\x89PNG", 4) && image.Has(0, 8)) {
+            if (!PngChunksFit(image, reason)) return false;
             continue;
         }
-        long long width = bytes >= 40 ? static_cast<int32_t>(Le32At(image + 4)) : 0;
-        long long height = bytes >= 40 ? static_cast<int32_t>(Le32At(image + 8)) / 2 : 0;
-        int bits = bytes >= 40 ? image[14] | image[15] << 8 : 0;
+        long long headerSize = 0, width = 0, height = 0, bits = 0;
+        bool read = image.Has(0, 40) && image.U32(0, false, headerSize) && image.I32(4, false, width) &&
+                    image.I32(8, false, height) && image.U16(14, false, bits);
+        height /= 2;  // the colour rows, then as many rows of the transparency mask
         bool known = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-        if (bytes < 40 || Le32At(image) != 40 || !known || width <= 0 || height <= 0 || width > 1024 || height > 1024) {
+        if (!read || headerSize != 40 || !known || width <= 0 || height <= 0 || width > 1024 || height > 1024) {
             reason = which + " has a damaged header";
             return false;
         }
         long long needed = 40 + (bits <= 8 ? 4LL << bits : 0) + (width * bits + 31) / 32 * 4 * height +
                            (width + 31) / 32 * 4 * height;
-        if (static_cast<long long>(bytes) < needed) {
+        if (bytes < needed) {
             reason = which + " is cut short: it holds " + std::to_string(bytes) + " of its " + std::to_string(needed) +
                      " bytes";
             return false;
         }
     }
     return true;
-}
-
-// Formats whose size sits in a header at the start, which every such file has.
-bool SizeIsInTheHeader(ImageFormat format) {
-    switch (format) {
-        case ImageFormat::kPng: case ImageFormat::kMng: case ImageFormat::kJpeg: case ImageFormat::kBmp:
-        case ImageFormat::kGif: case ImageFormat::kPsd: case ImageFormat::kPcx: case ImageFormat::kDds:
-        case ImageFormat::kPic: case ImageFormat::kPnm: case ImageFormat::kSgi: case ImageFormat::kLif:
-        case ImageFormat::kWal: case ImageFormat::kCut: case ImageFormat::kTga: case ImageFormat::kRaw:
-            return true;
-        default: return false;
-    }
 }
 
 bool StartLibrary() {
@@ -182,9 +151,9 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
         reason = "the file is too large";
         return -1;
     }
-    if (header.format == ImageFormat::kTga && !TgaHoldsItsPixels(data, size, reason)) return -1;
-    if (header.format == ImageFormat::kPng && !PngChunksFit(data, size, reason)) return -1;
-    if (header.format == ImageFormat::kIco && !IcoEntriesFit(data, size, reason)) return -1;
+    ByteReader file(data, size);
+    if (header.format == ImageFormat::kPng && !PngChunksFit(file, reason)) return -1;
+    if (header.format == ImageFormat::kIco && !IcoEntriesFit(file, reason)) return -1;
     if (!StartLibrary()) {
         reason = "the image library is too old";
         return -1;
@@ -221,30 +190,35 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
 
 }  // namespace
 
-int DecodeImage(const unsigned char* data, size_t size, const std::string& nameHint, DecodedImage& out,
-                std::string& reason) {
+int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, DecodedImage& out, std::string& reason) {
     out = DecodedImage();
+    const ImageFormatRow& row = FormatRow(format);
+    if (row.format == ImageFormat::kUnknown || format == ImageFormat::kPalette) {
+        reason = "the decoder was handed no format it reads";
+        return -1;
+    }
+    // The whole file is at hand here: the header is read again from all of it, by the same row.
     ImageHeader header;
-    if (InspectImageHeader(data, size, nameHint, header, reason) != 0) return -1;
-    if (header.width < 0 && SizeIsInTheHeader(header.format)) {
-        // Here the whole file is at hand: a size the header should give and does not means a
-        // file cut short or a JPEG without a frame, on which the image library can spin forever.
-        reason = std::string("the ") + ImageFormatName(header.format) + " file ends before the picture's size";
+    ReadImageHeader(data, size, format, header);
+    std::string what = std::string("the ") + row.name + " header";
+    if (header.width >= 0 && CheckImageSize(what.c_str(), header.width, header.height, header.depth, reason) != 0) return -1;
+    if (header.width < 0 && row.sizeInHeader) {
+        // A size the header should give and does not means a file cut short or a JPEG without
+        // a frame, on which the image library can spin forever.
+        reason = std::string("the ") + row.name + " file ends before the picture's size";
+        return -1;
+    }
+    if (header.width < 0 && row.readHeader != nullptr) {
+        reason = std::string("the ") + row.name + " file does not say the picture's size";
         return -1;
     }
     if (CheckEncodedSize(data, size, static_cast<long long>(size), header, reason) != 0) return -1;
 
-    int special = DecodeExtra(data, size, out, reason);
-    if (special < 0) {
+    int own = DecodeExtra(data, size, header, out, reason);
+    if (own < 0 || (own == 0 && DecodeWithLibrary(data, size, header, out, reason) != 0)) {
         out = DecodedImage();
         return -1;
     }
-    if (special == 0 && DecodeWithLibrary(data, size, header, out, reason) != 0) {
-        out = DecodedImage();
-        return -1;
-    }
-    if (header.format == ImageFormat::kJpeg || header.format == ImageFormat::kTiff) {
-        ApplyExifOrientation(data, size, out);
-    }
+    if (format == ImageFormat::kJpeg || format == ImageFormat::kTiff) ApplyExifOrientation(data, size, out);
     return 0;
 }

@@ -5,86 +5,50 @@
 #include <cstring>
 
 #include "decoder/extra_decode.h"
+#include "image/byte_reader.h"
+#include "image/jpeg_markers.h"
 
 namespace {
 
 constexpr uint16_t kOrientationTag = 0x0112;
 constexpr uint16_t kTypeShort = 3;
 
-struct TiffReader {
-    const unsigned char* data;
-    size_t size;
-    bool bigEndian;
-
-    bool Read(size_t offset, size_t length, uint64_t& value) const {
-        if (offset > size || length > size - offset) return false;
-        value = 0;
-        for (size_t i = 0; i < length; ++i) {
-            unsigned char byte = bigEndian ? data[offset + i] : data[offset + length - 1 - i];
-            value = (value << 8) | byte;
-        }
-        return true;
-    }
-};
-
 // The Orientation value of the first image directory of TIFF-structured bytes (a TIFF file or
 // the body of an Exif block), classic or BigTIFF; 0 when there is none or it is not readable.
-int TiffOrientation(const unsigned char* data, size_t size) {
-    if (size < 8) return 0;
-    TiffReader tiff{data, size, false};
-    if (std::memcmp(data, "MM", 2) == 0) {
-        tiff.bigEndian = true;
-    } else if (std::memcmp(data, "II", 2) != 0) {
-        return 0;
-    }
-    uint64_t version = 0, directory = 0, entries = 0;
-    tiff.Read(2, 2, version);
+int TiffOrientation(const ByteReader& tiff) {
+    bool be = tiff.Matches(0, "MM", 2);
+    if (!be && !tiff.Matches(0, "II", 2)) return 0;
+    long long version, directory, entries;
+    if (!tiff.U16(2, be, version) || (version != 42 && version != 43)) return 0;
     bool big = version == 43;
-    if (version != 42 && !big) return 0;
-    size_t countSize = big ? 8 : 2;
-    size_t entrySize = big ? 20 : 12;
-    size_t countField = big ? 8 : 4;
-    if (!tiff.Read(big ? 8 : 4, big ? 8 : 4, directory)) return 0;
-    if (!tiff.Read(directory, countSize, entries)) return 0;
-    for (uint64_t i = 0; i < entries; ++i) {
-        size_t entry = directory + countSize + i * entrySize;  // no wrap: Read bounds each step
-        if (entry < directory || entry > size) return 0;
-        uint64_t tag = 0, type = 0, count = 0, value = 0;
-        if (!tiff.Read(entry, 2, tag)) return 0;
+    uint64_t countSize = big ? 8 : 2, entrySize = big ? 20 : 12, countField = big ? 8 : 4;
+    if (!(big ? tiff.U64(8, be, directory) : tiff.U32(4, be, directory))) return 0;
+    uint64_t start = static_cast<uint64_t>(directory);
+    if (!(big ? tiff.U64(start, be, entries) : tiff.U16(start, be, entries))) return 0;
+    for (long long i = 0; i < entries; ++i) {
+        uint64_t entry = start + countSize + static_cast<uint64_t>(i) * entrySize;
+        long long tag, type, count, value;
+        if (!tiff.Has(entry, entrySize) || !tiff.U16(entry, be, tag)) return 0;
         if (tag != kOrientationTag) continue;
-        if (!tiff.Read(entry + 2, 2, type) || !tiff.Read(entry + 4, countField, count)) return 0;
-        if (type != kTypeShort || count < 1) return 0;
-        if (!tiff.Read(entry + 4 + countField, 2, value)) return 0;
+        if (!tiff.U16(entry + 2, be, type) || !(big ? tiff.U64(entry + 4, be, count) : tiff.U32(entry + 4, be, count))) {
+            return 0;
+        }
+        if (type != kTypeShort || count < 1 || !tiff.U16(entry + 4 + countField, be, value)) return 0;
         return value >= 1 && value <= 8 ? static_cast<int>(value) : 0;
     }
     return 0;
 }
 
-// The Orientation of a JPEG's first APP1 Exif block, found by walking the markers up to the
-// start of the scan; 0 when there is none.
-int JpegOrientation(const unsigned char* data, size_t size) {
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return 0;
-    size_t at = 2;
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF) return 0;
-        unsigned char marker = data[at + 1];
-        if (marker == 0xFF) {  // fill byte before a marker
-            ++at;
-            continue;
+// The Orientation of a JPEG's first APP1 Exif block before the first scan; 0 when there is none.
+int JpegOrientation(const ByteReader& bytes) {
+    if (!bytes.Matches(0, "\xff\xd8", 2)) return 0;
+    uint64_t at = 2;
+    JpegSegment segment;
+    while (NextJpegSegment(bytes, at, segment)) {
+        if (segment.code == 0xDA || segment.code == 0xD9) return 0;
+        if (segment.code == 0xE1 && bytes.Matches(segment.body, "Exif\0\0", 6) && segment.bodySize >= 6) {
+            return TiffOrientation(bytes.Slice(segment.body + 6, segment.bodySize - 6));
         }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // markers without a length
-            at += 2;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return 0;  // the scan starts: no Exif before it
-        size_t length = (static_cast<size_t>(data[at + 2]) << 8) | data[at + 3];
-        if (length < 2 || length > size - at - 2) return 0;
-        const unsigned char* body = data + at + 4;
-        size_t bodySize = length - 2;
-        if (marker == 0xE1 && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
-            return TiffOrientation(body + 6, bodySize - 6);
-        }
-        at += 2 + length;
     }
     return 0;
 }
@@ -93,8 +57,9 @@ int JpegOrientation(const unsigned char* data, size_t size) {
 
 void ApplyExifOrientation(const unsigned char* data, size_t size, DecodedImage& out) {
     if (data == nullptr) return;
-    int orientation = JpegOrientation(data, size);
-    if (orientation == 0) orientation = TiffOrientation(data, size);
+    ByteReader bytes(data, size);
+    int orientation = JpegOrientation(bytes);
+    if (orientation == 0) orientation = TiffOrientation(bytes);
     if (orientation <= 1) return;
     if (out.width <= 0 || out.height <= 0) return;
     size_t w = static_cast<size_t>(out.width), h = static_cast<size_t>(out.height);

@@ -1,24 +1,30 @@
-// The extra decoders behind DecodeExtra, one per format. Each is handed bytes its
-// format test accepted and follows DecodeExtra's contract (1 decoded, 0 leave it to the
-// image library, -1 failure with a reason); `out` is a fresh image owned by the dispatcher.
+// The helper's side of the format table: the decoder of each format that has one of its own,
+// keyed by the format the program identified (image/format_table.h holds the rest of the row).
+// Only the decoding helper, its tests and its fuzz target link these.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "decoder/decoded_image.h"
+#include "image/format_sniff.h"
 
-bool LooksLikeWebp(const unsigned char* data, size_t size);
-int DecodeWebp(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason);
+// Decodes `data`, of `header.format`, into `out` (a fresh image; pixels only through
+// AllocateDecoded). `header` is read from these bytes and within the size limits; its size is
+// -1 only for formats whose readers could not tell. 1 decoded; 0 not one of this decoder's
+// cases, left to the general image library (`out` untouched); -1 refused with a reason.
+using FormatDecoder = int (*)(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
+                              std::string& reason);
 
-bool LooksLikeHeif(const unsigned char* data, size_t size);
-int DecodeHeif(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason);
+// The format's own decoder, or nullptr when the general image library decodes it.
+FormatDecoder DecoderFor(ImageFormat format);
 
-bool LooksLikeBmp(const unsigned char* data, size_t size);
-int DecodeBmp(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason);
-
-bool LooksLikeJpeg(const unsigned char* data, size_t size);
-int DecodeCmykJpeg(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason);
-
-bool LooksLikeTiff(const unsigned char* data, size_t size);
-int DecodeTiff(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason);
+int DecodeWebp(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
+int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
+// BMP with other headers than the 40-byte one, or 16- and 32-bit pixels.
+int DecodeBmp(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
+// Four-channel (CMYK, YCCK) JPEG.
+int DecodeCmykJpeg(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
+                   std::string& reason);
+// TIFF with straight alpha or an orientation other than top-left.
+int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);

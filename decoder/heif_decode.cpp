@@ -11,50 +11,22 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "image/heif_boxes.h"
 
 namespace {
-
-const char* const kHeifBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs",
-                                   "mif1", "msf1", "avif", "avis"};
-
-bool IsBrand(const unsigned char* fourcc, const char* const* brands, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (std::memcmp(fourcc, brands[i], 4) == 0) return true;
-    }
-    return false;
-}
-
-// The brands of the leading 'ftyp' box: the major one and the compatible ones after it.
-std::vector<const unsigned char*> Brands(const unsigned char* data, size_t size) {
-    std::vector<const unsigned char*> brands;
-    if (size < 16 || std::memcmp(data + 4, "ftyp", 4) != 0) return brands;
-    size_t boxSize = (size_t{data[0]} << 24) | (size_t{data[1]} << 16) | (size_t{data[2]} << 8) | data[3];
-    if (boxSize < 16 || boxSize > size) boxSize = size;
-    brands.push_back(data + 8);
-    for (size_t at = 16; at + 4 <= boxSize; at += 4) brands.push_back(data + at);
-    return brands;
-}
-
-uint64_t BigEndian(const unsigned char* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = (value << 8) | p[i];
-    return value;
-}
 
 // True when the file's top-level boxes claim more bytes than there are: the file was cut short,
 // whatever the box that is missing because of it.
 bool BoxesCutShort(const unsigned char* data, size_t size) {
-    size_t at = 0;
-    while (size - at >= 8) {
-        uint64_t boxSize = BigEndian(data + at, 4);
+    ByteReader b(data, size);
+    uint64_t at = 0;
+    long long boxSize;
+    while (b.U32(at, true, boxSize) && b.Has(at, 8)) {
         if (boxSize == 0) return false;  // the last box runs to the end
-        if (boxSize == 1) {
-            if (size - at < 16) return true;
-            boxSize = BigEndian(data + at + 8, 8);
-        }
+        if (boxSize == 1 && !b.U64(at + 8, true, boxSize)) return true;
         if (boxSize < 8) return false;  // damaged rather than short
-        if (boxSize > size - at) return true;
-        at += static_cast<size_t>(boxSize);
+        if (!b.Has(at, static_cast<uint64_t>(boxSize))) return true;
+        at += static_cast<uint64_t>(boxSize);
     }
     return at != size;
 }
@@ -97,19 +69,10 @@ struct HeifHandles {
 
 }  // namespace
 
-bool LooksLikeHeif(const unsigned char* data, size_t size) {
-    for (const unsigned char* brand : Brands(data, size)) {
-        if (IsBrand(brand, kHeifBrands, sizeof kHeifBrands / sizeof kHeifBrands[0])) return true;
-    }
-    return false;
-}
-
-int DecodeHeif(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
-    const char* format = "HEIC";
-    const char* const av1Brands[] = {"avif", "avis"};
-    for (const unsigned char* brand : Brands(data, size)) {
-        if (IsBrand(brand, av1Brands, 2)) format = "AVIF";
-    }
+int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
+    bool av1 = false;
+    IsHeifFile(ByteReader(data, size), &av1);
+    const char* format = av1 ? "AVIF" : "HEIC";
     HeifHandles heif;
     heif.context = heif_context_alloc();
     if (heif.context == nullptr) {

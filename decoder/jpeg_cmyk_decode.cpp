@@ -16,30 +16,6 @@
 
 namespace {
 
-// The number of channels in the first frame header, or 0 if the markers end before one.
-int JpegChannels(const unsigned char* data, size_t size) {
-    size_t at = 2;
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF) return 0;
-        unsigned char marker = data[at + 1];
-        if (marker == 0xFF) {
-            ++at;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return 0;
-        size_t length = (static_cast<size_t>(data[at + 2]) << 8) | data[at + 3];
-        if (length < 2 || length > size - at - 2) return 0;
-        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) return length >= 8 ? data[at + 9] : 0;
-        at += 2 + length;
-    }
-    return 0;
-}
-
 struct ErrorTrap {
     jpeg_error_mgr manager;
     std::jmp_buf jump;
@@ -96,11 +72,9 @@ int ReadHeader(jpeg_decompress_struct& info, ErrorTrap& trap, const unsigned cha
 
 }  // namespace
 
-bool LooksLikeJpeg(const unsigned char* data, size_t size) {
-    return size >= 4 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF && JpegChannels(data, size) == 4;
-}
-
-int DecodeCmykJpeg(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
+int DecodeCmykJpeg(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
+                   std::string& reason) {
+    if (header.channels != 4) return 0;  // one or three channels: the image library's
     jpeg_decompress_struct info;
     ErrorTrap trap;
     std::memset(&info, 0, sizeof info);

@@ -105,7 +105,9 @@ int main(int argc, char**) {
     if (EnterSyscallFilter(reason) != 0) Refuse(reason);
 
     DecodedImage image;
-    if (DecodeImage(bytes.data(), bytes.size(), request.name, image, reason) != 0) Refuse(reason);
+    // The format is the program's identification; the helper's table row follows it.
+    ImageFormat format = request.format < 256 ? static_cast<ImageFormat>(request.format) : ImageFormat::kUnknown;
+    if (DecodeImage(bytes.data(), bytes.size(), format, image, reason) != 0) Refuse(reason);
     DecodeReplyHeader header;
     header.width = static_cast<uint32_t>(image.width);
     header.height = static_cast<uint32_t>(image.height);

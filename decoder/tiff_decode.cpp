@@ -15,6 +15,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "image/byte_reader.h"
 
 namespace {
 
@@ -80,28 +81,20 @@ bool HasUnassociatedAlpha(TIFF* tiff) {
 // True when the first directory, as the header places it, does not end before the bytes do:
 // a file cut short that keeps its directory last.
 bool FirstDirectoryCut(const unsigned char* data, size_t size) {
-    bool little = data[0] == 'I';
-    bool big = (little ? data[2] : data[3]) == 43;
-    auto number = [&](uint64_t at, size_t length, uint64_t& value) {
-        if (at > size || length > size - at) return false;
-        value = 0;
-        for (size_t i = 0; i < length; ++i) value = (value << 8) | data[at + (little ? length - 1 - i : i)];
+    ByteReader b(data, size);
+    bool be = b.Matches(0, "MM", 2);
+    bool big = be ? b.Matches(2, "\0+", 2) : b.Matches(2, "+\0", 2);
+    long long offset, count;
+    if (!(big ? b.U64(8, be, offset) : b.U32(4, be, offset))) return true;
+    if (!(big ? b.U64(static_cast<uint64_t>(offset), be, count) : b.U16(static_cast<uint64_t>(offset), be, count))) {
         return true;
-    };
-    uint64_t offset = 0, count = 0;
-    if (!number(big ? 8 : 4, big ? 8 : 4, offset) || !number(offset, big ? 8 : 2, count)) return true;
-    uint64_t entries = count * (big ? 20 : 12);  // count < 2^16 for classic files; BigTIFF's is checked
-    return count > size || entries > size - offset;
+    }
+    return static_cast<uint64_t>(count) > size || !b.Has(static_cast<uint64_t>(offset), static_cast<uint64_t>(count) * (big ? 20 : 12));
 }
 
 }  // namespace
 
-bool LooksLikeTiff(const unsigned char* data, size_t size) {
-    return size >= 8 && ((std::memcmp(data, "II", 2) == 0 && (data[2] == 42 || data[2] == 43) && data[3] == 0) ||
-                         (std::memcmp(data, "MM", 2) == 0 && data[2] == 0 && (data[3] == 42 || data[3] == 43)));
-}
-
-int DecodeTiff(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
+int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
     MemoryFile file{data, size, 0, ""};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &file);

@@ -46,11 +46,7 @@ int DecodeFirstFrame(const unsigned char* data, size_t size, DecodedImage& out, 
 
 }  // namespace
 
-bool LooksLikeWebp(const unsigned char* data, size_t size) {
-    return size >= 12 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
-}
-
-int DecodeWebp(const unsigned char* data, size_t size, DecodedImage& out, std::string& reason) {
+int DecodeWebp(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
     WebPBitstreamFeatures features;
     VP8StatusCode status = WebPGetFeatures(data, size, &features);
     if (status == VP8_STATUS_NOT_ENOUGH_DATA) {

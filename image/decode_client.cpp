@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/decode_budget.h"
 #include "image/decode_protocol.h"
 #include "image/format_sniff.h"
 #include "image/input_file.h"
@@ -33,14 +34,10 @@ using Clock = std::chrono::steady_clock;
 const char kDecoderName[] = "quarro-decode";
 // Bytes read here for the header check; formats whose size lies further in are checked by the helper.
 const size_t kHeaderBytes = 1 << 20;
-// Address space for the helper beyond the file and the pixels: its code and libraries.
-const long long kBaseMemoryMiB = 512;
-// Per pixel: the library's own decoded copy (up to 16-bit RGBA), its 8-bit conversion and ours.
-const long long kMemoryPerPixel = 24;
 
 std::mutex gSettingsMutex;
 std::string gDecoderPath;
-double gTimeLimitSeconds = 15.0;
+double gTimeLimitSeconds = 0;  // 0: from the picture's size
 
 bool IsExecutable(const std::string& path) {
     struct stat info;
@@ -131,10 +128,14 @@ int StartHelper(const std::string& program, Helper& helper, std::string& reason)
 }
 
 // Hands the helper the open file and its limits. 0, or -1 when the helper is gone.
-int SendRequest(Helper& helper, int file, const std::string& name, int cpuSeconds, long long memoryMiB) {
+int SendRequest(Helper& helper, int file, const std::string& name, const ImageHeader& header, int cpuSeconds,
+                long long memoryMiB) {
     DecodeRequest request;
     request.cpuSeconds = cpuSeconds;
     request.memoryMiB = memoryMiB;
+    request.format = static_cast<uint32_t>(header.format);
+    request.width = header.width;
+    request.height = header.height;
     std::strncpy(request.name, name.c_str(), sizeof request.name - 1);
     alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     struct iovec part = {&request, sizeof request};
@@ -292,7 +293,7 @@ void SetImageDecoderPath(const std::string& path) {
 
 void SetImageDecodeTimeLimit(double seconds) {
     std::lock_guard<std::mutex> lock(gSettingsMutex);
-    if (seconds > 0) gTimeLimitSeconds = seconds;
+    gTimeLimitSeconds = seconds > 0 ? seconds : 0;
 }
 
 std::string FindImageDecoder() {
@@ -352,19 +353,20 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         reason = std::string("the decoder program ") + kDecoderName + " was not found beside this program";
         return -1;
     }
-    long long pixels = header.width > 0 ? header.width * header.height * header.depth : kMaxImagePixels;
-    long long memoryMiB = kBaseMemoryMiB + ((info.st_size + pixels * kMemoryPerPixel) >> 20);
+    DecodeBudget budget = DecodeBudgetFor(header, info.st_size);
+    long long memoryMiB = budget.memoryMiB;
+    if (seconds <= 0) seconds = budget.seconds;
     int cpuSeconds = static_cast<int>(std::ceil(seconds));
     std::string name = BaseName(path);
     std::unique_ptr<Helper> helper = TakeSpare(program);
-    if (helper != nullptr && SendRequest(*helper, file.fd, name, cpuSeconds, memoryMiB) != 0) {
+    if (helper != nullptr && SendRequest(*helper, file.fd, name, header, cpuSeconds, memoryMiB) != 0) {
         StopHelper(*helper);
         helper = nullptr;
     }
     if (helper == nullptr) {
         helper = std::make_unique<Helper>();
         if (StartHelper(program, *helper, reason) != 0) return -1;
-        if (SendRequest(*helper, file.fd, name, cpuSeconds, memoryMiB) != 0) {
+        if (SendRequest(*helper, file.fd, name, header, cpuSeconds, memoryMiB) != 0) {
             StopHelper(*helper);
             reason = "the decoder could not be handed the file";
             return -1;

@@ -30,7 +30,11 @@ struct DecodeRequest {
     uint32_t magic = kDecodeRequestMagic;
     int32_t cpuSeconds = 0;   // 0: no limit
     int64_t memoryMiB = 0;    // address space; 0: no limit
-    char name[256] = {};      // the file's name, for formats known by their extension only
+    char name[256] = {};      // the file's name, for messages
+    uint32_t format = 0;      // the ImageFormat the program identified; the helper does not identify again
+    uint32_t reserved = 0;
+    int64_t width = -1;       // the size the program validated from the file's first bytes; -1: not known
+    int64_t height = -1;
 };
 
 struct DecodeReplyHeader {

@@ -21,6 +21,14 @@ struct ImageHeader {
     long long height = -1;
     // Layers or slices the picture stacks (volume textures); 1 for flat pictures.
     long long depth = 1;
+    // Samples per pixel and bits per sample, where the reader learns them; 0 when it does not.
+    int channels = 0;
+    int bitDepth = 0;
+    // For an animation whose canvas is larger than its frames: the pixels its frames carry,
+    // summed; -1 when that is not known (or not an animation).
+    long long carriedPixels = -1;
+    // The frames ran on past the bytes read: carriedPixels counts only those within them.
+    bool framesBeyondBytes = false;
 };
 
 // Short upper-case name for messages ("PNG", "JPEG", ...).
@@ -31,6 +39,10 @@ const char* ImageFormatName(ImageFormat format);
 // is the last resort.
 ImageFormat IdentifyImageFormat(const unsigned char* data, size_t size, const std::string& nameHint);
 
+// The header of a file already known to be of `format`, read by that format's row of the table
+// (format_table.h); width and height stay -1 when the bytes do not give them. No identification.
+void ReadImageHeader(const unsigned char* data, size_t size, ImageFormat format, ImageHeader& header);
+
 // Identifies the format and reads the header's size. 0 with `header` filled, or -1 with a
 // reason a user can act on: an empty file, bytes of no format this program reads, a palette
 // instead of a picture, or a size beyond the limits above.
@@ -38,10 +50,11 @@ int InspectImageHeader(const unsigned char* data, size_t size, const std::string
                        ImageHeader& header, std::string& reason);
 
 // 0 when a file of `fileSize` bytes can hold the picture its header claims, given the best
-// compression its format allows (run lengths, deflate, LZW); otherwise -1 and a reason
-// ("the PCX header claims 9728 x 26912 pixels, which take at least 7854 bytes; the file holds
-// 80"). A few bytes claiming a huge picture make the image library spend gigabytes and seconds
-// on made-up pixels. `data` holds the file's first bytes; checks that need more pass.
+// compression its format allows (run lengths, deflate, LZW, a bit per JPEG block), and when an
+// animation's canvas is not far larger than its frames; otherwise -1 and a reason ("the PCX
+// header claims 9728 x 26912 pixels, which take at least 7854 bytes; the file holds 80"). A few
+// bytes claiming a huge picture make a decoder spend gigabytes and seconds on made-up pixels.
+// `data` holds the file's first bytes; checks that need more pass.
 int CheckEncodedSize(const unsigned char* data, size_t size, long long fileSize, const ImageHeader& header,
                      std::string& reason);
 

@@ -6,6 +6,7 @@
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
 #include "decoder/extra_decode.h"
+#include "support/decode_bytes.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -37,7 +38,7 @@ TEST_P(ExifOrientation, AllEightValuesTurnAsImageMagickDoes) {
         // A TIFF that is not top-left is the extra decoder's, which hands back stored order.
         DecodedImage own;
         std::string reason;
-        int status = DecodeExtra(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), own, reason);
+        int status = DecodeOwn(bytes, own, reason);
         if (std::string(GetParam()) == "tif") {
             EXPECT_EQ(status, orientation == 1 ? 0 : 1) << reason;
         }
@@ -46,7 +47,7 @@ TEST_P(ExifOrientation, AllEightValuesTurnAsImageMagickDoes) {
         }
         // The helper's whole decode (extra or image library, then the turn) sees it upright.
         DecodedImage whole;
-        ASSERT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), file, whole, reason), 0)
+        ASSERT_EQ(DecodeWhole(bytes, file, whole, reason), 0)
             << reason;
         EXPECT_EQ(LargestDifference(whole, expected), 0) << "decoded by the helper's entry";
         ApplyExifOrientation(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), stored);

@@ -5,13 +5,12 @@
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
 #include "decoder/extra_decode.h"
+#include "support/decode_bytes.h"
 #include "support/temp_folder.h"
 
 namespace {
 
-int Decode(const std::string& bytes, DecodedImage& out, std::string& reason) {
-    return DecodeExtra(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out, reason);
-}
+int Decode(const std::string& bytes, DecodedImage& out, std::string& reason) { return DecodeOwn(bytes, out, reason); }
 
 // The largest channel difference between the extra decoder's picture of the file at `path`
 // and ImageMagick's, or -1 after a failure when either refuses it.
@@ -61,7 +60,7 @@ TEST_P(ExtraAgainstMagick, DecodesAsImageMagickDoes) {
     // The helper's entry reaches the same decoder past its header checks.
     DecodedImage whole;
     std::string bytes = ReadWholeFile(path);
-    ASSERT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), path, whole, reason), 0)
+    ASSERT_EQ(DecodeWhole(bytes, path, whole, reason), 0)
         << reason;
     EXPECT_EQ(LargestDifference(whole, decoded), 0);
 }

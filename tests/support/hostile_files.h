@@ -53,7 +53,7 @@ inline std::vector<HostileFile> MakeHostileFiles(const std::string& folder) {
     // A 16-bit true-colour TGA of 319 x 239 pixels with only 1000 of its 152482 pixel bytes.
     add("16-bit TGA cut short", "short16.tga",
         std::string("\0\0\x02", 3) + std::string(9, '\0') + Le16(319) + Le16(239) + "\x10\x20" + std::string(1000, '\x5a'),
-        "the TGA file is cut short: it holds 1018 of its 152500 bytes");
+        "the TGA header claims 319 x 239 pixels, which take at least 152500 bytes; the file holds 1018");
     add("1-bit BMP claiming a huge width", "wide1.bmp",
         "BM" + Le32(70) + Le32(0) + Le32(62) + Le32(40) + Le32(3000000) + Le32(2) + Le16(1) + Le16(1) + Le32(0) +
             Le32(8) + std::string(16, '\0') + Le32(0) + Le32(0xFFFFFF) + std::string(8, '\xff'),
