@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "decoder/decode_limits.h"
 #include "decoder/extra_decode.h"
 #include "image/byte_reader.h"
 #include "image/format_table.h"
@@ -182,16 +183,19 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
         reason = "the image library gave back fewer pixels than the " + std::string(name) + " picture holds";
         return -1;
     }
-    out.width = static_cast<int>(width);
-    out.height = static_cast<int>(height);
-    out.rgba.assign(pixels, pixels + bytes);
+    unsigned char* target = ReservePixels(static_cast<int>(width), static_cast<int>(height), out);
+    if (target == nullptr) {
+        reason = "the " + std::string(name) + " picture needs more memory than the decoder may take";
+        return -1;
+    }
+    std::memcpy(target, pixels, bytes);
     return 0;
 }
 
 }  // namespace
 
 int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, DecodedImage& out, std::string& reason) {
-    out = DecodedImage();
+    out.Reset();
     const ImageFormatRow& row = FormatRow(format);
     if (row.format == ImageFormat::kUnknown || format == ImageFormat::kPalette) {
         reason = "the decoder was handed no format it reads";
@@ -216,7 +220,7 @@ int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, Deco
 
     int own = DecodeExtra(data, size, header, out, reason);
     if (own < 0 || (own == 0 && DecodeWithLibrary(data, size, header, out, reason) != 0)) {
-        out = DecodedImage();
+        out.Reset();
         return -1;
     }
     if (format == ImageFormat::kJpeg || format == ImageFormat::kTiff) ApplyExifOrientation(data, size, out);

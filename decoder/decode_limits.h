@@ -1,5 +1,5 @@
-// The size check every extra decoder makes before it allocates pixels, with the limits
-// and the wording of the program's header check.
+// The size check every decoder makes before it reserves pixels, with the limits and the
+// wording of the program's header check, and the reservation itself.
 #pragma once
 
 #include <string>
@@ -14,3 +14,8 @@ bool WithinDecodeLimits(long long width, long long height, const char* format, s
 
 // Sizes `out` for `width` x `height` pixels (already within the limits), every byte zero.
 void AllocateDecoded(int width, int height, DecodedImage& out);
+
+// Memory for `width` x `height` RGBA pixels (already within the limits): `out`'s place when it
+// holds exactly that many bytes, else its own vector; null when there is no memory for it.
+// The bytes' contents are unspecified: the decoder writes every one.
+unsigned char* ReservePixels(int width, int height, DecodedImage& out);

@@ -3,6 +3,7 @@
 // checked against the end of the data before it is made.
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "decoder/extra_decode.h"
 #include "image/byte_reader.h"
@@ -63,11 +64,14 @@ void ApplyExifOrientation(const unsigned char* data, size_t size, DecodedImage& 
     if (orientation <= 1) return;
     if (out.width <= 0 || out.height <= 0) return;
     size_t w = static_cast<size_t>(out.width), h = static_cast<size_t>(out.height);
-    if (out.rgba.size() / 4 / w != h || out.rgba.size() != w * h * 4) return;
+    if (out.PixelBytes() / 4 / w != h || out.PixelBytes() != w * h * 4) return;
 
     bool swap = orientation >= 5;
     size_t outW = swap ? h : w, outH = swap ? w : h;
-    std::vector<unsigned char> turned(out.rgba.size());
+    // The turn reads from a copy and writes back into the pixels' own memory, which may be the
+    // caller's and must stay where it is.
+    unsigned char* pixels = out.Pixels();
+    std::vector<unsigned char> stored(pixels, pixels + out.PixelBytes());
     for (size_t y = 0; y < outH; ++y) {
         for (size_t x = 0; x < outW; ++x) {
             size_t sx = x, sy = y;
@@ -80,10 +84,9 @@ void ApplyExifOrientation(const unsigned char* data, size_t size, DecodedImage& 
                 case 7: sx = w - 1 - y; sy = h - 1 - x; break;         // mirrored about the other diagonal
                 case 8: sx = w - 1 - y; sy = x; break;                 // to be turned a quarter anticlockwise
             }
-            std::memcpy(&turned[(y * outW + x) * 4], &out.rgba[(sy * w + sx) * 4], 4);
+            std::memcpy(&pixels[(y * outW + x) * 4], &stored[(sy * w + sx) * 4], 4);
         }
     }
     out.width = static_cast<int>(outW);
     out.height = static_cast<int>(outH);
-    out.rgba.swap(turned);
 }

@@ -14,6 +14,7 @@ const DecoderRow kDecoders[] = {
     {ImageFormat::kBmp, DecodeBmp},
     {ImageFormat::kJpeg, DecodeCmykJpeg},
     {ImageFormat::kTiff, DecodeTiff},
+    {ImageFormat::kGif, DecodeGif},
 };
 
 }  // namespace

@@ -9,10 +9,11 @@
 #include "decoder/decoded_image.h"
 #include "image/format_sniff.h"
 
-// Decodes `data`, of `header.format`, into `out` (a fresh image; pixels only through
-// AllocateDecoded). `header` is read from these bytes and within the size limits; its size is
-// -1 only for formats whose readers could not tell. 1 decoded; 0 not one of this decoder's
-// cases, left to the general image library (`out` untouched); -1 refused with a reason.
+// Decodes `data`, of `header.format`, into `out` (an image without a picture, perhaps with a
+// place set aside for one; pixels only through AllocateDecoded or ReservePixels). `header` is
+// read from these bytes and within the size limits; its size is -1 only for formats whose
+// readers could not tell. 1 decoded; 0 not one of this decoder's cases, left to the general
+// image library (`out` untouched); -1 refused with a reason (what `out` holds is forgotten).
 using FormatDecoder = int (*)(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
                               std::string& reason);
 
@@ -28,3 +29,5 @@ int DecodeCmykJpeg(const unsigned char* data, size_t size, const ImageHeader& he
                    std::string& reason);
 // TIFF with straight alpha or an orientation other than top-left.
 int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
+// The first frame on its logical screen.
+int DecodeGif(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);

@@ -140,6 +140,22 @@ TEST_F(RenderSequence, GifPaletteComesFromTheFramesAndLoopsForEver) {
     EXPECT_LT(error, fixedError / 3);
 }
 
+// The renderer's GIF, a palette per frame, reads back as its first frame (fraction 0).
+TEST_F(RenderSequence, GifReadsBackAsItsFirstFrame) {
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "4", "-o", "m.gif"});
+    ASSERT_EQ(0, run.status) << run.err;
+    CPixelImage first;
+    std::string reason;
+    ASSERT_EQ(0, ReadImageFile(folder.File("m.gif"), first, reason)) << reason;
+    CPixelImage expected = Expected(0.f, 0.f);
+    ASSERT_EQ(expected.ByteCount(), first.ByteCount());
+    double error = 0;
+    for (size_t i = 0; i < expected.ByteCount(); ++i) {
+        error += std::abs(static_cast<int>(first.pixels[i]) - static_cast<int>(expected.pixels[i]));
+    }
+    EXPECT_LT(error / static_cast<double>(expected.ByteCount()), 8.0);  // a palette's error, not another picture's
+}
+
 TEST_F(RenderSequence, MissingFfmpegSaysHowToInstallIt) {
     CliRun run = RunShell(folder, "PATH= " + RenderCommand({"scene.mrf", "-n", "3", "-o", "m.mp4"}));
     EXPECT_EQ(1, run.status);

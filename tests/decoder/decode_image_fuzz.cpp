@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string reason;
     if (DecodeImage(data, size, IdentifyImageFormat(data, size, name), out, reason) == 0) {
         bool whole = out.width > 0 && out.height > 0 &&
-                     out.rgba.size() == static_cast<size_t>(out.width) * static_cast<size_t>(out.height) * 4;
+                     out.PixelBytes() == static_cast<size_t>(out.width) * static_cast<size_t>(out.height) * 4;
         if (!whole) std::abort();
     } else if (reason.empty()) {
         std::abort();

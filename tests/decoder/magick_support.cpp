@@ -57,11 +57,13 @@ bool MagickWrite(const DecodedImage& picture, const std::string& options, const 
     return ok;
 }
 
-bool MagickDecode(const std::string& path, bool autoOrient, DecodedImage& picture) {
+namespace {
+
+bool MagickDecodeWith(const std::string& path, const std::string& options, DecodedImage& picture) {
     std::string convert = FindTool("convert");
     if (convert.empty()) return false;
     std::string raw = path + ".out.rgba", size = path + ".out.size";
-    std::string command = convert + " '" + path + "[0]'" + (autoOrient ? " -auto-orient" : "") +
+    std::string command = convert + " '" + path + "[0]'" + options +
                           " -colorspace sRGB -print '%w %h' -depth 8 rgba:'" + raw + "' > '" + size + "' 2>/dev/null";
     bool ok = std::system(command.c_str()) == 0;
     std::string bytes = ReadWholeFile(raw), dimensions = ReadWholeFile(size);
@@ -74,6 +76,16 @@ bool MagickDecode(const std::string& path, bool autoOrient, DecodedImage& pictur
     picture.height = height;
     picture.rgba.assign(bytes.begin(), bytes.end());
     return true;
+}
+
+}  // namespace
+
+bool MagickDecode(const std::string& path, bool autoOrient, DecodedImage& picture) {
+    return MagickDecodeWith(path, autoOrient ? " -auto-orient" : "", picture);
+}
+
+bool MagickDecodeFirstFrame(const std::string& path, DecodedImage& picture) {
+    return MagickDecodeWith(path, " -coalesce", picture);
 }
 
 int LargestDifference(const DecodedImage& a, const DecodedImage& b) {

@@ -20,6 +20,10 @@ bool MagickWrite(const DecodedImage& picture, const std::string& options, const 
 // Decodes `path` with ImageMagick into 8-bit RGBA, turned by its EXIF orientation if `autoOrient`.
 bool MagickDecode(const std::string& path, bool autoOrient, DecodedImage& picture);
 
+// Decodes the first frame of the animation at `path` with ImageMagick as it is seen on its
+// canvas (coalesced), into 8-bit RGBA.
+bool MagickDecodeFirstFrame(const std::string& path, DecodedImage& picture);
+
 // Runs a shell command with its output discarded; true if it exited 0.
 bool RunQuiet(const std::string& command);
 

@@ -1,0 +1,181 @@
+// GIF through giflib: the first frame, composed on the file's logical screen as a viewer shows
+// it before the animation moves on. The frame's own palette wins over the global one, interlaced
+// rows go where the four passes put them, the transparent colour of the frame's graphic control
+// block becomes alpha 0, and the screen outside the frame shows the background colour. Later
+// frames and their data are never read.
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "decoder/decode_limits.h"
+#include "decoder/format_decoders.h"
+
+namespace {
+
+struct MemoryInput {
+    const unsigned char* data;
+    size_t size;
+    size_t at;
+};
+
+int ReadBytes(GifFileType* gif, GifByteType* buffer, int count) {
+    MemoryInput* input = static_cast<MemoryInput*>(gif->UserData);
+    if (count <= 0 || input->at >= input->size) return 0;
+    size_t n = std::min(static_cast<size_t>(count), input->size - input->at);
+    std::memcpy(buffer, input->data + input->at, n);
+    input->at += n;
+    return static_cast<int>(n);
+}
+
+struct OpenGif {
+    GifFileType* gif = nullptr;
+    ~OpenGif() {
+        int ignored;
+        if (gif != nullptr) DGifCloseFile(gif, &ignored);
+    }
+};
+
+std::string GifFault(int code) {
+    switch (code) {
+        case 0:  // giflib's reads that come short set no code of their own
+        case D_GIF_ERR_READ_FAILED:
+        case D_GIF_ERR_EOF_TOO_SOON: return "the GIF data ends early";
+        case D_GIF_ERR_NOT_ENOUGH_MEM: return "the GIF image needs more memory than the decoder may take";
+        case D_GIF_ERR_NOT_GIF_FILE:
+        case D_GIF_ERR_WRONG_RECORD: return "the GIF file's structure is damaged";
+        default: {
+            const char* text = GifErrorString(code);  // null for codes it does not know
+            return std::string("the GIF image could not be decoded") + (text != nullptr ? std::string(": ") + text : "");
+        }
+    }
+}
+
+// The stored row `index` of an interlaced frame `height` rows tall: its place on the frame.
+int InterlacedRow(int index, int height) {
+    static const int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass) {
+        int rows = height > kStart[pass] ? (height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
+        if (index < rows) return kStart[pass] + index * kStep[pass];
+        index -= rows;
+    }
+    return -1;
+}
+
+// Skips an extension's sub-blocks; for a graphic control block, keeps its transparent colour.
+bool ReadExtension(GifFileType* gif, int& transparent) {
+    int code = 0;
+    GifByteType* block = nullptr;
+    if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+    if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4) {
+        GraphicsControlBlock control;
+        if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) transparent = control.TransparentColor;
+    }
+    while (block != nullptr) {
+        if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
+    MemoryInput input{data, size, 0};
+    int error = 0;
+    OpenGif open;
+    open.gif = DGifOpen(&input, ReadBytes, &error);
+    if (open.gif == nullptr) {
+        reason = GifFault(error);
+        return -1;
+    }
+    GifFileType* gif = open.gif;
+    int transparent = NO_TRANSPARENT_COLOR;
+    for (;;) {
+        GifRecordType record;
+        if (DGifGetRecordType(gif, &record) != GIF_OK) {
+            reason = GifFault(gif->Error);
+            return -1;
+        }
+        if (record == TERMINATE_RECORD_TYPE) {
+            reason = "the GIF file holds no picture";
+            return -1;
+        }
+        if (record == EXTENSION_RECORD_TYPE) {
+            if (!ReadExtension(gif, transparent)) {
+                reason = GifFault(gif->Error);
+                return -1;
+            }
+            continue;
+        }
+        if (record == IMAGE_DESC_RECORD_TYPE) break;
+    }
+    if (DGifGetImageDesc(gif) != GIF_OK) {
+        reason = GifFault(gif->Error);
+        return -1;
+    }
+    const GifImageDesc& frame = gif->Image;
+    const ColorMapObject* palette = frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap;
+    if (palette == nullptr) {
+        reason = "the GIF picture has no palette";
+        return -1;
+    }
+    // A screen of no size is taken to be the first frame's extent, as viewers do.
+    long long screenWidth = gif->SWidth > 0 ? gif->SWidth : 0LL + frame.Left + frame.Width;
+    long long screenHeight = gif->SHeight > 0 ? gif->SHeight : 0LL + frame.Top + frame.Height;
+    if (!WithinDecodeLimits(screenWidth, screenHeight, "GIF", reason)) return -1;
+    if (frame.Width <= 0 || frame.Height <= 0) {
+        reason = "the GIF's first frame has no pixels";
+        return -1;
+    }
+    if (!WithinDecodeLimits(frame.Width, frame.Height, "GIF frame", reason)) return -1;
+    int width = static_cast<int>(screenWidth), height = static_cast<int>(screenHeight);
+    unsigned char* pixels = ReservePixels(width, height, out);
+    if (pixels == nullptr) {
+        reason = "the GIF image needs more memory than the decoder may take";
+        return -1;
+    }
+    size_t stride = static_cast<size_t>(width) * 4;
+    unsigned char colours[256][4];
+    for (int i = 0; i < 256; ++i) {
+        const GifColorType* c = i < palette->ColorCount ? &palette->Colors[i] : nullptr;
+        colours[i][0] = c != nullptr ? c->Red : 0;
+        colours[i][1] = c != nullptr ? c->Green : 0;
+        colours[i][2] = c != nullptr ? c->Blue : 0;
+        colours[i][3] = i == transparent ? 0 : 255;
+    }
+    // Where the frame does not reach, the screen shows its background colour, or nothing when
+    // that colour is the transparent one or there is no global palette to take it from.
+    bool covered = frame.Left == 0 && frame.Top == 0 && frame.Width >= width && frame.Height >= height;
+    if (!covered) {
+        unsigned char background[4] = {0, 0, 0, 0};
+        int index = gif->SBackGroundColor;
+        if (gif->SColorMap != nullptr && index != transparent && index < gif->SColorMap->ColorCount) {
+            const GifColorType& c = gif->SColorMap->Colors[index];
+            background[0] = c.Red;
+            background[1] = c.Green;
+            background[2] = c.Blue;
+            background[3] = 255;
+        }
+        for (size_t i = 0; i < static_cast<size_t>(width) * static_cast<size_t>(height); ++i) {
+            std::memcpy(pixels + i * 4, background, 4);
+        }
+    }
+    std::vector<GifPixelType> line(static_cast<size_t>(frame.Width));
+    int visibleFrom = std::min(frame.Left, width), visibleTo = std::min(frame.Left + frame.Width, width);
+    for (int index = 0; index < frame.Height; ++index) {
+        if (DGifGetLine(gif, line.data(), frame.Width) != GIF_OK) {
+            out.Reset();
+            reason = GifFault(gif->Error);
+            return -1;
+        }
+        int row = frame.Top + (frame.Interlace ? InterlacedRow(index, frame.Height) : index);
+        if (!frame.Interlace && row >= height) break;  // the rest falls below the screen
+        if (row < 0 || row >= height) continue;
+        unsigned char* target = pixels + static_cast<size_t>(row) * stride;
+        for (int x = visibleFrom; x < visibleTo; ++x) {
+            std::memcpy(target + static_cast<size_t>(x) * 4, colours[line[static_cast<size_t>(x - frame.Left)]], 4);
+        }
+    }
+    return 1;
+}
