@@ -82,7 +82,7 @@ int DecodeRle(const unsigned char* data, size_t size, const BmpHeader& header, D
     auto put = [&](int64_t x, int64_t y, unsigned index) {
         if (x < 0 || x >= width || y < 0 || y >= height) return;
         uint32_t colour = index < palette.size() ? palette[index] : 0xFF000000u;
-        unsigned char* p = &out.rgba[(static_cast<size_t>(height - 1 - y) * width + static_cast<size_t>(x)) * 4];
+        unsigned char* p = &out.Pixels()[(static_cast<size_t>(height - 1 - y) * width + static_cast<size_t>(x)) * 4];
         for (int c = 0; c < 4; ++c) p[c] = static_cast<unsigned char>(colour >> (8 * c));
     };
     const unsigned char* at = data + header.pixelOffset;
@@ -165,7 +165,7 @@ int DecodeBmp(const unsigned char* data, size_t size, const ImageHeader&, Decode
         return -1;
     }
     AllocateDecoded(width, rows, out);
-    std::memcpy(out.rgba.data(), pixels, out.rgba.size());
+    std::memcpy(out.Pixels(), pixels, out.PixelBytes());
     stbi_image_free(pixels);
     return 1;
 }

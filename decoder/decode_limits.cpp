@@ -2,6 +2,7 @@
 #include "decoder/decode_limits.h"
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 
 bool WithinDecodeLimits(long long width, long long height, const char* format, std::string& reason) {
@@ -9,10 +10,8 @@ bool WithinDecodeLimits(long long width, long long height, const char* format, s
 }
 
 void AllocateDecoded(int width, int height, DecodedImage& out) {
-    out.Reset();
-    out.width = width;
-    out.height = height;
-    out.rgba.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+    unsigned char* pixels = ReservePixels(width, height, out);
+    if (pixels != nullptr) std::memset(pixels, 0, out.PixelBytes());
 }
 
 unsigned char* ReservePixels(int width, int height, DecodedImage& out) {

@@ -12,7 +12,9 @@
 // this program reads").
 bool WithinDecodeLimits(long long width, long long height, const char* format, std::string& reason);
 
-// Sizes `out` for `width` x `height` pixels (already within the limits), every byte zero.
+// Sizes `out` for `width` x `height` pixels (already within the limits), every byte zero, in
+// `out`'s place when it holds exactly that many bytes. Without memory, `out` ends up empty (the
+// helper itself exits at once through its out-of-memory handler).
 void AllocateDecoded(int width, int height, DecodedImage& out);
 
 // Memory for `width` x `height` RGBA pixels (already within the limits): `out`'s place when it

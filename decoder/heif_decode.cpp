@@ -136,7 +136,7 @@ int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader&, Decod
     }
     AllocateDecoded(width, height, out);
     for (int y = 0; y < height; ++y) {
-        std::memcpy(&out.rgba[static_cast<size_t>(y) * width * 4], plane + static_cast<size_t>(y) * stride,
+        std::memcpy(&out.Pixels()[static_cast<size_t>(y) * width * 4], plane + static_cast<size_t>(y) * stride,
                     static_cast<size_t>(width) * 4);
     }
     return 1;

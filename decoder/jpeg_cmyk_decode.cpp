@@ -53,7 +53,7 @@ int ReadInks(jpeg_decompress_struct& info, ErrorTrap& trap, DecodedImage& out) {
         std::snprintf(trap.message, sizeof trap.message, "the decoder gave no four-channel picture");
         return -1;
     }
-    unsigned char* base = out.rgba.data();
+    unsigned char* base = out.Pixels();
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = base + static_cast<size_t>(info.output_scanline) * out.width * 4;
         jpeg_read_scanlines(&info, &row, 1);
@@ -108,8 +108,8 @@ int DecodeCmykJpeg(const unsigned char* data, size_t size, const ImageHeader& he
         reason = std::string("the CMYK JPEG could not be decoded: ") + trap.message;
         return -1;
     }
-    for (size_t i = 0; i < out.rgba.size(); i += 4) {
-        unsigned char* p = &out.rgba[i];
+    for (size_t i = 0; i < out.PixelBytes(); i += 4) {
+        unsigned char* p = &out.Pixels()[i];
         unsigned c = p[0], m = p[1], y = p[2], k = p[3];
         if (!inverted) {
             c = 255 - c;

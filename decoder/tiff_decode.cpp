@@ -158,7 +158,7 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
     }
     AllocateDecoded(static_cast<int>(width), static_cast<int>(height), out);
     for (size_t i = 0; i < pixels; ++i) {
-        unsigned char* p = &out.rgba[i * 4];
+        unsigned char* p = &out.Pixels()[i * 4];
         p[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
         p[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
         p[2] = static_cast<unsigned char>(TIFFGetB(raster[i]));

@@ -39,7 +39,7 @@ int DecodeFirstFrame(const unsigned char* data, size_t size, DecodedImage& out, 
         return -1;
     }
     AllocateDecoded(static_cast<int>(info.canvas_width), static_cast<int>(info.canvas_height), out);
-    std::memcpy(out.rgba.data(), canvas, out.rgba.size());
+    std::memcpy(out.Pixels(), canvas, out.PixelBytes());
     WebPAnimDecoderDelete(decoder);
     return 1;
 }
@@ -61,7 +61,7 @@ int DecodeWebp(const unsigned char* data, size_t size, const ImageHeader&, Decod
     if (!WithinDecodeLimits(features.width, features.height, "WebP", reason)) return -1;
     if (features.has_animation) return DecodeFirstFrame(data, size, out, reason);
     AllocateDecoded(features.width, features.height, out);
-    if (WebPDecodeRGBAInto(data, size, out.rgba.data(), out.rgba.size(), out.width * 4) == nullptr) {
+    if (WebPDecodeRGBAInto(data, size, out.Pixels(), out.PixelBytes(), out.width * 4) == nullptr) {
         // The header was whole, so a failure here is nearly always data cut short or damaged.
         reason = "the WebP picture data is damaged or ends early";
         return -1;
