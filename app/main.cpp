@@ -3,7 +3,7 @@
 #include <FL/Fl.H>
 
 #include "app/morph_ui.h"
-#include "image/pending_temps.h"
+#include "files/pending_temps.h"
 #include "morph/fast_sqrt.h"
 
 int main(int argc, char** argv) {

@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "files/file_name.h"
+#include "files/write_all.h"
 
 extern char** environ;
 
@@ -33,11 +35,7 @@ const Container kContainers[] = {{".mp4", "mp4", true},     {".mov", "mov", true
                                  {".webm", "webm", true},   {".gif", "gif", false},  {".webp", "webp", false}};
 
 const Container* ContainerOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
-    std::string extension = path.substr(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string extension = LowerFileExtension(path);
     for (const Container& container : kContainers) {
         if (extension == container.extension) return &container;
     }
@@ -126,17 +124,6 @@ private:
     sigset_t previous;
 };
 
-int WriteAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return -1;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return 0;
-}
-
 // A new empty file ".NAME.XXXXXX.EXT" beside `destination`; its path, or "" on failure.
 std::string CreateTempName(const std::string& destination, const std::string& extension) {
     size_t slash = destination.find_last_of('/');
@@ -203,7 +190,7 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
     paddedWidth = container->evenSides ? width + width % 2 : width;
     paddedHeight = container->evenSides ? height + height % 2 : height;
 
-    std::string extension = path.substr(path.find_last_of('.'));
+    std::string extension = FileExtension(path);
     FILE* log = std::tmpfile();
     int pipeFds[2] = {-1, -1};
     if (log == nullptr || pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -297,7 +284,7 @@ int CAnimationWriter::WriteFrame(const CPixelImage& frame, std::string& reason) 
         bytes = padded.data();
         size = padded.size();
     }
-    if (WriteAll(pipeFd, bytes, size) == 0) return 0;
+    if (WriteAll(pipeFd, bytes, size)) return 0;
     std::string stopped;
     Stop(stopped);
     reason = "ffmpeg stopped taking frames: " + stopped;

@@ -6,7 +6,7 @@
 
 #include "cli/render_job.h"
 #include "cli/render_options.h"
-#include "image/pending_temps.h"
+#include "files/pending_temps.h"
 #include "morph/fast_sqrt.h"
 
 #ifndef QUARRO_VERSION

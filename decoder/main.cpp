@@ -14,6 +14,7 @@
 
 #include "decoder/decode_image.h"
 #include "decoder/sandbox.h"
+#include "files/write_all.h"
 #include "image/decode_protocol.h"
 
 namespace {
@@ -22,18 +23,6 @@ namespace {
 const long long kMaxFileBytes = 3LL << 30;
 
 void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
-
-bool WriteAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 [[noreturn]] void Refuse(const std::string& reason) {
     DecodeReplyHeader header;

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
-#include "image/input_file.h"
-#include "image/output_path.h"
+#include "files/input_file.h"
+#include "files/output_path.h"
 #include "image/pixel_image.h"
-#include "image/replace_file.h"
+#include "files/replace_file.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "image/decode_budget.h"
 #include "image/decode_protocol.h"
 #include "image/format_sniff.h"
-#include "image/input_file.h"
+#include "files/input_file.h"
 
 extern char** environ;
 

@@ -1,20 +1,10 @@
 // Format identification and the header checks, read from the format table (format_table.h).
 #include "image/format_sniff.h"
 
-#include <cctype>
-
+#include "files/file_name.h"
 #include "image/format_table.h"
 
 namespace {
-
-std::string LowerExtension(const std::string& name) {
-    size_t slash = name.find_last_of('/');
-    size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = name.substr(dot + 1);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
 
 bool ListsExtension(const char* extensions, const std::string& extension) {
     if (extension.empty()) return false;
@@ -39,7 +29,8 @@ ImageFormat IdentifyImageFormat(const unsigned char* data, size_t size, const st
         if (!rows[i].extensionDecides && rows[i].signature != nullptr && rows[i].signature(bytes)) return rows[i].format;
     }
     // Formats without a firm signature: the name is what there is to go by, then a guess.
-    std::string extension = LowerExtension(nameHint);
+    std::string extension = LowerFileExtension(nameHint);
+    if (!extension.empty()) extension.erase(0, 1);
     for (size_t i = 0; i < count; ++i) {
         if (rows[i].extensionDecides && ListsExtension(rows[i].extensions, extension)) return rows[i].format;
     }

@@ -11,8 +11,8 @@
 
 #include "image/decode_client.h"
 #include "image/library_image.h"
-#include "image/output_path.h"
-#include "image/replace_file.h"
+#include "files/output_path.h"
+#include "files/replace_file.h"
 
 namespace {
 

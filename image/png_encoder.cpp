@@ -2,11 +2,11 @@
 
 #include <spng.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <memory>
 
-#include "image/replace_file.h"
+#include "files/file_name.h"
+#include "files/replace_file.h"
 
 namespace {
 
@@ -52,9 +52,7 @@ int Refuse(std::string& reason, const std::string& why) {
 }  // namespace
 
 bool IsPngPath(const std::string& path) {
-    std::string extension = FileExtension(path);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".png";
+    return LowerFileExtension(path) == ".png";
 }
 
 int EncodePng(const CPixelImage& image, int level, std::vector<unsigned char>& png, std::string& reason) {

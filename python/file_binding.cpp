@@ -14,7 +14,7 @@
 
 #include "document/mrf_file.h"
 #include "image/image_file.h"
-#include "image/input_file.h"
+#include "files/input_file.h"
 #include "morph/morph_settings.h"
 #include "python/argument_checks.h"
 #include "python/array_convert.h"

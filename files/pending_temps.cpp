@@ -1,4 +1,4 @@
-#include "image/pending_temps.h"
+#include "files/pending_temps.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "image/input_file.h"
+#include "files/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "image/input_file.h"
+#include "files/input_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "image/replace_file.h"
+#include "files/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -12,7 +12,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "image/pending_temps.h"
+#include "files/file_name.h"
+#include "files/pending_temps.h"
+#include "files/write_all.h"
 
 namespace {
 
@@ -26,12 +28,6 @@ mode_t NewFileMode() {
 mode_t SavedFileMode(const std::string& target) {
     struct stat info;
     return stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : NewFileMode();
-}
-
-std::string FolderOf(const std::string& target) {
-    size_t slash = target.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : target.substr(0, slash);
 }
 
 // Six random letters or digits for a temporary name.
@@ -63,18 +59,10 @@ std::string TempNameBeside(const std::string& target, const std::string& suffix)
     return folder + "." + base + "." + RandomTag() + kept;
 }
 
-bool WriteAll(int fd, const char* next, size_t left, std::string& reason) {
-    while (left > 0) {
-        ssize_t written = write(fd, next, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            reason = written < 0 ? std::strerror(errno) : "the file system took no more bytes";
-            return false;
-        }
-        next += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
+bool WriteContent(int fd, const char* data, size_t size, std::string& reason) {
+    if (WriteAll(fd, data, size)) return true;
+    reason = std::strerror(errno);
+    return false;
 }
 
 // Flushes the folder's entry for the renamed file. File systems that cannot flush a folder
@@ -133,7 +121,7 @@ int LinkIntoPlace(int fd, const std::string& target) {
 int ReplaceThroughUnnamedFile(const std::string& target, const char* data, size_t size, std::string& reason) {
     int fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) return 1;
-    bool ok = WriteAll(fd, data, size, reason);
+    bool ok = WriteContent(fd, data, size, reason);
     if (ok) {
         (void)fchmod(fd, SavedFileMode(target));
         ok = fsync(fd) == 0;
@@ -170,13 +158,6 @@ std::string ResolveDestination(const std::string& destination) {
     std::string target(resolved);
     std::free(resolved);
     return target;
-}
-
-std::string FileExtension(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return path.substr(dot);
 }
 
 int CreateTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp) {
@@ -250,7 +231,7 @@ int ReplaceFileWithBytes(const std::string& destination, const void* data, size_
         reason = std::strerror(errno);
         return -1;
     }
-    if (!WriteAll(temp.fd, bytes, size, reason)) {
+    if (!WriteContent(temp.fd, bytes, size, reason)) {
         DiscardTempFile(temp);
         return -1;
     }

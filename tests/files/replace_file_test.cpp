@@ -1,4 +1,4 @@
-#include "image/replace_file.h"
+#include "files/replace_file.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image/pending_temps.h"
+#include "files/pending_temps.h"
 #include "support/small_disk.h"
 #include "support/temp_folder.h"
 

@@ -1,4 +1,4 @@
-#include "image/output_path.h"
+#include "files/output_path.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -32,9 +32,6 @@ int ReplaceFileWithBytes(const std::string& destination, const void* data, size_
 // Closes and removes the temporary file of a save that failed.
 void DiscardTempFile(TempFile& temp);
 
-// The extension of the last path component, with its dot (".png"), or "" when it has none.
-std::string FileExtension(const std::string& path);
-
 // The file the save replaces: `destination`, or what it links to when it is a symbolic link.
 std::string ResolveDestination(const std::string& destination);
 

@@ -1,16 +1,16 @@
-#include "image/output_path.h"
+#include "files/output_path.h"
 
 #include <IL/il.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
-#include "image/input_file.h"
-#include "image/replace_file.h"
+#include "files/file_name.h"
+#include "files/input_file.h"
+#include "files/replace_file.h"
 
 namespace {
 
@@ -32,20 +32,19 @@ const char kWritableList[] = "bmp, dds, jpg, pcx, png, pnm, ppm, psd, raw, sgi, 
 }  // namespace
 
 unsigned WritableImageType(const std::string& path, std::string& reason) {
-    std::string extension = FileExtension(path);
+    std::string extension = LowerFileExtension(path);
     if (extension.size() <= 1) {
         reason = std::string("the name has no extension to choose the image format by (writable: ") + kWritableList + ")";
         return 0;
     }
-    std::string lower;
-    for (char c : extension.substr(1)) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string lower = extension.substr(1);
     for (const WritableFormat& format : kWritableFormats) {
         if (lower == format.extension) return format.type;
     }
     if (lower == "pal") {
         reason = ".pal is a colour palette, not an image: save the frame as .png, .bmp or another image format";
     } else {
-        reason = "no image format is written for the extension " + extension + " (writable: " + kWritableList + ")";
+        reason = "no image format is written for the extension " + FileExtension(path) + " (writable: " + kWritableList + ")";
     }
     return 0;
 }
@@ -63,7 +62,7 @@ int CheckOutputPath(const std::string& path, std::string& reason) {
     std::string target = ResolveDestination(path);
     size_t slash = target.find_last_of('/');
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    std::string folder = FolderOf(target);
     struct stat info;
     if (name.empty() || name == "." || name == ".." || (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
         reason = path + " is a folder, not a file name";
