@@ -13,6 +13,8 @@ constexpr long long kMemoryPerPixel = 24;
 constexpr double kBaseSeconds = 10;
 // The slowest decoding path (the general image library on 16-bit pictures), with room to spare.
 constexpr double kPixelsPerSecond = 8e6;
+// A machine whose every core has two more processes to run gives the helper a third of its time.
+constexpr int kWallPerCpuSecond = 3;
 
 }  // namespace
 
@@ -20,6 +22,7 @@ DecodeBudget DecodeBudgetFor(const ImageHeader& header, long long fileSize) {
     long long pixels = header.width > 0 && header.height > 0 ? header.width * header.height * header.depth : kMaxImagePixels;
     DecodeBudget budget;
     budget.memoryMiB = kBaseMemoryMiB + ((fileSize + pixels * kMemoryPerPixel) >> 20);
-    budget.seconds = static_cast<int>(std::ceil(kBaseSeconds + static_cast<double>(pixels) / kPixelsPerSecond));
+    budget.cpuSeconds = static_cast<int>(std::ceil(kBaseSeconds + static_cast<double>(pixels) / kPixelsPerSecond));
+    budget.wallSeconds = kWallPerCpuSecond * budget.cpuSeconds;
     return budget;
 }

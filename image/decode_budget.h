@@ -7,7 +7,10 @@
 
 struct DecodeBudget {
     long long memoryMiB = 0;  // address space, code and libraries included
-    int seconds = 0;          // wall-clock deadline, and CPU time
+    int cpuSeconds = 0;       // CPU time, every thread of the helper together
+    // Wall-clock deadline: a multiple of the CPU time, since a busy machine shares its cores among
+    // many processes; it stops a helper that waits forever, as the CPU limit stops one that spins.
+    int wallSeconds = 0;
 };
 
 // The budget for a file of `fileSize` bytes whose checked header is `header`; a header that did

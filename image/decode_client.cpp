@@ -247,7 +247,7 @@ int Reap(Helper& helper, Clock::time_point deadline, bool& timedOut) {
 }
 
 // The reason of a helper that did not end with a whole reply and exit status 0, if that is so.
-bool HelperFailed(int status, bool timedOut, double seconds, long long memoryMiB, std::string& reason) {
+bool HelperFailed(int status, bool timedOut, double seconds, int cpuSeconds, long long memoryMiB, std::string& reason) {
     char limit[32];
     std::snprintf(limit, sizeof limit, "%g", seconds);
     if (timedOut) {
@@ -257,7 +257,7 @@ bool HelperFailed(int status, bool timedOut, double seconds, long long memoryMiB
     if (WIFSIGNALED(status)) {
         int signal = WTERMSIG(status);
         if (signal == SIGXCPU) {
-            reason = std::string("the decoder used more than ") + limit + " s of CPU time and was stopped";
+            reason = "the decoder used more than " + std::to_string(cpuSeconds) + " s of CPU time and was stopped";
         } else if (signal == SIGSYS) {
             reason = "the decoder attempted a forbidden system call and was stopped";
         } else {
@@ -355,8 +355,8 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     }
     DecodeBudget budget = DecodeBudgetFor(header, info.st_size);
     long long memoryMiB = budget.memoryMiB;
-    if (seconds <= 0) seconds = budget.seconds;
-    int cpuSeconds = static_cast<int>(std::ceil(seconds));
+    int cpuSeconds = seconds > 0 ? static_cast<int>(std::ceil(seconds)) : budget.cpuSeconds;
+    if (seconds <= 0) seconds = budget.wallSeconds;
     std::string name = BaseName(path);
     std::unique_ptr<Helper> helper = TakeSpare(program);
     if (helper != nullptr && SendRequest(*helper, file.fd, name, header, cpuSeconds, memoryMiB) != 0) {
@@ -420,7 +420,7 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     int status = Reap(*helper, deadline, timedOut);
     // The next picture's helper starts now, while this one's pixels are put to use.
     StartSpare(program);
-    if (HelperFailed(status, timedOut, seconds, memoryMiB, reason)) return -1;
+    if (HelperFailed(status, timedOut, seconds, cpuSeconds, memoryMiB, reason)) return -1;
     if (!replyFault.empty()) {
         reason = replyFault;
         return -1;

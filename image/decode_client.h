@@ -13,9 +13,9 @@ void SetImageDecoderPath(const std::string& path);
 // executable, in the installed program folder, or in the build tree. Empty when none exists.
 std::string FindImageDecoder();
 
-// Wall-clock time a decode may take before the helper is stopped, the same for every picture;
-// 0 (the default) gives each picture the time its validated size calls for (decode_budget.h).
-// The helper's CPU time is limited to the same number of seconds, rounded up.
+// Wall-clock time a decode may take before the helper is stopped, the same for every picture,
+// with its CPU time limited to the same number of seconds, rounded up; 0 (the default) gives
+// each picture the times its validated size calls for (decode_budget.h).
 void SetImageDecodeTimeLimit(double seconds);
 
 // 0 with `target` holding the picture as 4-byte RGBA, top row first; or -1 with a reason a

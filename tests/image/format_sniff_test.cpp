@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "support/bomb_files.h"
 
 namespace {
 
@@ -123,6 +126,8 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
     std::string pcx = Pcx(0, 0, 9727, 26911);
     pcx[65] = 1;  // one plane
     pcx[66] = '\x00', pcx[67] = '\x26';  // 9728 bytes a line
+    std::string rle8 = Bmp(319, 239);
+    rle8[28] = 8, rle8[30] = 1;  // 8 bits a pixel, run-length coded
     struct Case { const char* label; std::string bytes; long long fits; std::string reason; } cases[] = {
         {"run-length pcx", pcx, 128 + 2 * ((9728LL * 26912 + 62) / 63),
          "the PCX header claims 9728 x 26912 pixels, which take at least 8311238 bytes; the file holds 128"},
@@ -132,6 +137,17 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
          "the BMP header claims 319 x 239 pixels, which take at least 9614 bytes; the file holds 54"},
         {"gif", "GIF89a" + Le16(30000) + Le16(8000) + Zeros(8), 13 + (30000LL * 8000 + 2730) / 2731,
          "the GIF header claims 30000 x 8000 pixels, which take at least 87893 bytes; the file holds 18"},
+        // Two bytes per run of up to 255 pixels after the 54 header bytes.
+        {"rle8 bmp", rle8, 54 + 2 * ((319LL * 239 + 254) / 255),
+         "the BMP header claims 319 x 239 pixels, which take at least 652 bytes; the file holds 54"},
+        // A bit per 8 x 8 block of each of three components, after the 39 bytes up to the frame.
+        {"baseline jpeg", Jpeg(319, 239), 39 + 3 * 40 * 30 / 8,
+         "the JPEG header claims 319 x 239 pixels, which take at least 489 bytes; the file holds 39"},
+        {"ascii pbm", "P1 319 239 ", 11 + 319 * 239, "the PNM header claims 319 x 239 pixels, which take at least 76252 bytes; the file holds 11"},
+        {"ascii ppm", "P3 319 239 255 ", 15 + 2 * 3 * 319 * 239 - 1,
+         "the PNM header claims 319 x 239 pixels, which take at least 457460 bytes; the file holds 15"},
+        {"uncompressed tga", Tga(319, 239, 24), 18 + 3 * 319 * 239,
+         "the TGA header claims 319 x 239 pixels, which take at least 228741 bytes; the file holds 18"},
     };
     for (const Case& c : cases) {
         ImageHeader header;
@@ -143,5 +159,130 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
         EXPECT_EQ(reason, c.reason) << c.label;
         EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), c.fits - 1, header, reason), -1) << c.label;
         EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), c.fits, header, reason), 0) << c.label;
+    }
+}
+
+namespace {
+
+std::string Box(const std::string& type, const std::string& body) { return Be32(8 + body.size()) + type + body; }
+std::string FullBox(const std::string& type, int version, const std::string& body) {
+    return Box(type, std::string(1, char(version)) + Zeros(3) + body);
+}
+std::string Ispe(unsigned long w, unsigned long h) { return FullBox("ispe", 0, Be32(w) + Be32(h)); }
+
+// A HEIF file whose primary item is `primary`; item 1 is a thumbnail of 160 x 120, item 2 the
+// picture of 319 x 239. `ipmaVersion` and `wideIndices` choose the association layout, and
+// `extra` goes after the meta box (EXIF or XMP text lives in such places).
+std::string Heif(const std::string& brands, unsigned primary, int pitmVersion, int ipmaVersion, bool wideIndices,
+                 const std::string& extra) {
+    std::string pitm = FullBox("pitm", pitmVersion, pitmVersion == 0 ? Be16(primary) : Be32(primary));
+    std::string ipco = Box("ipco", Ispe(160, 120) + Box("colr", "nclx" + Zeros(7)) + Ispe(319, 239));
+    auto item = [&](unsigned id) { return ipmaVersion == 0 ? Be16(id) : Be32(id); };
+    auto index = [&](unsigned i, bool essential) {
+        return wideIndices ? Be16(i | (essential ? 0x8000 : 0)) : std::string(1, char(i | (essential ? 0x80 : 0)));
+    };
+    std::string ipma = Box("ipma", std::string(1, char(ipmaVersion)) + Zeros(2) + char(wideIndices ? 1 : 0) + Be32(2) +
+                                       item(1) + "\x02" + index(1, false) + index(2, true) + item(2) + "\x02" +
+                                       index(2, true) + index(3, false));
+    std::string meta = FullBox("meta", 0, FullBox("hdlr", 0, Zeros(4) + "pict" + Zeros(13)) + pitm +
+                                              Box("iprp", ipco + ipma));
+    return Box("ftyp", brands) + meta + extra + Box("mdat", Zeros(16));
+}
+
+}  // namespace
+
+// The primary item's own 'ispe', found through the box tree: never a thumbnail's, never bytes
+// inside metadata that merely spell a size box.
+TEST(FormatSniff, HeifSizeIsThePrimaryItemsSpatialExtent) {
+    std::string fakeIspe = Be32(20) + "ispe" + Zeros(4) + Be32(544499813) + Be32(544433505);
+    struct HeifCase { const char* label; std::string bytes; long long width, height; } cases[] = {
+        {"heic, short indices", Heif("heic" + Zeros(4) + "mif1heic", 2, 0, 0, false, ""), 319, 239},
+        {"avif named only among compatible brands", Heif("mif1" + Zeros(4) + "mif1avif", 2, 1, 1, true, ""), 319, 239},
+        {"thumbnail as the primary item", Heif("heic" + Zeros(4), 1, 0, 0, false, ""), 160, 120},
+        {"fake ispe in a box of text after meta", Heif("heic" + Zeros(4), 2, 0, 0, false, Box("free", "Exif" + fakeIspe)), 319,
+         239},
+        {"fake ispe only, no meta", Box("ftyp", "avif" + Zeros(4)) + Box("free", fakeIspe) + Box("mdat", Zeros(8)), -1, -1},
+        {"primary item without a size", Heif("heic" + Zeros(4), 3, 0, 0, false, ""), -1, -1},
+    };
+    for (const HeifCase& c : cases) {
+        ImageHeader header;
+        std::string reason;
+        const auto* data = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        ASSERT_EQ(InspectImageHeader(data, c.bytes.size(), "x.heic", header, reason), 0) << c.label << ": " << reason;
+        EXPECT_EQ(header.format, ImageFormat::kHeif) << c.label;
+        EXPECT_EQ(header.width, c.width) << c.label;
+        EXPECT_EQ(header.height, c.height) << c.label;
+    }
+}
+
+// Readers that agree with the decoders: libjpeg passes over bytes before a marker and repeated
+// 0xFF fill bytes, and libtiff reads BigTIFF.
+TEST(FormatSniff, HeadersAreFoundWhereTheDecodersFindThem) {
+    std::string jpeg = Jpeg(319, 239);
+    std::string filled = jpeg.substr(0, 22) + "\x00\x12\xff\x00\xff\xff\xff" + jpeg.substr(22);  // before the frame
+    std::string bigTiff = std::string("II+\0", 4) + Le16(8) + Le16(0) + Le32(16) + Le32(0) + Le32(2) + Le32(0) +
+                          Le16(256) + Le16(4) + Le32(1) + Le32(0) + Le32(319) + Le32(0) + Le16(257) + Le16(16) +
+                          Le32(1) + Le32(0) + Le32(239) + Le32(0);
+    struct Found { const char* label; std::string bytes; ImageFormat format; long long width, height; } cases[] = {
+        {"jpeg past garbage, a stuffed zero and fill bytes", filled, ImageFormat::kJpeg, 319, 239},
+        {"big-endian BigTIFF signature", std::string("MM\0+", 4) + Zeros(12), ImageFormat::kTiff, -1, -1},
+        {"little-endian BigTIFF", bigTiff, ImageFormat::kTiff, 319, 239},
+    };
+    for (const Found& c : cases) {
+        ImageHeader header;
+        std::string reason;
+        const auto* data = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        ASSERT_EQ(InspectImageHeader(data, c.bytes.size(), "x", header, reason), 0) << c.label << ": " << reason;
+        EXPECT_EQ(header.format, c.format) << c.label;
+        EXPECT_EQ(header.width, c.width) << c.label;
+        EXPECT_EQ(header.height, c.height) << c.label;
+    }
+}
+
+// Each tiny file claiming a huge picture is refused by its format's bound, the reason naming
+// the claim, the bytes it needs and the bytes it has.
+TEST(FormatSniff, TinyFilesClaimingHugePicturesAreRefused) {
+    for (const BombFile& bomb : MakeBombFiles()) {
+        ImageHeader header;
+        std::string reason;
+        const auto* data = reinterpret_cast<const unsigned char*>(bomb.bytes.data());
+        ASSERT_EQ(InspectImageHeader(data, bomb.bytes.size(), bomb.name, header, reason), 0) << bomb.label << ": " << reason;
+        EXPECT_EQ(header.width, 16384) << bomb.label;
+        long long size = static_cast<long long>(bomb.bytes.size());
+        ASSERT_EQ(CheckEncodedSize(data, bomb.bytes.size(), size, header, reason), -1) << bomb.label;
+        EXPECT_EQ(reason.rfind(bomb.reason, 0), 0u) << bomb.label << ": " << reason;
+        if (header.format != ImageFormat::kWebp) {
+            EXPECT_NE(reason.find("; the file holds " + std::to_string(size)), std::string::npos) << reason;
+        }
+    }
+}
+
+// The animation rule: the canvas may be at most four times the pixels its frames carry. Frames
+// past the bytes read are not known to be missing until those bytes are the whole file.
+TEST(FormatSniff, AnAnimatedCanvasIsBoundedByItsFrames) {
+    auto animation = [](unsigned canvas, std::vector<unsigned> frames) {
+        std::string chunks;
+        for (unsigned side : frames) {
+            std::string frame = Zeros(6) + Le16(side - 1) + '\0' + Le16(side - 1) + '\0' + Zeros(4);
+            chunks += "ANMF" + Le32(frame.size()) + frame;
+        }
+        std::string body = "WEBPVP8X" + Le32(10) + std::string("\x02\0\0\0", 4) + Le16(canvas - 1) + '\0' +
+                           Le16(canvas - 1) + '\0' + chunks;
+        return "RIFF" + Le32(body.size()) + body;
+    };
+    struct Canvas { const char* label; std::string bytes; long long fileSize; int status; } cases[] = {
+        {"one frame of a quarter of the canvas", animation(2000, {1000}), 0, 0},
+        {"frames that together carry a quarter", animation(2000, {500, 500, 500, 500}), 0, 0},
+        {"one frame just short of a quarter", animation(2000, {999}), 0, -1},
+        {"frames beyond the bytes read", animation(2000, {999}).substr(0, 40), 1 << 20, 0},
+        {"frames beyond the whole file", animation(2000, {999}).substr(0, 40), 40, -1},
+    };
+    for (const Canvas& c : cases) {
+        ImageHeader header;
+        std::string reason;
+        const auto* data = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        ASSERT_EQ(InspectImageHeader(data, c.bytes.size(), "x.webp", header, reason), 0) << c.label << ": " << reason;
+        long long fileSize = c.fileSize > 0 ? c.fileSize : static_cast<long long>(c.bytes.size());
+        EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), fileSize, header, reason), c.status) << c.label << ": " << reason;
     }
 }

@@ -1,0 +1,175 @@
+// Pictures whose files cannot hold what they claim are refused at once, before any memory is
+// set aside for their pixels; pictures that are what they claim load, the largest included,
+// within the limits the helper is given from their size.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+#include "decoder/magick_support.h"
+#include "decoder/sandbox.h"
+#include "image/decode_client.h"
+#include "image/image_file.h"
+#include "support/bomb_files.h"
+#include "support/decode_bytes.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The helper's entry on `bytes` in a child process whose address space may grow by at most
+// `allowance` bytes; its status and reason.
+int DecodeInSmallChild(const BombFile& bomb, long long allowance, std::string& reason) {
+    int ends[2];
+    if (pipe(ends) != 0) return -2;
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + allowance);
+        setrlimit(RLIMIT_AS, &limit);
+        DecodedImage out;
+        std::string why;
+        int status = DecodeWhole(bomb.bytes, bomb.name, out, why);
+        std::string message = std::to_string(status) + " " + why;
+        ssize_t written = write(ends[1], message.data(), message.size());
+        _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
+    }
+    close(ends[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || message.find(' ') == std::string::npos) return -2;
+    reason = message.substr(message.find(' ') + 1);
+    return std::stoi(message);
+}
+
+std::string Be32(unsigned long v) { return {char(v >> 24 & 0xFF), char(v >> 16 & 0xFF), char(v >> 8 & 0xFF), char(v & 0xFF)}; }
+
+void WriteChunk(std::ofstream& file, const std::string& type, const std::string& body) {
+    std::string typed = type + body;
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()));
+    file << Be32(body.size()) << typed << Be32(crc);
+}
+
+// A 16-bit RGB PNG of `width` x `height` pixels of linear gradients (red 4x + y, green 3y, blue
+// 2x + 5y), its rows filtered by their left neighbours and deflated as they are made.
+bool WriteSixteenBitPng(const std::string& path, int width, int height) {
+    std::ofstream file(path, std::ios::binary);
+    file << std::string("\x89PNG\r\n\x1a\n", 8);
+    WriteChunk(file, "IHDR", Be32(width) + Be32(height) + std::string("\x10\x02\0\0\0", 5));
+    z_stream stream = {};
+    if (deflateInit(&stream, 1) != Z_OK) return false;
+    std::string row(1 + static_cast<size_t>(width) * 6, '\0'), out(1 << 20, '\0'), raw(row.size() + 6, '\0');
+    row[0] = 1;  // each byte less the byte one pixel to its left
+    for (int y = 0; y <= height; ++y) {
+        for (int x = 0; y < height && x < width; ++x) {
+            unsigned samples[3] = {static_cast<unsigned>(4 * x + y), static_cast<unsigned>(3 * y),
+                                   static_cast<unsigned>(2 * x + 5 * y)};
+            for (size_t c = 0, at = 6 + static_cast<size_t>(x) * 6; c < 3; ++c, at += 2) {
+                raw[at] = static_cast<char>(samples[c] >> 8 & 0xFF);
+                raw[at + 1] = static_cast<char>(samples[c] & 0xFF);
+                row[at - 5] = static_cast<char>(raw[at] - raw[at - 6]);
+                row[at - 4] = static_cast<char>(raw[at + 1] - raw[at - 5]);
+            }
+        }
+        stream.next_in = reinterpret_cast<Bytef*>(&row[0]);
+        stream.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
+        int flush = y < height ? Z_NO_FLUSH : Z_FINISH, status;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+            stream.avail_out = static_cast<uInt>(out.size());
+            status = deflate(&stream, flush);
+            size_t made = out.size() - stream.avail_out;
+            if (made > 0) WriteChunk(file, "IDAT", out.substr(0, made));
+        } while (stream.avail_out == 0 || (flush == Z_FINISH && status != Z_STREAM_END));
+    }
+    deflateEnd(&stream);
+    WriteChunk(file, "IEND", "");
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+TEST(ClaimedSize, TinyFilesClaimingHugePicturesAreRefusedAtOnce) {
+    TempFolder folder;
+    for (const BombFile& bomb : MakeBombFiles()) {
+        std::string path = folder.File(bomb.name);
+        WriteWholeFile(path, bomb.bytes);
+        CPixelImage image;
+        image.Allocate(5, 4, 4);
+        std::string reason;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ReadImageFile(path, image, reason), -1) << bomb.label;
+        EXPECT_LT(SecondsSince(start), 1.0) << bomb.label;
+        EXPECT_EQ(reason.rfind(bomb.reason, 0), 0u) << bomb.label << ": " << reason;
+        EXPECT_EQ(image.width, 5) << bomb.label;
+    }
+}
+
+// The helper makes the same checks on the whole file before a decoder reserves anything: with
+// room for 100 MB more than it holds, it refuses each with the size reason, not for memory.
+TEST(ClaimedSize, TheHelperRefusesThemWithinAHundredMegabytes) {
+#ifdef QUARRO_SANITIZED_BUILD
+    GTEST_SKIP() << "sanitizer runtimes cannot run under an address-space limit";
+#endif
+    for (const BombFile& bomb : MakeBombFiles()) {
+        std::string reason;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(DecodeInSmallChild(bomb, 100LL << 20, reason), -1) << bomb.label;
+        EXPECT_LT(SecondsSince(start), 1.0) << bomb.label;
+        EXPECT_EQ(reason.rfind(bomb.reason, 0), 0u) << bomb.label << ": " << reason;
+    }
+}
+
+// Size boxes spelled out inside EXIF and XMP text are text, not the picture's size.
+TEST(ClaimedSize, HeicAndAvifWithAFakeSizeBoxInTheirMetadataLoadAtTheirSize) {
+    if (FindTool("convert").empty() || FindTool("exiftool").empty()) GTEST_SKIP() << "needs ImageMagick and exiftool";
+    TempFolder folder;
+    for (const char* name : {"photo.heic", "photo.avif"}) {
+        std::string path = folder.File(name);
+        ASSERT_TRUE(MagickWrite(TestPattern(319, 239, false), "-quality 90", path)) << name;
+        std::string text = std::string("ispe") + "  made ispe  toe" + " ispe\x7f\x7f\x7f\x7f\x7f\x7f\x7f\x7f";
+        ASSERT_TRUE(RunQuiet(FindTool("exiftool") + " -q -overwrite_original '-EXIF:ImageDescription=" + text +
+                             "' '-XMP-dc:Description=" + text + "' " + path))
+            << name;
+        ASSERT_NE(ReadWholeFile(path).find("ispe  made"), std::string::npos) << name << ": the metadata was not written";
+        CPixelImage image;
+        std::string reason;
+        ASSERT_EQ(ReadImageFile(path, image, reason), 0) << name << ": " << reason;
+        EXPECT_EQ(image.width, 319) << name;
+        EXPECT_EQ(image.height, 239) << name;
+    }
+}
+
+// 16384 x 16384 16-bit pixels: the largest picture this program reads, at the costliest depth,
+// loads within the time and memory its size gives the helper.
+TEST(ClaimedSize, TheLargestSixteenBitPngLoads) {
+    TempFolder folder;
+    std::string path = folder.File("largest.png");
+    ASSERT_TRUE(WriteSixteenBitPng(path, 16384, 16384));
+    CPixelImage image;
+    std::string reason;
+    ASSERT_EQ(ReadImageFile(path, image, reason), 0) << reason;
+    ASSERT_EQ(image.width, 16384);
+    ASSERT_EQ(image.height, 16384);
+    // Row 1000, column 3000: the high bytes of red 13000, green 3000 and blue 11000.
+    const unsigned char* pixel = image.pixels + (1000 * 16384 + 3000) * 4;
+    EXPECT_EQ(pixel[0], 13000 >> 8);
+    EXPECT_EQ(pixel[1], 3000 >> 8);
+    EXPECT_EQ(pixel[2], 11000 >> 8);
+    EXPECT_EQ(pixel[3], 255);
+}
