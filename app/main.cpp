@@ -1,17 +1,51 @@
-// Quarro's entry: the square-root table, the temporary-file cleanup on signals, the one main
-// window, the progress timer and the toolkit's event loop. Nothing is torn down at exit.
+// Quarro's entry: the command line, the square-root table, the temporary-file cleanup on
+// signals, the one main window, the progress timer, the document named on the command line,
+// and the toolkit's event loop. Nothing is torn down at exit.
 #include <FL/Fl.H>
 
+#include <cstdio>
+#include <string>
+
+#include "app/command_line.h"
 #include "app/morph_ui.h"
 #include "files/pending_temps.h"
 #include "morph/fast_sqrt.h"
 
+namespace {
+
+std::string gStartDocument;
+
+// Runs inside the event loop, once the window is up, so that the load's alerts and questions
+// appear over it as they do for File > Load Morph.
+void LoadStartDocument(void*) { gMorphUI->LoadMorphDocument(gStartDocument); }
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    const CommandLine commandLine = ParseCommandLine(argc, argv);
+    switch (commandLine.action) {
+        case CommandLine::Action::kHelp:
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        case CommandLine::Action::kVersion:
+            std::printf("quarro %s\n", QuarroVersion());
+            return 0;
+        case CommandLine::Action::kUsageError:
+            std::fprintf(stderr, "quarro: %s\n\n%s", commandLine.error.c_str(), UsageText().c_str());
+            return 2;
+        case CommandLine::Action::kRun:
+            break;
+    }
+
     InitFastSqrt();
     // A kill during a save removes its temporary file.
     RemoveTempsOnSignals();
     gMorphUI = new CMorphUI();
     gMorphUI->mainWindow->show(argc, argv);
     Fl::add_timeout(static_cast<double>(kProgressPeriod), ProgressTick, nullptr);
+    if (!commandLine.documentPath.empty()) {
+        gStartDocument = commandLine.documentPath;
+        Fl::add_timeout(0.0, LoadStartDocument, nullptr);
+    }
     return Fl::run();
 }

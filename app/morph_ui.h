@@ -12,6 +12,7 @@
 #include <FL/Fl_Value_Slider.H>
 
 #include <atomic>
+#include <string>
 
 #include "editor/edit_mode.h"
 #include "editor/morph_editor.h"
@@ -67,6 +68,9 @@ public:
     void OnExit();
     void OnSaveMorph();
     void OnLoadMorph();
+    // Reads the document at `path` and applies it as Load Morph does once its chooser has
+    // answered, with the same alerts; the document named on the command line comes here too.
+    void LoadMorphDocument(const std::string& path);
     // A value typed into "Output Width" or "Output Height" is brought into 1..10000.
     void OnOutputSizeTyped(Fl_Value_Input* input);
 

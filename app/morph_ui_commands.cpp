@@ -8,13 +8,17 @@
 
 #include "app/morph_ui.h"
 #include "editor/dialogs.h"
+#include "image/chooser_pattern.h"
 
 namespace {
 
-// The image library's extensions first, then those of the formats the decoding helper reads itself.
-const char* const kImageLoadFilter =
-    "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal,"
-    "webp,heic,heif,avif,tiff,jpeg}";
+// The image library's extensions as the window has always offered them, then those of every
+// other format the program reads (the decoding helper's own, and other names of the same kinds).
+const std::string& ImageLoadFilter() {
+    static const std::string kFilter = WithEveryReadableExtension(
+        "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal}");
+    return kFilter;
+}
 const char* const kImageSaveFilter = "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}";
 
 const char* const kNotReady = "You're not ready to morph yet!";
@@ -30,7 +34,7 @@ void SetActive(Fl_Widget* w, bool on) {
 }  // namespace
 
 void CMorphUI::OnLoadImage(int slot) {
-    std::string path = ChooseFile("Select an image", kImageLoadFilter);
+    std::string path = ChooseFile("Select an image", ImageLoadFilter().c_str());
     if (path.empty()) return;
     if (editor->LoadImage(slot, path) == 0) UpdateOutputSize(slot);
 }

@@ -35,26 +35,32 @@ void CMorphUI::OnLoadMorph() {
     // A document replaces the images and segment pairs that a running morph reads; the
     // menu entry is switched off meanwhile, and a call that still arrives changes nothing.
     if (morphRunning) return;
+    std::string path = ChooseFile("Select a saved morph", "*.mrf");
+    if (path.empty()) {
+        editor->redraw();
+        return;
+    }
+    LoadMorphDocument(path);
+}
 
+void CMorphUI::LoadMorphDocument(const std::string& path) {
+    if (morphRunning) return;
     SegmentList segmentsA;
     SegmentList segmentsB;
     MorphSettings settings;
     settings.segmentsA = &segmentsA;
     settings.segmentsB = &segmentsB;
 
-    std::string path = ChooseFile("Select a saved morph", "*.mrf");
-    if (!path.empty()) {
-        std::string reason;
-        if (ReadMorphFile(path, settings, reason) != 0) {
-            std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
-            ShowAlert("Error loading file %s", path.c_str());
-            return;
-        }
-        // Relative image paths are also looked for beside the document, as the renderer does.
-        settings.imagePathA = ResolveImagePath(settings.imagePathA, path);
-        settings.imagePathB = ResolveImagePath(settings.imagePathB, path);
-        editor->ApplyMorphDocument(settings);
-        UpdateOutputSize(0);
+    std::string reason;
+    if (ReadMorphFile(path, settings, reason) != 0) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+        ShowAlert("Error loading file %s", path.c_str());
+        return;
     }
+    // Relative image paths are also looked for beside the document, as the renderer does.
+    settings.imagePathA = ResolveImagePath(settings.imagePathA, path);
+    settings.imagePathB = ResolveImagePath(settings.imagePathB, path);
+    editor->ApplyMorphDocument(settings);
+    UpdateOutputSize(0);
     editor->redraw();
 }

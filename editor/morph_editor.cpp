@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "editor/dialogs.h"
+#include "image/chooser_pattern.h"
 
 namespace {
 
@@ -282,7 +283,9 @@ bool CMorphEditor::LoadDocumentImage(int slot, std::string path) {
     for (;;) {
         if (LoadImage(slot, path) == 0) return true;
         if (!AskYesNo("Unable to load image %s. Search for it manually?", path.c_str())) return false;
-        std::string chosen = ChooseFile("Select an image", "*.{jpg,png,bmp,tga,gif}", path);
+        // The few formats the window first searched for, then every other one it reads.
+        static const std::string kSearchFilter = WithEveryReadableExtension("*.{jpg,png,bmp,tga,gif}");
+        std::string chosen = ChooseFile("Select an image", kSearchFilter.c_str(), path);
         if (chosen.empty()) return false;
         path = chosen;
     }

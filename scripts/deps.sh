@@ -18,9 +18,15 @@ QUARRO_PACKAGES=(
 )
 
 quarro_install_deps() {
+  quarro_install_packages "${QUARRO_PACKAGES[@]}"
+}
+
+# Installs those of the named packages that are missing; the test scripts use it for the tools
+# only their tests need.
+quarro_install_packages() {
   local missing=()
   local pkg
-  for pkg in "${QUARRO_PACKAGES[@]}"; do
+  for pkg in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$pkg")
     fi

@@ -7,6 +7,7 @@
 
 #include "app/ui_fixture.h"
 #include "document/mrf_file.h"
+#include "image/chooser_pattern.h"
 #include "morph/morph_scene.h"
 
 class Documents : public UiTest {
@@ -144,7 +145,7 @@ TEST_F(Documents, MissingImageIsSearchedForUntilFoundAndTheNextSaveWritesTheNewP
     EXPECT_EQ(dialogs.questions[1], "Unable to load image " + stillGone + ". Search for it manually?");
     ASSERT_EQ(dialogs.chooserCalls.size(), 3u);
     EXPECT_EQ(dialogs.chooserCalls[1].title, "Select an image");
-    EXPECT_EQ(dialogs.chooserCalls[1].pattern, "*.{jpg,png,bmp,tga,gif}");
+    EXPECT_EQ(dialogs.chooserCalls[1].pattern, WithEveryReadableExtension("*.{jpg,png,bmp,tga,gif}"));
     EXPECT_EQ(dialogs.chooserCalls[1].presetPath, gone);
     EXPECT_EQ(dialogs.chooserCalls[2].presetPath, stillGone);
     ASSERT_EQ(dialogs.alerts.size(), 2u);
@@ -217,4 +218,31 @@ TEST_F(Documents, DocumentWhoseImagesFailLeavesTheOutputSizeOpen) {
     EXPECT_TRUE(ui->widthInput->active());
     EXPECT_EQ(ui->widthInput->value(), 131);
     EXPECT_EQ(ui->heightInput->value(), 97);
+}
+
+// The document named on the command line goes the menu's way without its chooser: applied the
+// same, with the same alerts when it cannot be read or its images are missing.
+TEST_F(Documents, DocumentFromTheCommandLineLoadsAsTheMenuDoes) {
+    std::string a = WriteImage("docA.png", 203, 151, 3);
+    std::string b = WriteImage("docB.png", 99, 77, 4);
+    ui->LoadMorphDocument(WriteDocument("doc.mrf", a, b));
+    EXPECT_TRUE(dialogs.chooserCalls.empty());
+    EXPECT_TRUE(dialogs.alerts.empty());
+    EXPECT_EQ(ui->editor->images[1].fileName, b);
+    EXPECT_EQ(ui->editor->controller->segmentsA.size(), 1u);
+    EXPECT_EQ(ui->widthInput->value(), 203);
+
+    std::string missing = TempPath("missing.mrf");
+    testing::internal::CaptureStderr();
+    ui->LoadMorphDocument(missing);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(missing + ": "), std::string::npos);
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_EQ(dialogs.alerts[0], "Error loading file " + missing);
+    EXPECT_EQ(ui->editor->images[1].fileName, b);
+
+    ui->LoadMorphDocument(WriteDocument("gone.mrf", TempPath("gone.png"), b));
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0], "Unable to load image " + TempPath("gone.png") + ". Search for it manually?");
+    EXPECT_EQ(dialogs.alerts.back(), "Error loading MRF file: image loading failure.");
+    EXPECT_TRUE(dialogs.chooserCalls.empty());
 }

@@ -6,6 +6,9 @@
 # the saved document at the same fraction and size, must write a frame of the same pixels.
 # Last, started in an empty folder, the program loads examples/demo.mrf, whose image paths
 # are relative to the document's folder, and saves it again without being asked anything.
+# Then the same document is named on the command line from a folder of its own: it opens with
+# its pictures and pairs, Morph! gives the renderer's frame, and a document that cannot be read
+# is reported as File > Load Morph reports it.
 # Usage: e2e_window_test.sh QUARRO QUARRO_RENDER SOURCE_DIR OUTPUT_DIR
 set -euo pipefail
 
@@ -44,14 +47,16 @@ shot() {
   import -window root "$OUT/$(printf '%02d' "$SHOT")-$1.png"
 }
 
-# Starts the program in the current folder with its output in LOG and waits for its window;
-# sets QUARRO_PID, WIN and the window's place WX, WY. The X server now and then refuses a
-# connection; a program that ended with "Can't open display" is started again.
+# Starts the program in the current folder with its output in LOG (the first argument) and the
+# other arguments on its command line, and waits for its window; sets QUARRO_PID, WIN and the
+# window's place WX, WY. The X server now and then refuses a connection; a program that ended
+# with "Can't open display" is started again.
 start_window() {
-  local attempt
+  local attempt log=$1
+  shift
   WIN=""
   for attempt in 1 2 3; do
-    "$QUARRO" >"$1" 2>&1 &
+    "$QUARRO" "$@" >"$log" 2>&1 &
     QUARRO_PID=$!
     for _ in $(seq 1 100); do
       WIN=$(xdotool search --name '^Quarro$' 2>/dev/null | head -n1 || true)
@@ -61,10 +66,10 @@ start_window() {
     done
     [ -n "$WIN" ] && break
     kill -0 "$QUARRO_PID" 2>/dev/null && break
-    grep -q "Can't open display" "$1" || break
+    grep -q "Can't open display" "$log" || break
     echo "the X server refused attempt $attempt; starting the program again"
   done
-  [ -n "$WIN" ] || fail "the main window did not appear ($1)"
+  [ -n "$WIN" ] || fail "the main window did not appear ($log)"
   sleep 0.5
   eval "$(xdotool getwindowgeometry --shell "$WIN")"
   WX=$X
@@ -142,6 +147,30 @@ choose_file() {
   fail "the chooser \"$1\" stayed open"
 }
 
+# Alt+F4, as a person quits; the program must end with status 0.
+quit_window() {
+  at 600 400
+  xdotool key alt+F4
+  local status=0
+  for _ in $(seq 1 50); do
+    kill -0 "$QUARRO_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$QUARRO_PID" 2>/dev/null && fail "Alt+F4 did not end the program"
+  wait "$QUARRO_PID" || status=$?
+  QUARRO_PID=""
+  [ "$status" = 0 ] || fail "the program ended with status $status"
+}
+
+# Fails unless the two picture files hold the same RGBA pixels (their encodings may differ:
+# the renderer stores an opaque frame as RGB).
+same_pixels() {
+  convert "$1" -depth 8 "rgba:$1.rgba"
+  convert "$2" -depth 8 "rgba:$2.rgba"
+  cmp "$1.rgba" "$2.rgba" || fail "$(basename "$1") and $(basename "$2") differ"
+  echo "$(basename "$1") and $(basename "$2") hold the same pixels"
+}
+
 shot "start"
 
 click 205 512
@@ -181,17 +210,7 @@ choose_file "Select a destination" "scene.mrf" save
 [ -s "$OUT/scene.mrf" ] || fail "Save Morph wrote no scene.mrf"
 shot "saved"
 
-at 600 400
-xdotool key alt+F4
-STATUS=0
-for _ in $(seq 1 50); do
-  kill -0 "$QUARRO_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$QUARRO_PID" 2>/dev/null && fail "Alt+F4 did not end the program"
-wait "$QUARRO_PID" || STATUS=$?
-QUARRO_PID=""
-[ "$STATUS" = 0 ] || fail "the program ended with status $STATUS"
+quit_window
 
 # The document holds one pair whose ends in image B were moved away from those in image A.
 SIZE=$(stat -c %s scene.mrf)
@@ -203,11 +222,7 @@ read -r ax0 ay0 ax1 ay1 bx0 by0 bx1 by1 <<<"$RECORD"
 [ "$ax0 $ay0 $ax1 $ay1" != "$bx0 $by0 $bx1 $by1" ] || fail "the pair is the same in both panels"
 
 "$RENDER" scene.mrf -o render.png -t "$FRACTION" -s 319x239 -j 4
-# The two PNG writers differ (the renderer's stores opaque frames as RGB): the pixels must not.
-convert frame.png -depth 8 rgba:frame.rgba
-convert render.png -depth 8 rgba:render.rgba
-cmp frame.rgba render.rgba || fail "the window's frame and the renderer's differ"
-echo "frame.png and render.png hold the same pixels"
+same_pixels frame.png render.png
 
 # The demo document from another folder: its relative image paths are found beside it. The
 # examples are reached through a link, so that the chooser is given a short relative name.
@@ -229,11 +244,58 @@ EXPECTED_A="$OUT/elsewhere/examples/demo_a.png"
 DEMO_A=$(tail -c +45 again.mrf | head -c ${#EXPECTED_A})
 [ "$DEMO_A" = "$EXPECTED_A" ] || fail "the demo's image A was loaded as '$DEMO_A', not $EXPECTED_A"
 grep -q "Could not load image" "$OUT/quarro-demo.log" && fail "the window could not load a demo image"
+quit_window
+echo "examples/demo.mrf loads from another folder"
+
+# The demo named on the command line, by a relative path from a folder of its own: both pictures
+# and every pair are there without a question, and Morph! gives the renderer's frame.
+mkdir -p "$OUT/from-the-shell"
+cd "$OUT/from-the-shell"
+DEMO=$(realpath --relative-to=. "$SOURCE_DIR/examples/demo.mrf")
+start_window "$OUT/quarro-command-line.log" "$DEMO"
+sleep 1
+shot "command-line-demo"
+grep -E "Could not load image|demo.mrf: " "$OUT/quarro-command-line.log" && fail "the demo named on the command line did not load"
+click 787 562
+sleep 3
+at 300 620
+sleep 0.5
+shot "command-line-demo-morphed"
+click 740 512
+choose_file "Where would you live to save to?" "demo-frame.png" save
+[ -s demo-frame.png ] || fail "Save Image after the command-line demo wrote nothing"
 at 600 400
-xdotool key alt+F4
+xdotool key ctrl+s
+choose_file "Select a destination" "demo-again.mrf" save
+quit_window
+# The same pairs as the demo's, in the same order, with absolute image paths as the chooser gives.
+PAIRS=$(od -An -t u4 -j 20 -N 4 "$SOURCE_DIR/examples/demo.mrf" | xargs)
+[ "$PAIRS" -gt 0 ] || fail "the demo has no pairs to compare"
+cmp <(tail -c $((32 * PAIRS)) "$SOURCE_DIR/examples/demo.mrf") <(tail -c $((32 * PAIRS)) demo-again.mrf) ||
+  fail "the pairs saved after the command-line load are not the demo's"
+EXPECTED_A="$(cd "$SOURCE_DIR/examples" && pwd)/demo_a.png"
+DEMO_A=$(tail -c +45 demo-again.mrf | head -c ${#EXPECTED_A})
+[ "$DEMO_A" = "$EXPECTED_A" ] || fail "image A was loaded as '$DEMO_A', not $EXPECTED_A"
+"$RENDER" "$DEMO" -o render-demo.png -t 0.5 -j 4
+same_pixels demo-frame.png render-demo.png
+echo "$DEMO named on the command line opens as File > Load Morph opens it"
+
+# A document that cannot be read: the window comes up with Load Morph's alert and its reason.
+start_window "$OUT/quarro-missing.log" nowhere.mrf
 for _ in $(seq 1 50); do
-  kill -0 "$QUARRO_PID" 2>/dev/null || break
+  grep -q "^$OUT/from-the-shell/nowhere.mrf: " "$OUT/quarro-missing.log" && break
   sleep 0.1
 done
+grep -q "^$OUT/from-the-shell/nowhere.mrf: " "$OUT/quarro-missing.log" ||
+  fail "no reason printed for a missing document: $(cat "$OUT/quarro-missing.log")"
+# The alert is the toolkit's second top-level window, beside the main one.
+for _ in $(seq 1 50); do
+  [ "$(xdotool search --onlyvisible --class '^FLTK$' 2>/dev/null | wc -l)" -ge 2 ] && break
+  sleep 0.1
+done
+shot "command-line-missing"
+[ "$(xdotool search --onlyvisible --class '^FLTK$' 2>/dev/null | wc -l)" -ge 2 ] || fail "no alert came up"
+kill "$QUARRO_PID"
+wait "$QUARRO_PID" 2>/dev/null || true
 QUARRO_PID=""
-echo "examples/demo.mrf loads from another folder"
+echo "a document that cannot be read is reported"

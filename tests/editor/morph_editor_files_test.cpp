@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "editor_fixture.h"
+#include "image/chooser_pattern.h"
 #include "image/image_file.h"
 #include "support/recording_dialogs.h"
 #include "support/small_disk.h"
@@ -13,7 +14,8 @@
 
 namespace {
 
-const char kImagePattern[] = "*.{jpg,png,bmp,tga,gif}";
+// The few formats the search first offered, then every other one the program reads.
+const std::string kImagePattern = WithEveryReadableExtension("*.{jpg,png,bmp,tga,gif}");
 const char kImageLoadFailure[] = "Error loading MRF file: image loading failure.";
 
 class EditorFiles : public EditorTest {
