@@ -89,7 +89,51 @@ long long BmpLeastBytes(const ByteReader& b, const ImageHeader& h) {
 
 bool IsGif(const ByteReader& b) { return b.Matches(0, "GIF87a", 6) || b.Matches(0, "GIF89a", 6); }
 
-void ReadGif(const ByteReader& b, ImageHeader& header) { b.U16(6, false, header.width), b.U16(8, false, header.height); }
+// Passes over the data sub-blocks that start at `at` (a length byte, then that many bytes, up
+// to a zero length); false when they run past the bytes given.
+bool SkipGifSubBlocks(const ByteReader& b, uint64_t& at) {
+    long long length;
+    while (b.U8(at, length)) {
+        at += 1 + static_cast<uint64_t>(length);
+        if (length == 0) return true;
+    }
+    return false;
+}
+
+// The logical screen, and the frames (image descriptors) whose areas are summed into
+// carriedPixels: as with an animated WebP, the screen may be at most kCanvasPerCarriedPixel
+// times what they carry.
+void ReadGif(const ByteReader& b, ImageHeader& header) {
+    long long flags, block, w, h;
+    if (!b.U16(6, false, header.width) || !b.U16(8, false, header.height) || !b.U8(10, flags)) return;
+    uint64_t at = 13 + ((flags & 0x80) ? 3ULL << ((flags & 7) + 1) : 0);
+    long long carried = 0;
+    for (;;) {
+        if (!b.U8(at, block)) {
+            header.framesBeyondBytes = true;  // the bytes end before the trailer
+            break;
+        }
+        if (block == 0x3B) break;
+        bool whole;
+        if (block == 0x21) {  // an extension: its label, then sub-blocks
+            at += 2;
+            whole = SkipGifSubBlocks(b, at);
+        } else if (block == 0x2C && b.U16(at + 5, false, w) && b.U16(at + 7, false, h) && b.U8(at + 9, flags)) {
+            carried = std::min(carried + w * h, 1LL << 40);
+            at += 10 + ((flags & 0x80) ? 3ULL << ((flags & 7) + 1) : 0) + 1;  // descriptor, local colours, code size
+            whole = SkipGifSubBlocks(b, at);
+        } else if (block == 0x2C) {
+            whole = false;
+        } else {
+            return;  // damaged: what follows is not known, so nothing is claimed about the frames
+        }
+        if (!whole) {
+            header.framesBeyondBytes = true;
+            break;
+        }
+    }
+    header.carriedPixels = carried;
+}
 
 long long GifLeastBytes(const ByteReader&, const ImageHeader& h) { return 13 + CeilDiv(h.width * h.height, kLzwBestRatio); }
 

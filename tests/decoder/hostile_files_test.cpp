@@ -62,8 +62,8 @@ TEST(HostileFiles, EachIsRefusedWithItsReason) {
     }
 }
 
-// Files the fuzzer found to crash, hang or exhaust memory inside the image library. Some are
-// now caught by the helper's own checks before the library sees them, with these reasons.
+// Files the fuzzer found to crash, hang or exhaust memory inside the image library or the extra
+// decoders. Some are caught by the format table's checks before any decoder sees them, with these reasons.
 TEST(HostileFiles, FuzzFindingsAreRefused) {
     const std::map<std::string, std::string> kReasons = {
         {"ico-png-crash-38f93c19", "the ICO file's image 1 lies beyond the file's end"},
@@ -74,18 +74,20 @@ TEST(HostileFiles, FuzzFindingsAreRefused) {
         {"gif-gif-crash-5a74c1be", "the GIF header claims 3328 x 62260 pixels, which take at least 75884 bytes"},
     };
     SetImageDecodeTimeLimit(3.0);
-    std::string corpus = std::string(QUARRO_SOURCE_DIR) + "/tests/decoder/hostile";
-    DIR* folder = opendir(corpus.c_str());
-    ASSERT_NE(folder, nullptr) << corpus;
     int files = 0;
-    while (dirent* entry = readdir(folder)) {
-        if (entry->d_name[0] == '.') continue;
-        ++files;
-        auto known = kReasons.find(entry->d_name);
-        std::string reason = known != kReasons.end() ? known->second : "";
-        EXPECT_TRUE(RefusedAndUntouched(corpus + "/" + entry->d_name, reason)) << entry->d_name;
+    for (const char* kept : {"hostile", "extra_findings"}) {
+        std::string corpus = std::string(QUARRO_SOURCE_DIR) + "/tests/decoder/" + kept;
+        DIR* folder = opendir(corpus.c_str());
+        ASSERT_NE(folder, nullptr) << corpus;
+        while (dirent* entry = readdir(folder)) {
+            if (entry->d_name[0] == '.') continue;
+            ++files;
+            auto known = kReasons.find(entry->d_name);
+            std::string reason = known != kReasons.end() ? known->second : "";
+            EXPECT_TRUE(RefusedAndUntouched(corpus + "/" + entry->d_name, reason)) << entry->d_name;
+        }
+        closedir(folder);
     }
-    closedir(folder);
     SetImageDecodeTimeLimit(0);
     EXPECT_GT(files, 0);
 }

@@ -257,8 +257,8 @@ TEST(FormatSniff, TinyFilesClaimingHugePicturesAreRefused) {
     }
 }
 
-// The animation rule: the canvas may be at most four times the pixels its frames carry. Frames
-// past the bytes read are not known to be missing until those bytes are the whole file.
+// The animation rule (WebP and GIF): the canvas may be at most four times the pixels its frames
+// carry. Frames past the bytes read are not known to be missing until those bytes are the whole file.
 TEST(FormatSniff, AnAnimatedCanvasIsBoundedByItsFrames) {
     auto animation = [](unsigned canvas, std::vector<unsigned> frames) {
         std::string chunks;
@@ -270,7 +270,13 @@ TEST(FormatSniff, AnAnimatedCanvasIsBoundedByItsFrames) {
                            Le16(canvas - 1) + '\0' + chunks;
         return "RIFF" + Le32(body.size()) + body;
     };
+    auto gif = [](unsigned screen, unsigned frame) {
+        return "GIF89a" + Le16(screen) + Le16(screen) + Zeros(3) + "\x2c" + Zeros(4) + Le16(frame) + Le16(frame) +
+               std::string("\0\x02\x02\x4c\x01\0\x3b", 7);
+    };
     struct Canvas { const char* label; std::string bytes; long long fileSize; int status; } cases[] = {
+        {"gif frame of a quarter of the screen", gif(2000, 1000), 5000, 0},
+        {"gif frame just short of a quarter", gif(2000, 999), 5000, -1},
         {"one frame of a quarter of the canvas", animation(2000, {1000}), 0, 0},
         {"frames that together carry a quarter", animation(2000, {500, 500, 500, 500}), 0, 0},
         {"one frame just short of a quarter", animation(2000, {999}), 0, -1},
@@ -281,7 +287,7 @@ TEST(FormatSniff, AnAnimatedCanvasIsBoundedByItsFrames) {
         ImageHeader header;
         std::string reason;
         const auto* data = reinterpret_cast<const unsigned char*>(c.bytes.data());
-        ASSERT_EQ(InspectImageHeader(data, c.bytes.size(), "x.webp", header, reason), 0) << c.label << ": " << reason;
+        ASSERT_EQ(InspectImageHeader(data, c.bytes.size(), "x", header, reason), 0) << c.label << ": " << reason;
         long long fileSize = c.fileSize > 0 ? c.fileSize : static_cast<long long>(c.bytes.size());
         EXPECT_EQ(CheckEncodedSize(data, c.bytes.size(), fileSize, header, reason), c.status) << c.label << ": " << reason;
     }
