@@ -153,7 +153,6 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
         return -1;
     }
     ByteReader file(data, size);
-    if (header.format == ImageFormat::kPng && !PngChunksFit(file, reason)) return -1;
     if (header.format == ImageFormat::kIco && !IcoEntriesFit(file, reason)) return -1;
     if (!StartLibrary()) {
         reason = "the image library is too old";
@@ -218,6 +217,8 @@ int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, Deco
     }
     if (CheckEncodedSize(data, size, static_cast<long long>(size), header, reason) != 0) return -1;
 
+    // A chunk that runs past the end is named before any decoder starts on the file.
+    if (format == ImageFormat::kPng && !PngChunksFit(ByteReader(data, size), reason)) return -1;
     int own = DecodeExtra(data, size, header, out, reason);
     if (own < 0 || (own == 0 && DecodeWithLibrary(data, size, header, out, reason) != 0)) {
         out.Reset();

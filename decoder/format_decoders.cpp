@@ -12,7 +12,8 @@ const DecoderRow kDecoders[] = {
     {ImageFormat::kWebp, DecodeWebp},
     {ImageFormat::kHeif, DecodeHeif},
     {ImageFormat::kBmp, DecodeBmp},
-    {ImageFormat::kJpeg, DecodeCmykJpeg},
+    {ImageFormat::kJpeg, DecodeJpeg},
+    {ImageFormat::kPng, DecodePng},
     {ImageFormat::kTiff, DecodeTiff},
     {ImageFormat::kGif, DecodeGif},
 };

@@ -24,10 +24,10 @@ int DecodeWebp(const unsigned char* data, size_t size, const ImageHeader& header
 int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
 // BMP with other headers than the 40-byte one, or 16- and 32-bit pixels.
 int DecodeBmp(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
-// Four-channel (CMYK, YCCK) JPEG.
-int DecodeCmykJpeg(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
-                   std::string& reason);
-// TIFF with straight alpha or an orientation other than top-left.
+// Every JPEG: grey, colour, CMYK and YCCK.
+int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
+int DecodePng(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
+// Every TIFF, its first page.
 int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
 // The first frame on its logical screen.
 int DecodeGif(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);

@@ -1,16 +1,13 @@
-// TIFF through libtiff for the two kinds the general image library gets wrong: unassociated
-// (straight) alpha, which it hands back premultiplied, and an Orientation other than top-left,
-// which it half applies (rows flipped, columns not). Here the pixels come back in the order they
-// are stored and with their alpha as stored; ApplyExifOrientation turns them afterwards, as it
-// does the image library's. Other TIFF files are left to the image library.
+// Every TIFF through libtiff's RGBA reader (the first page), written straight into the pixels'
+// memory. The pixels come back in the order they are stored and with their alpha as stored:
+// unassociated (straight) alpha is not premultiplied, and ApplyExifOrientation turns the
+// picture afterwards by its Orientation, as it does every JPEG's.
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "decoder/decode_limits.h"
@@ -112,10 +109,7 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
                      : "the TIFF file could not be read" + (file.lastError.empty() ? "" : ": " + file.lastError);
         return -1;
     }
-    uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetField(open.tiff, TIFFTAG_ORIENTATION, &orientation);
     bool straightAlpha = HasUnassociatedAlpha(open.tiff);
-    if (!straightAlpha && orientation == ORIENTATION_TOPLEFT) return 0;
 
     uint32_t width = 0, height = 0;
     TIFFGetField(open.tiff, TIFFTAG_IMAGEWIDTH, &width);
@@ -141,28 +135,26 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
     }
     // Rows as stored, first row first: the orientation is applied later, once, for every decoder.
     image.req_orientation = image.orientation;
+    // 16-bit samples keep their high byte, as the image library and the PNG decoder cut them,
+    // rather than libtiff's rounding.
+    if (image.Bitdepth16To8 != nullptr) {
+        for (unsigned value = 0; value < 65536; ++value) image.Bitdepth16To8[value] = static_cast<uint8_t>(value >> 8);
+    }
     // Left unset: libtiff writes every pixel or fails, and a file that claims a large picture
     // but fails at its first strip then costs no more than the pages it touched.
-    size_t pixels = static_cast<size_t>(width) * height;
-    std::unique_ptr<uint32_t[]> raster(new (std::nothrow) uint32_t[pixels]);
-    if (raster == nullptr) {
+    unsigned char* pixels = ReservePixels(static_cast<int>(width), static_cast<int>(height), out);
+    if (pixels == nullptr) {
         TIFFRGBAImageEnd(&image);
         reason = "the TIFF image needs more memory than the decoder may take";
         return -1;
     }
-    int ok = TIFFRGBAImageGet(&image, raster.get(), width, height);
+    // libtiff's packed pixels (R in the low byte) are RGBA bytes in a little-endian memory.
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the TIFF raster is read as RGBA bytes");
+    int ok = TIFFRGBAImageGet(&image, reinterpret_cast<uint32_t*>(pixels), width, height);
     TIFFRGBAImageEnd(&image);
     if (!ok) {
         reason = "the TIFF image could not be decoded" + (file.lastError.empty() ? "" : ": " + file.lastError);
         return -1;
-    }
-    AllocateDecoded(static_cast<int>(width), static_cast<int>(height), out);
-    for (size_t i = 0; i < pixels; ++i) {
-        unsigned char* p = &out.Pixels()[i * 4];
-        p[0] = static_cast<unsigned char>(TIFFGetR(raster[i]));
-        p[1] = static_cast<unsigned char>(TIFFGetG(raster[i]));
-        p[2] = static_cast<unsigned char>(TIFFGetB(raster[i]));
-        p[3] = static_cast<unsigned char>(TIFFGetA(raster[i]));
     }
     return 1;
 }

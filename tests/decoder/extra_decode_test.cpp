@@ -172,11 +172,11 @@ TEST(ExtraRefusals, EachFailureSaysWhy) {
         {"BMP of 2^28 + 1 pixels", manyBmp, -1, "the BMP image claims 16385 x 16384 pixels"},
         {"BMP V3 of 24 bits, for the image library", v3, 0, ""},
         {"CMYK JPEG cut short", cmyk.substr(0, cmyk.size() - 400), -1, "the JPEG data ends early"},
-        {"JPEG of three channels, for the image library", rgbJpeg, 0, ""},
+        {"JPEG cut short", rgbJpeg.substr(0, rgbJpeg.size() - 300), -1, "the JPEG data ends early"},
         {"TIFF cut in its directory", tiff.substr(0, tiff.size() - 100), -1, "the TIFF data ends early"},
-        {"TIFF of three channels, top-left, for the image library", rgbTiff, 0, ""},
+        {"TIFF cut in its pixels", rgbTiff.substr(0, 200), -1, "the TIFF"},
         {"plain text", "hello, this is no picture", 0, ""},
-        {"PNG signature", "\x89PNG\r\n\x1a\n", 0, ""},
+        {"PNG signature alone", "\x89PNG\r\n\x1a\n", -1, "the PNG"},
     };
     for (const Case& c : cases) {
         DecodedImage out = TestPattern(3, 2, false);
