@@ -52,11 +52,13 @@ unsigned WritableImageType(const std::string& path, std::string& reason) {
 int CheckOutputPath(const std::string& path, std::string& reason) {
     if (path.empty()) {
         reason = "the output path is empty";
+        errno = ENOENT;
         return -1;
     }
     if (path.size() >= PATH_MAX) {
         reason = "the path is " + std::to_string(path.size()) + " bytes long, more than the " +
                  std::to_string(PATH_MAX - 1) + " allowed";
+        errno = ENAMETOOLONG;
         return -1;
     }
     std::string target = ResolveDestination(path);
@@ -66,14 +68,18 @@ int CheckOutputPath(const std::string& path, std::string& reason) {
     struct stat info;
     if (name.empty() || name == "." || name == ".." || (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
         reason = path + " is a folder, not a file name";
+        errno = EISDIR;
         return -1;
     }
     if (stat(folder.c_str(), &info) != 0) {
-        reason = "the output folder " + folder + (errno == ENOENT ? " does not exist" : ": " + std::string(std::strerror(errno)));
+        const int error = errno;
+        reason = "the output folder " + folder + (error == ENOENT ? " does not exist" : ": " + std::string(std::strerror(error)));
+        errno = error;
         return -1;
     }
     if (!S_ISDIR(info.st_mode)) {
         reason = "the output folder " + folder + " is not a folder";
+        errno = ENOTDIR;
         return -1;
     }
     long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
@@ -81,15 +87,18 @@ int CheckOutputPath(const std::string& path, std::string& reason) {
     if (name.size() > static_cast<size_t>(nameMax)) {
         reason = "the file name is " + std::to_string(name.size()) + " bytes long, more than the " +
                  std::to_string(nameMax) + " the file system allows";
+        errno = ENAMETOOLONG;
         return -1;
     }
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        reason = "the output folder " + folder + " is not writable" +
-                 (errno == EROFS ? " (read-only file system)" : "");
+        const int error = errno;
+        reason = "the output folder " + folder + " is not writable" + (error == EROFS ? " (read-only file system)" : "");
+        errno = error;
         return -1;
     }
     if (stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
         reason = path + " is " + FileKindName(info.st_mode) + ", not a regular file";
+        errno = EEXIST;
         return -1;
     }
     return 0;

@@ -10,7 +10,9 @@
 unsigned WritableImageType(const std::string& path, std::string& reason);
 
 // 0 when a file can be saved at `path`; -1 with `reason` ("the output folder out does not
-// exist", "the file name is 300 bytes long, more than the 255 the file system allows", ...).
+// exist", "the file name is 300 bytes long, more than the 255 the file system allows", ...)
+// and errno saying which kind of refusal it is: ENOENT (no folder), ENOTDIR, EACCES or EROFS
+// (the folder takes no new file), EISDIR (a folder), ENAMETOOLONG, EEXIST (a FIFO or device).
 int CheckOutputPath(const std::string& path, std::string& reason);
 
 // CheckOutputPath, preceded by the image format check of WritableImageType.
