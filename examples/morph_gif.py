@@ -1,36 +1,33 @@
 #!/usr/bin/env python3
-"""Morphs two pictures along a few hand-placed landmark segments into a looping GIF.
+"""Morphs two pictures along a few hand-placed landmark segments into a looping animation.
 
-The landmarks are written by hand in pixel coordinates (x to the right, y downward, as an
-image viewer shows them) for the demo's two faces, and converted to the normalized end points
-that quarro and its documents use. quarro.write_document stores them, with the two pictures'
-paths, in a morph document; quarro-render then renders the frames A -> B -> A straight into a
-GIF (through ffmpeg, with a palette made from the frames). From the repository root, after a
-build with -DQUARRO_BUILD_PYTHON=ON:
+The landmarks are written by hand in pixel coordinates (x to the right, y downward, as an image
+viewer shows them and numpy indexes image[y, x]) for the demo's two faces. The script keeps them
+in a morph document (normalized by quarro.pairs_from_pixels, as documents store them) that
+quarro-render and the window can open too, reads it back, writes the middle frame as a still and
+the frames A -> B -> A as one animation (GIF, MP4, WebM, ... by the output's extension). With
+quarro installed (pip install --no-build-isolation .), from the repository root:
 
-    PYTHONPATH=build/python /usr/bin/python3 examples/morph_gif.py examples/demo_a.png examples/demo_b.png morph.gif
+    python3 examples/morph_gif.py examples/demo_a.png examples/demo_b.png morph.gif
 """
 import argparse
 import os
-import pathlib
-import shutil
-import subprocess
-import sys
 import tempfile
-
-import numpy as np
+from typing import List, Optional, Tuple
 
 import quarro
 
+Segment = Tuple[float, float, float, float]
+
 # (from x, from y, to x, to y) in each picture's own pixels; line i of A matches line i of B.
-LANDMARKS_A = [
+LANDMARKS_A: List[Segment] = [
     (80, 90, 119, 90),     # left eye to right eye
     (80, 133, 120, 133),   # mouth, left to right corner
     (100, 45, 100, 163),   # top of the head to the chin
     (60, 104, 140, 104),   # the face's left edge to its right edge
     (0, 215, 318, 215),    # the horizon stays where it is
 ]
-LANDMARKS_B = [
+LANDMARKS_B: List[Segment] = [
     (160, 90, 239, 90),
     (159, 142, 239, 142),
     (200, 52, 200, 171),
@@ -39,42 +36,33 @@ LANDMARKS_B = [
 ]
 
 
-def normalized(landmarks, image):
-    """Pixel end points as quarro takes them: 0..1 across, y from 0 at the bottom to 1 at the top."""
-    height, width = image.shape[:2]
-    points = np.asarray(landmarks, np.float64)
-    return np.column_stack([points[:, 0] / width, 1 - points[:, 1] / height,
-                            points[:, 2] / width, 1 - points[:, 3] / height])
-
-
-def renderer():
-    """The quarro-render of this checkout's build, else the one on the PATH."""
-    built = pathlib.Path(__file__).resolve().parents[1] / "build" / "cli" / "quarro-render"
-    return str(built) if os.access(built, os.X_OK) else shutil.which("quarro-render")
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def main(argv: Optional[List[str]] = None) -> None:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("image_a")
     parser.add_argument("image_b")
-    parser.add_argument("output", help="the GIF to write")
-    parser.add_argument("-n", "--frames", type=int, default=24)
-    parser.add_argument("--fps", type=int, default=12)
-    args = parser.parse_args()
-    program = renderer()
-    if program is None:
-        sys.exit("morph_gif: quarro-render was found neither in build/cli nor on the PATH")
+    parser.add_argument("output", help="the animation to write (.gif .webp .mp4 .mov .mkv .webm)")
+    parser.add_argument("-n", "--frames", type=int, default=24, help="frames from A to B (default 24)")
+    parser.add_argument("--fps", type=float, default=12.0)
+    parser.add_argument("--document", help="keep the landmarks in this .mrf document")
+    parser.add_argument("--middle", help="also write the middle frame to this picture")
+    args = parser.parse_args(argv)
 
     image_a, image_b = quarro.read_image(args.image_a), quarro.read_image(args.image_b)
+    pairs_a = quarro.pairs_from_pixels(LANDMARKS_A, image_a.shape[1], image_a.shape[0])
+    pairs_b = quarro.pairs_from_pixels(LANDMARKS_B, image_b.shape[1], image_b.shape[0])
     with tempfile.TemporaryDirectory() as folder:
-        document = os.path.join(folder, "landmarks.mrf")
-        quarro.write_document(document, os.path.abspath(args.image_a), os.path.abspath(args.image_b),
-                              normalized(LANDMARKS_A, image_a), normalized(LANDMARKS_B, image_b))
-        done = subprocess.run([program, document, "-q", "-n", str(args.frames), "--bounce",
-                               "--fps", str(args.fps), "-o", args.output])
-    if done.returncode != 0:
-        sys.exit(f"morph_gif: quarro-render failed with status {done.returncode}")
-    print(f"wrote {args.output}: {2 * args.frames - 2} frames of {image_a.shape[1]} x {image_a.shape[0]}")
+        path = args.document or os.path.join(folder, "landmarks.mrf")
+        quarro.write_document(path, os.path.abspath(args.image_a), os.path.abspath(args.image_b), pairs_a, pairs_b)
+        document = quarro.read_document(path)
+
+    if args.middle:
+        # The pixel landmarks can go to the engine as they are.
+        middle = quarro.morph(image_a, image_b, LANDMARKS_A, LANDMARKS_B, t=0.5, units="pixels")
+        quarro.write_image(args.middle, middle)
+
+    frames = quarro.sequence(image_a, image_b, document["pairs_a"], document["pairs_b"], args.frames, bounce=True)
+    count = quarro.write_animation(args.output, frames, fps=args.fps)
+    print(f"wrote {args.output}: {count} frames of {image_a.shape[1]} x {image_a.shape[0]}")
 
 
 if __name__ == "__main__":

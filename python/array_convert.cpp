@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "python/frame_arguments.h"
+
 namespace {
 
 // Beyond these an image no longer fits the engine's 32-bit pixel arithmetic comfortably.
@@ -22,9 +24,18 @@ std::string ShapeText(const py::array& array) {
 
 std::string DtypeText(const py::array& array) { return py::str(array.dtype()).cast<std::string>(); }
 
-py::array AsArray(const py::handle& object, const char* name) {
+// The object as an array of numbers: an array itself, or what numpy makes of a nested list.
+// Anything else (text, None, objects numpy keeps as objects) is a TypeError.
+py::array AsArray(const py::handle& object, const char* name, const char* wanted) {
     py::array array = py::array::ensure(object);
-    if (!array) throw py::value_error(std::string(name) + " must be a numpy array");
+    if (!array) PyErr_Clear();
+    if (!array || std::strchr("biufc", array.dtype().kind()) == nullptr ||
+        (array.ndim() == 0 && !py::isinstance<py::array>(object))) {
+        if (array && py::isinstance<py::array>(object)) {
+            throw py::type_error(std::string(name) + " must be " + wanted + ", not an array of " + DtypeText(array));
+        }
+        RaiseWrongType(name, wanted, object);
+    }
     return array;
 }
 
@@ -74,7 +85,7 @@ void AllocateFor(const py::array& array, int bpp, const char* name, CPixelImage&
 }  // namespace
 
 EngineImage::EngineImage(const py::handle& object, const char* name) {
-    py::array array = AsArray(object, name);
+    py::array array = AsArray(object, name, "a uint8 array (H, W, 3|4)");
     if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4)) {
         throw py::value_error(std::string(name) + " must be an (H, W, 3) or (H, W, 4) array, not " + ShapeText(array));
     }
@@ -100,7 +111,7 @@ EngineImage::~EngineImage() {
 }
 
 void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image) {
-    py::array array = AsArray(object, name);
+    py::array array = AsArray(object, name, "a uint8 array (H, W) or (H, W, 1|3|4)");
     const bool shapeOk = array.ndim() == 2 || (array.ndim() == 3 && (array.shape(2) == 1 || array.shape(2) == 3 ||
                                                                      array.shape(2) == 4));
     if (!shapeOk) {
@@ -113,35 +124,64 @@ void ImageForWriting(const py::handle& object, const char* name, CPixelImage& im
     CopyPixels(array, channels, image);
 }
 
-SegmentList SegmentsFromArray(const py::handle& object, const char* name) {
-    py::array array = AsArray(object, name);
+namespace {
+
+// The pairs as C-ordered doubles, one (x0, y0, x1, y1) row per pair.
+py::array_t<double> PairValues(const py::handle& object, const char* name) {
+    py::array array = AsArray(object, name, "an (N, 4) array of end points");
     if (array.ndim() != 2 || array.shape(1) != 4) {
         throw py::value_error(std::string(name) + " must be an (N, 4) array of end points (x0, y0, x1, y1), not " +
                               ShapeText(array));
     }
-    const char kind = array.dtype().kind();
-    if (kind != 'f' && kind != 'i' && kind != 'u') {
+    if (std::strchr("iuf", array.dtype().kind()) == nullptr) {
         throw py::value_error(std::string(name) + " must hold real numbers, not " + DtypeText(array));
     }
     auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
     if (!values) throw py::error_already_set();
+    return values;
+}
+
+// A pixel position as the document stores it: x / width, and y turned upward, 1 - y / height.
+void NormalizeRow(const double* pixels, double width, double height, double* out) {
+    for (int k = 0; k < 4; k += 2) {
+        out[k] = pixels[k] / width;
+        out[k + 1] = 1.0 - pixels[k + 1] / height;
+    }
+}
+
+}  // namespace
+
+SegmentList SegmentsFromArray(const py::handle& object, const char* name, const PixelFrame* pixels) {
+    py::array_t<double> values = PairValues(object, name);
     const py::ssize_t count = values.shape(0);
     const double* data = values.data();
     SegmentList segments;
     segments.reserve(static_cast<size_t>(count));
     for (py::ssize_t i = 0; i < count; ++i) {
+        double row[4] = {data[i * 4], data[i * 4 + 1], data[i * 4 + 2], data[i * 4 + 3]};
+        if (pixels != nullptr) NormalizeRow(&data[i * 4], pixels->width, pixels->height, row);
         float v[4];
         for (int k = 0; k < 4; ++k) {
-            v[k] = static_cast<float>(data[i * 4 + k]);
+            v[k] = static_cast<float>(row[k]);
             if (!std::isfinite(v[k])) {
-                std::string shown = py::repr(py::float_(data[i * 4 + k])).cast<std::string>();
-                throw py::value_error(std::string(name) + "[" + std::to_string(i) + "] holds " + shown +
+                throw py::value_error(std::string(name) + "[" + std::to_string(i) + "] holds " +
+                                      py::repr(py::float_(data[i * 4 + k])).cast<std::string>() +
                                       ", not a finite single-precision number");
             }
         }
         segments.emplace_back(Point(v[0], v[1]), Point(v[2], v[3]));
     }
     return segments;
+}
+
+py::array PairsFromPixels(const py::handle& pairs, const PixelFrame& pixels) {
+    py::array_t<double> values = PairValues(pairs, "pairs");
+    const py::ssize_t count = values.shape(0);
+    py::array_t<double> result({count, py::ssize_t{4}});
+    const double* in = values.data();
+    double* out = result.mutable_data();
+    for (py::ssize_t i = 0; i < count; ++i) NormalizeRow(in + i * 4, pixels.width, pixels.height, out + i * 4);
+    return std::move(result);
 }
 
 py::array SegmentsToArray(const SegmentList& segments) {

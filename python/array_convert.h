@@ -1,6 +1,6 @@
 // Numpy arrays to and from the core's types: pictures to RGBA images, (N, 4) pair arrays to
-// segment lists and back, finished frames to arrays. Every refusal is a ValueError naming the
-// argument and what it should be.
+// segment lists and back, finished frames to arrays. Every refusal names the argument: a
+// TypeError for what is no array of numbers, a ValueError for a wrong shape, dtype or value.
 #pragma once
 
 #include <pybind11/numpy.h>
@@ -33,9 +33,19 @@ private:
 // for writing to a file.
 void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image);
 
+// The pixel size of the picture that pairs given in pixels lie on.
+struct PixelFrame {
+    double width = 0, height = 0;
+};
+
 // The segments of an (N, 4) array of reals, one (x0, y0, x1, y1) row per segment, each value
-// narrowed to float; non-finite values (also after narrowing) are refused.
-SegmentList SegmentsFromArray(const py::handle& object, const char* name);
+// narrowed to float; non-finite values (also after narrowing) are refused. With `pixels` the
+// rows are pixel positions (x right, y down, as numpy indexes [y, x]) and are normalized first.
+SegmentList SegmentsFromArray(const py::handle& object, const char* name, const PixelFrame* pixels = nullptr);
+
+// The normalized (N, 4) float64 end points of pairs given in pixels of a picture of that size:
+// (x / width, 1 - y / height), the numbers SegmentsFromArray narrows for pixel pairs.
+py::array PairsFromPixels(const py::handle& pairs, const PixelFrame& pixels);
 
 // The (N, 4) float32 array of a list's end points, as a document stores them.
 py::array SegmentsToArray(const SegmentList& segments);

@@ -1,13 +1,13 @@
 // Image files and morph documents for Python, through the program's own readers and writers.
-// A file that cannot be read or written raises OSError with the path and the reason; the
-// image library keeps global state, so its calls take turns (without the interpreter lock).
+// A file that cannot be read or written raises OSError with the path and the reason, as the
+// subclass its error number names; the image library keeps global state, so its calls take
+// turns (without the interpreter lock).
 #include <pybind11/stl.h>
-#include <pybind11/stl/filesystem.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,26 +15,16 @@
 #include "document/mrf_file.h"
 #include "image/image_file.h"
 #include "files/input_file.h"
+#include "files/output_path.h"
 #include "morph/morph_settings.h"
-#include "python/argument_checks.h"
 #include "python/array_convert.h"
 #include "python/bindings.h"
+#include "python/file_errors.h"
+#include "python/frame_arguments.h"
 
 namespace {
 
 std::mutex gImageLibraryTurn;
-
-// Raises OSError(errno, message, path) when the failure has an errno, so that Python picks the
-// matching subclass (FileNotFoundError, PermissionError, ...), and OSError(message) otherwise.
-[[noreturn]] void RaiseFileError(int error, const std::string& message, const std::string& path) {
-    if (error != 0) {
-        py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(error, message, path);
-        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
-    } else {
-        PyErr_SetString(PyExc_OSError, message.c_str());
-    }
-    throw py::error_already_set();
-}
 
 // Opens `path` for reading as the program opens its inputs (never blocking, regular files
 // only) and returns the descriptor, or raises OSError.
@@ -45,11 +35,23 @@ int OpenForReading(const std::string& path, const char* what) {
     if (fd >= 0) return fd;
     int error = errno;
     if (error != 0 && reason == std::strerror(error)) RaiseFileError(error, reason, path);
-    RaiseFileError(0, std::string("cannot read ") + what + " '" + path + "': " + reason, path);
+    // A folder opens; it is refused by its type.
+    struct stat info;
+    error = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : 0;
+    RaiseFileError(error, std::string("cannot read ") + what + " '" + path + "': " + reason, path);
 }
 
-py::array ReadImage(const std::filesystem::path& file) {
-    const std::string path = file.string();
+// Checks that `path` can be saved to before anything is encoded; raises the OSError subclass
+// of the refusal.
+void CheckSavePath(const std::string& path, bool image) {
+    std::string reason;
+    errno = 0;
+    if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
+    if (image && WritableImageType(path, reason) == 0) RaiseFileError(0, reason, path);
+}
+
+py::array ReadImage(const py::object& file) {
+    const std::string path = PathArgument(file, "path");
     close(OpenForReading(path, "image"));
     auto image = std::make_unique<CPixelImage>();
     std::string reason;
@@ -63,10 +65,11 @@ py::array ReadImage(const std::filesystem::path& file) {
     return ArrayFromImage(std::move(image));
 }
 
-void WriteImage(const std::filesystem::path& file, const py::object& array) {
-    const std::string path = file.string();
+void WriteImage(const py::object& file, const py::object& array) {
+    const std::string path = PathArgument(file, "path");
     CPixelImage image;
     ImageForWriting(array, "array", image);
+    CheckSavePath(path, true);
     std::string reason;
     int result;
     {
@@ -77,8 +80,8 @@ void WriteImage(const std::filesystem::path& file, const py::object& array) {
     if (result != 0) RaiseFileError(0, "cannot write image '" + path + "': " + reason, path);
 }
 
-py::dict ReadDocument(const std::filesystem::path& file) {
-    const std::string path = file.string();
+py::dict ReadDocument(const py::object& file) {
+    const std::string path = PathArgument(file, "path");
     close(OpenForReading(path, "morph document"));
     SegmentList segmentsA, segmentsB;
     MorphSettings document;
@@ -100,7 +103,6 @@ py::dict ReadDocument(const std::filesystem::path& file) {
 }
 
 std::string PathField(const std::string& text, const char* name) {
-    if (text.find('\0') != std::string::npos) throw py::value_error(std::string(name) + " holds a zero character");
     if (text.size() >= kMorphFieldLimit) {
         throw py::value_error(std::string(name) + " is longer than a document holds (" +
                               std::to_string(kMorphFieldLimit - 1) + " bytes)");
@@ -108,14 +110,14 @@ std::string PathField(const std::string& text, const char* name) {
     return text;
 }
 
-void WriteDocument(const std::filesystem::path& file, const std::string& imageA, const std::string& imageB,
-                   const py::object& pairsA, const py::object& pairsB, double warp, double dissolve,
-                   const py::object& weightValues) {
-    const std::string path = file.string();
+void WriteDocument(const py::object& file, const py::object& imageA, const py::object& imageB,
+                   const py::object& pairsA, const py::object& pairsB, const py::object& warp,
+                   const py::object& dissolve, const py::object& weights) {
+    const std::string path = PathArgument(file, "path");
     // The writer takes the image paths from the images' names.
     CPixelImage namedA, namedB;
-    namedA.fileName = PathField(imageA, "image_a");
-    namedB.fileName = PathField(imageB, "image_b");
+    namedA.fileName = PathField(PathArgument(imageA, "image_a"), "image_a");
+    namedB.fileName = PathField(PathArgument(imageB, "image_b"), "image_b");
     SegmentList segmentsA = SegmentsFromArray(pairsA, "pairs_a");
     SegmentList segmentsB = SegmentsFromArray(pairsB, "pairs_b");
     if (segmentsA.size() != segmentsB.size()) {
@@ -126,17 +128,21 @@ void WriteDocument(const std::filesystem::path& file, const std::string& imageA,
         throw py::value_error("a document holds at most " + std::to_string(kMorphFieldLimit) + " pairs, not " +
                               std::to_string(segmentsA.size()));
     }
-    FieldWeights weights = WeightsFrom(weightValues);
+    FrameRequest request;
+    WeightsArgument(weights, request);
+    request.warp = *FractionArgument(warp, "warp");
+    request.dissolve = *FractionArgument(dissolve, "dissolve");
+    CheckSavePath(path, false);
     MorphSettings document;
     document.imageA = &namedA;
     document.imageB = &namedB;
     document.segmentsA = &segmentsA;
     document.segmentsB = &segmentsB;
-    document.warpFrac = static_cast<float>(CheckFraction(warp, "warp"));
-    document.dissoveFrac = static_cast<float>(CheckFraction(dissolve, "dissolve"));
-    document.a = weights.a;
-    document.b = weights.b;
-    document.p = weights.p;
+    document.warpFrac = NarrowFraction(request.warp);
+    document.dissoveFrac = NarrowFraction(request.dissolve);
+    document.a = request.a;
+    document.b = request.b;
+    document.p = request.p;
     std::string reason;
     if (WriteMorphFile(path, document, reason) != 0) {
         RaiseFileError(0, "cannot write morph document '" + path + "': " + reason, path);

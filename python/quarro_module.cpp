@@ -9,6 +9,7 @@
 #include "image/decode_client.h"
 #include "morph/fast_sqrt.h"
 #include "python/bindings.h"
+#include "python/frame_arguments.h"
 
 namespace {
 
@@ -30,26 +31,28 @@ std::string ModuleFolder() {
     return slash == std::string::npos ? "" : file.substr(0, slash);
 }
 
-// Pictures are decoded by the helper program of the same build: the build tree's beside a
-// module loaded from the build tree, the installed one beside an installed module. The
-// process is the interpreter, so the helper is not beside the running program.
+// Pictures are decoded by the helper program the package carries: libexec/quarro-decode in
+// the folder of this extension, in the build tree as in an installation or a wheel, and no
+// other (a missing one makes reads fail, naming it). The process is the interpreter, so the
+// helper is not beside the running program.
 void UseOwnImageDecoder() {
     std::string folder = ModuleFolder();
-    std::string helper = folder == RealPath(QUARRO_MODULE_BUILD_DIR) ? QUARRO_DECODER_BUILD_PATH
-                                                           : folder + "/" + QUARRO_DECODER_FROM_MODULE;
-    if (!folder.empty() && access(helper.c_str(), X_OK) == 0) SetImageDecoderPath(helper);
+    if (!folder.empty()) SetImageDecoderPath(folder + "/libexec/quarro-decode");
 }
 
 }  // namespace
 
-PYBIND11_MODULE(quarro, module) {
+PYBIND11_MODULE(_quarro, module) {
     // The warp's square-root table, filled before the first engine thread exists.
     InitFastSqrt();
     UseOwnImageDecoder();
+    InitFrameArguments();
+    module.attr("__version__") = QUARRO_VERSION;
     module.doc() =
         "Quarro's morph engine for numpy arrays: morph() and sequence() render frames that are byte for\n"
-        "byte those of quarro-render; read_image(), write_image(), read_document() and write_document()\n"
-        "go through the program's own file layer.";
+        "byte those of quarro-render; read_image(), write_image(), read_document(), write_document() and\n"
+        "write_animation() go through the program's own file layer and animation writer.";
     AddMorphFunctions(module);
     AddFileFunctions(module);
+    AddAnimationFunctions(module);
 }

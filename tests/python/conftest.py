@@ -45,7 +45,8 @@ def render(tmp_path):
     if not binary:
         pytest.fail("QUARRO_RENDER must name the built quarro-render (ctest sets it)")
 
-    def run(document, *options, frames=0):
+    def run(document, *options, frames=0, files=None):
+        """files: the frame numbers written (default: 0 .. frames - 1)."""
         pattern = tmp_path / ("frame_%d.png" if frames else "frame.png")
         arguments = [binary, str(document), "-q", "-o", str(pattern), *map(str, options)]
         if frames:
@@ -54,6 +55,8 @@ def render(tmp_path):
         assert done.returncode == 0, done.stderr
         if not frames:
             return quarro.read_image(pattern)
-        return [quarro.read_image(str(pattern) % i) for i in range(frames)]
+        written = sorted(int(path.stem.split("_")[1]) for path in tmp_path.glob("frame_*.png"))
+        assert written == list(files if files is not None else range(frames))
+        return [quarro.read_image(str(pattern) % i) for i in written]
 
     return run

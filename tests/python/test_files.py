@@ -1,7 +1,11 @@
 """Documents and picture files through the program's own readers and writers."""
 import os
 import pathlib
+import shutil
 import struct
+import subprocess
+import sys
+import tempfile
 import zlib
 
 import numpy as np
@@ -70,7 +74,7 @@ def _fifo(folder):
 FILE_ERRORS = [
     # call, what makes it fail, the exception and a piece of its message
     ("read_image", lambda d: d / "missing.png", FileNotFoundError, "No such file"),
-    ("read_image", lambda d: d, OSError, "a folder"),
+    ("read_image", lambda d: d, IsADirectoryError, "a folder"),
     ("read_image", _fifo, OSError, "a FIFO"),
     ("read_image", lambda d: _file(d / "junk.png", b"not a picture"), OSError, "match no image format"),
     ("read_image", lambda d: _file(d / "huge.png", _png_header(100000, 100000)), OSError,
@@ -80,9 +84,13 @@ FILE_ERRORS = [
     ("read_document", lambda d: _file(d / "junk.mrf", b"MRF\0" + bytes(60)), OSError,
      "the path field of image A has length 0"),
     ("read_document", lambda d: _file(d / "junk.mrf", b"GIF89a" + bytes(40)), OSError, "does not begin with the bytes M, R, F"),
-    ("write_image", lambda d: d / "no folder" / "x.png", OSError, "folder"),
+    ("write_image", lambda d: d / "no folder" / "x.png", FileNotFoundError, "no folder does not exist"),
+    ("write_image", lambda d: d, IsADirectoryError, "is a folder, not a file name"),
+    ("write_image", lambda d: _file(d / "plain", b"") / "x.png", NotADirectoryError, "is not a folder"),
     ("write_image", lambda d: d / "x.unknown", OSError, "no image format is written for the extension .unknown"),
-    ("write_document", lambda d: d / "no folder" / "x.mrf", OSError, "folder"),
+    ("write_document", lambda d: d / "no folder" / "x.mrf", FileNotFoundError, "no folder does not exist"),
+    ("write_document", lambda d: d, IsADirectoryError, "is a folder, not a file name"),
+    ("write_animation", lambda d: d / "no folder" / "x.gif", FileNotFoundError, "no folder does not exist"),
 ]
 
 
@@ -94,6 +102,7 @@ def test_file_failures_raise_os_error(tmp_path, call, target, error, message):
         "read_document": (path,),
         "write_image": (path, np.zeros((3, 5, 3), np.uint8)),
         "write_document": (path, "a.png", "b.png", np.zeros((1, 4)), np.zeros((1, 4))),
+        "write_animation": (path, [np.zeros((3, 5, 3), np.uint8)]),
     }[call]
     with pytest.raises(error) as raised:
         getattr(quarro, call)(*arguments)
@@ -106,7 +115,7 @@ def test_file_failures_raise_os_error(tmp_path, call, target, error, message):
     (dict(image_b="b" * 65535), "longer than a document holds"),
     (dict(pairs_b=np.zeros((2, 4))), "same number of rows"),
     (dict(warp=2.0), "warp must lie in [0, 1]"),
-    (dict(weights=(-1, 2, 0.2)), "weight a must be above 0"),
+    (dict(weights=(-1, 2, 0.2)), "weight a must be greater than 0"),
 ])
 def test_write_document_refuses_what_the_reader_would(tmp_path, change, message):
     arguments = dict(path=tmp_path / "x.mrf", image_a="a.png", image_b="b.png",
@@ -116,3 +125,45 @@ def test_write_document_refuses_what_the_reader_would(tmp_path, change, message)
         quarro.write_document(**arguments)
     assert message in str(raised.value)
     assert not (tmp_path / "x.mrf").exists()
+
+
+# Run as a user other than root, for whom a folder's permission bits hold.
+UNPRIVILEGED = """
+import os, sys
+import numpy as np
+if os.getuid() == 0:
+    os.setgid(65534)
+    os.setuid(65534)
+import quarro
+folder = sys.argv[1]
+calls = {
+    "read_image": lambda: quarro.read_image(os.path.join(folder, "secret.png")),
+    "write_image": lambda: quarro.write_image(os.path.join(folder, "x.png"), np.zeros((2, 2, 3), np.uint8)),
+    "write_document": lambda: quarro.write_document(os.path.join(folder, "x.mrf"), "a.png", "b.png",
+                                                    np.zeros((0, 4)), np.zeros((0, 4))),
+    "write_animation": lambda: quarro.write_animation(os.path.join(folder, "x.gif"), [np.zeros((2, 2, 3), np.uint8)]),
+}
+for name, call in calls.items():
+    try:
+        call()
+        print(name, "no error")
+    except Exception as error:
+        print(name, type(error).__name__)
+"""
+
+
+def test_a_closed_folder_raises_permission_error(tmp_path):
+    folder = tempfile.mkdtemp(prefix="quarro-closed-")  # outside pytest's private folder
+    try:
+        quarro.write_image(os.path.join(folder, "secret.png"), np.zeros((2, 2, 3), np.uint8))
+        os.chmod(os.path.join(folder, "secret.png"), 0o200)
+        os.chmod(folder, 0o555)
+        done = subprocess.run([sys.executable, "-c", UNPRIVILEGED, folder], capture_output=True, text=True,
+                              timeout=60, env=dict(os.environ, PYTHONPATH=os.pathsep.join(map(os.path.abspath, sys.path[1:]))))
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.split("\n")[:4] == [f"{name} PermissionError" for name in
+                                               ("read_image", "write_image", "write_document", "write_animation")]
+        assert os.listdir(folder) == ["secret.png"]
+    finally:
+        os.chmod(folder, 0o755)
+        shutil.rmtree(folder)

@@ -1,0 +1,95 @@
+// write_animation(): frames from any Python iterable written as one animation by the renderer's
+// own animation writer (ffmpeg, fed raw frames on a pipe). The frames are taken one at a time,
+// so a sequence() is rendered while the animation is encoded; the interpreter lock is released
+// while a frame is handed over. The file appears only once ffmpeg has succeeded.
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "cli/animation_writer.h"
+#include "files/output_path.h"
+#include "python/array_convert.h"
+#include "python/bindings.h"
+#include "python/file_errors.h"
+#include "python/frame_arguments.h"
+
+namespace {
+
+// The renderer's frame-rate limit.
+const double kMaxFps = 1000.0;
+
+double FpsArgument(const py::handle& value) {
+    const double fps = RealArgument(value, "fps");
+    if (!(fps > 0.0 && fps <= kMaxFps)) {
+        throw py::value_error("fps must lie in (0, 1000], not " + py::repr(py::float_(fps)).cast<std::string>());
+    }
+    return fps;
+}
+
+int WriteAnimation(const py::object& file, const py::object& frames, const py::object& fpsValue,
+                   const py::object& quality, const py::object& codec) {
+    const std::string path = PathArgument(file, "path");
+    const double fps = FpsArgument(fpsValue);
+    if (!quality.is_none()) WholeArgument(quality, "quality");
+    if (!codec.is_none() && !PyUnicode_Check(codec.ptr())) RaiseWrongType("codec", "a codec name", codec);
+    if (!quality.is_none() || !codec.is_none()) {
+        PyErr_SetString(PyExc_NotImplementedError, "the animation writer takes no quality or codec yet");
+        throw py::error_already_set();
+    }
+    if (!IsAnimationPath(path)) {
+        throw py::value_error("path must end in .mp4, .mov, .mkv, .webm, .gif or .webp, not name '" + path + "'");
+    }
+    std::string reason;
+    errno = 0;
+    if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
+    if (FindFfmpeg(reason).empty()) RaiseFileError(0, reason, path);
+
+    py::iterator items = py::iter(frames);
+    CAnimationWriter writer;  // an animation not finished is aborted, its file removed
+    int count = 0, width = 0, height = 0;
+    for (py::handle item : items) {
+        const std::string name = "frames[" + std::to_string(count) + "]";
+        EngineImage frame(item, name.c_str());
+        if (count == 0) {
+            width = frame.image.width;
+            height = frame.image.height;
+            int opened;
+            {
+                py::gil_scoped_release unlocked;
+                opened = writer.Open(path, width, height, fps, reason);
+            }
+            if (opened != 0) RaiseFileError(0, reason, path);
+        } else if (frame.image.width != width || frame.image.height != height) {
+            throw py::value_error(name + " is " + std::to_string(frame.image.width) + " x " +
+                                  std::to_string(frame.image.height) + " pixels; the first frame was " +
+                                  std::to_string(width) + " x " + std::to_string(height));
+        }
+        int written;
+        {
+            py::gil_scoped_release unlocked;
+            written = writer.WriteFrame(frame.image, reason);
+        }
+        if (written != 0) RaiseFileError(0, "ffmpeg stopped taking frames: " + reason, path);
+        ++count;
+    }
+    if (count == 0) throw py::value_error("frames holds no frame; an animation needs at least one");
+    int finished;
+    {
+        py::gil_scoped_release unlocked;
+        finished = writer.Finish(reason);
+    }
+    if (finished != 0) RaiseFileError(0, reason, path);
+    return count;
+}
+
+}  // namespace
+
+void AddAnimationFunctions(py::module_& module) {
+    using namespace pybind11::literals;
+    module.def("write_animation", &WriteAnimation, "path"_a, "frames"_a, "fps"_a = 25, "quality"_a = py::none(),
+               "codec"_a = py::none(),
+               "Writes the frames of any iterable ((H, W, 3|4) uint8 arrays of one size, e.g. a sequence())\n"
+               "as one animation, the format following the extension: .mp4 .mov .mkv (H.264), .webm (VP9),\n"
+               ".gif or .webp, through quarro-render's animation writer and the ffmpeg program. The file\n"
+               "appears only once it is complete; returns the number of frames written.");
+}

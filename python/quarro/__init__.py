@@ -1,0 +1,32 @@
+"""Quarro's morph engine for numpy arrays.
+
+morph() and sequence() render frames that are byte for byte those of quarro-render;
+read_image(), write_image(), read_document(), write_document() and write_animation() go
+through the program's own file layer and animation writer; pairs_from_pixels() turns pairs
+placed in pixels (y down) into the normalized units of documents.
+"""
+from quarro._quarro import (
+    Sequence,
+    __version__,
+    morph,
+    pairs_from_pixels,
+    read_document,
+    read_image,
+    sequence,
+    write_animation,
+    write_document,
+    write_image,
+)
+
+__all__ = [
+    "Sequence",
+    "__version__",
+    "morph",
+    "pairs_from_pixels",
+    "read_document",
+    "read_image",
+    "sequence",
+    "write_animation",
+    "write_document",
+    "write_image",
+]

@@ -1,0 +1,75 @@
+"""write_animation writes any iterable of frames through the renderer's animation writer."""
+import json
+import os
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import quarro
+from conftest import Scene
+
+pytestmark = pytest.mark.skipif(shutil.which("ffprobe") is None, reason="ffmpeg is not installed")
+
+SCENE = Scene(seed=80, size_a=(96, 64), size_b=(96, 64), pairs=4)
+
+
+def probe(path):
+    """The frame count, size and codec ffprobe reads from the file."""
+    done = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                           "stream=nb_read_frames,width,height,codec_name", "-of", "json", str(path)],
+                          capture_output=True, text=True, timeout=60, check=True)
+    stream = json.loads(done.stdout)["streams"][0]
+    return int(stream["nb_read_frames"]), (stream["width"], stream["height"]), stream["codec_name"]
+
+
+def frames(n, **options):
+    return quarro.sequence(SCENE.image_a, SCENE.image_b, SCENE.pairs_a, SCENE.pairs_b, n, **options)
+
+
+@pytest.mark.parametrize("name, source, count, codec", [
+    ("loop.mp4", lambda: frames(5, bounce=True), 8, "h264"),
+    ("loop.gif", lambda: frames(4), 4, "gif"),
+    ("rgb.webm", lambda: (frame[:, :, :3] for frame in frames(3)), 3, "vp9"),
+    ("list.mkv", lambda: list(frames(2)), 2, "h264"),
+])
+def test_every_frame_arrives(tmp_path, name, source, count, codec):
+    path = tmp_path / name
+    assert quarro.write_animation(path, source(), fps=12) == count
+    assert probe(path) == (count, (96, 64), codec)
+    assert os.listdir(tmp_path) == [name]
+
+
+def test_same_file_as_the_renderer(tmp_path, render):
+    document = SCENE.save(tmp_path)
+    binary = os.environ["QUARRO_RENDER"]
+    subprocess.run([binary, str(document), "-q", "-n", "4", "--bounce", "--fps", "10", "-o", str(tmp_path / "r.gif")],
+                   check=True, timeout=60)
+    quarro.write_animation(str(tmp_path / "m.gif"), frames(4, bounce=True), fps=10)
+    assert (tmp_path / "m.gif").read_bytes() == (tmp_path / "r.gif").read_bytes()
+
+
+def _bad_frames():
+    yield SCENE.image_a
+    yield SCENE.image_a[:32]
+
+
+def _failing_frames():
+    yield SCENE.image_a
+    raise RuntimeError("the caller's generator failed")
+
+
+@pytest.mark.parametrize("name, source, error, message", [
+    ("empty.mp4", lambda: iter(()), ValueError, "frames holds no frame"),
+    ("sizes.mp4", _bad_frames, ValueError, "frames[1] is 96 x 32 pixels; the first frame was 96 x 64"),
+    ("raises.gif", _failing_frames, RuntimeError, "the caller's generator failed"),
+    ("dtype.gif", lambda: [SCENE.image_a.astype(np.float32)], ValueError, "frames[0] must have dtype uint8"),
+    ("still.png", lambda: [SCENE.image_a], ValueError, "path must end in .mp4, .mov, .mkv, .webm, .gif or .webp"),
+    ("none.gif", lambda: None, TypeError, "'NoneType' object is not iterable"),
+])
+def test_a_failed_animation_leaves_no_file(tmp_path, name, source, error, message):
+    with pytest.raises(error) as raised:
+        quarro.write_animation(tmp_path / name, source())
+    assert message in str(raised.value)
+    assert os.listdir(tmp_path) == []
