@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <string>
 
@@ -34,25 +35,33 @@ TEST(OutputPath, RefusesEachUnwritableOutputWithItsReason) {
     struct Case {
         std::string path;
         std::string reason;
+        int error = 0;  // errno after CheckOutputPath; 0 for the image format's refusals
     } cases[] = {
         {folder.File("palette.pal"),
          ".pal is a colour palette, not an image: save the frame as .png, .bmp or another image format"},
         {folder.File("out.xyz"), "no image format is written for the extension .xyz " + writable},
         {folder.File("noextension"), "the name has no extension to choose the image format by " + writable},
-        {folder.File("missing/out.png"), "the output folder " + folder.File("missing") + " does not exist"},
-        {folder.File("plain/out.png"), "the output folder " + folder.File("plain") + " is not a folder"},
-        {folder.File("dir.png"), folder.File("dir.png") + " is a folder, not a file name"},
-        {folder.File("pipe.png"), folder.File("pipe.png") + " is a FIFO, not a regular file"},
+        {folder.File("missing/out.png"), "the output folder " + folder.File("missing") + " does not exist", ENOENT},
+        {folder.File("plain/out.png"), "the output folder " + folder.File("plain") + " is not a folder", ENOTDIR},
+        {folder.File("dir.png"), folder.File("dir.png") + " is a folder, not a file name", EISDIR},
+        {folder.File("pipe.png"), folder.File("pipe.png") + " is a FIFO, not a regular file", EEXIST},
         {folder.File(longName + ".png"), "the file name is " + std::to_string(longName.size() + 4) +
                                              " bytes long, more than the " + std::to_string(NAME_MAX) +
-                                             " the file system allows"},
+                                             " the file system allows",
+         ENAMETOOLONG},
         {longPath, "the path is " + std::to_string(longPath.size()) + " bytes long, more than the " +
-                       std::to_string(PATH_MAX - 1) + " allowed"},
+                       std::to_string(PATH_MAX - 1) + " allowed",
+         ENAMETOOLONG},
     };
     for (const Case& c : cases) {
         std::string reason;
         EXPECT_EQ(-1, CheckImageOutputPath(c.path, reason)) << c.path;
         EXPECT_EQ(c.reason, reason) << c.path;
+        if (c.error == 0) continue;
+        // The kind of refusal, for callers that sort failures by error number (the Python module).
+        errno = 0;
+        EXPECT_EQ(-1, CheckOutputPath(c.path, reason)) << c.path;
+        EXPECT_EQ(c.error, errno) << c.path;
     }
 }
 
