@@ -224,6 +224,16 @@ int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, Deco
         out.Reset();
         return -1;
     }
+    // The limits were set from the header's size: a decoder that made more pixels than it claims
+    // (turned or cropped pictures have as many or fewer) is not believed.
+    long long made = static_cast<long long>(out.width) * out.height;
+    if (header.width > 0 && made > header.width * header.height * header.depth) {
+        reason = std::string("the decoded ") + row.name + " picture is " + std::to_string(out.width) + " x " +
+                 std::to_string(out.height) + " pixels, more than the " + std::to_string(header.width) + " x " +
+                 std::to_string(header.height) + " its header claims";
+        out.Reset();
+        return -1;
+    }
     if (format == ImageFormat::kJpeg || format == ImageFormat::kTiff) ApplyExifOrientation(data, size, out);
     return 0;
 }

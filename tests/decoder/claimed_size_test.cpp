@@ -173,3 +173,21 @@ TEST(ClaimedSize, TheLargestSixteenBitPngLoads) {
     EXPECT_EQ(pixel[2], 11000 >> 8);
     EXPECT_EQ(pixel[3], 255);
 }
+
+// The helper's limits come from the header's size, so a decoder's picture larger than that is
+// refused: an icon whose directory says 16 x 16 and whose image is 32 x 32.
+TEST(ClaimedSize, APictureLargerThanItsHeaderIsRefused) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert";
+    TempFolder folder;
+    std::string path = folder.File("a.ico");
+    ASSERT_TRUE(MagickWrite(TestPattern(32, 32, false), "-compress none", "BMP3:" + folder.File("a.bmp")));
+    ASSERT_TRUE(RunQuiet(FindTool("convert") + " " + folder.File("a.bmp") + " " + path));
+    std::string icon = ReadWholeFile(path);
+    DecodedImage out;
+    std::string reason;
+    ASSERT_EQ(DecodeWhole(icon, path, out, reason), 0) << reason;
+    ASSERT_EQ(out.width, 32);
+    icon[6] = icon[7] = 16;  // the directory's width and height
+    EXPECT_EQ(DecodeWhole(icon, path, out, reason), -1);
+    EXPECT_EQ(reason, "the decoded ICO picture is 32 x 32 pixels, more than the 16 x 16 its header claims");
+}
