@@ -134,7 +134,10 @@ import numpy as np
 if os.getuid() == 0:
     os.setgid(65534)
     os.setuid(65534)
-import quarro
+try:
+    import quarro
+except ImportError:
+    sys.exit("unreachable")
 folder = sys.argv[1]
 calls = {
     "read_image": lambda: quarro.read_image(os.path.join(folder, "secret.png")),
@@ -160,6 +163,8 @@ def test_a_closed_folder_raises_permission_error(tmp_path):
         os.chmod(folder, 0o555)
         done = subprocess.run([sys.executable, "-c", UNPRIVILEGED, folder], capture_output=True, text=True,
                               timeout=60, env=dict(os.environ, PYTHONPATH=os.pathsep.join(map(os.path.abspath, sys.path[1:]))))
+        if done.stderr.strip() == "unreachable":
+            pytest.skip("the module's folder is not readable by the unprivileged user 65534")
         assert done.returncode == 0, done.stderr
         assert done.stdout.split("\n")[:4] == [f"{name} PermissionError" for name in
                                                ("read_image", "write_image", "write_document", "write_animation")]
