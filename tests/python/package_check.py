@@ -1,7 +1,8 @@
 """Checks an installed quarro from outside the source tree: run by scripts/test-python-package
-with the interpreter of a fresh virtual environment, in a folder of its own.
+in a folder of its own, with the interpreter of a fresh virtual environment (the package must
+come from that environment) or with the folder that cmake --install filled.
 
-    package_check.py SOURCE_ROOT
+    package_check.py SOURCE_ROOT [INSTALLED_FOLDER]
 """
 import os
 import pathlib
@@ -16,7 +17,8 @@ import quarro
 
 root = pathlib.Path(sys.argv[1])
 package = pathlib.Path(quarro.__file__).resolve().parent
-assert pathlib.Path(sys.prefix) in package.parents, f"quarro was imported from {package}, not the environment"
+home = pathlib.Path(sys.argv[2]).resolve() if len(sys.argv) > 2 else pathlib.Path(sys.prefix)
+assert home in package.parents, f"quarro was imported from {package}, not from {home}"
 
 version = re.search(r"project\(\s*\w+\s+VERSION\s+([0-9.]+)", (root / "CMakeLists.txt").read_text()).group(1)
 assert quarro.__version__ == version, (quarro.__version__, version)
