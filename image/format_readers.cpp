@@ -201,7 +201,7 @@ void ReadTiff(const ByteReader& b, ImageHeader& header) {
 long long TiffLeastBytes(const ByteReader& b, const ImageHeader& h) {
     TiffFields fields;
     if (!ReadTiffFields(b, fields)) return -1;
-    long long raw = CeilDiv(h.width * std::max(fields.bits, 1LL) * std::max(fields.samples, 1LL), 8) * h.height;
+    long long raw = CeilDiv(h.width * std::max(h.bitDepth, 1) * std::max(h.channels, 1), 8) * h.height;
     switch (fields.compression) {
         case 1: return 8 + raw;
         case 32773: return 8 + 2 * CeilDiv(raw, 128);

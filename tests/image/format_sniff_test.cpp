@@ -126,6 +126,8 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
     std::string pcx = Pcx(0, 0, 9727, 26911);
     pcx[65] = 1;  // one plane
     pcx[66] = '\x00', pcx[67] = '\x26';  // 9728 bytes a line
+    std::string jpeg420 = Jpeg(319, 239);
+    jpeg420[31] = 0x22, jpeg420[34] = 0x11, jpeg420[37] = 0x11;  // sampling factors of Y, Cb, Cr
     std::string rle8 = Bmp(319, 239);
     rle8[28] = 8, rle8[30] = 1;  // 8 bits a pixel, run-length coded
     struct Case { const char* label; std::string bytes; long long fits; std::string reason; } cases[] = {
@@ -143,6 +145,9 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
         // A bit per 8 x 8 block of each of three components, after the 39 bytes up to the frame.
         {"baseline jpeg", Jpeg(319, 239), 39 + 3 * 40 * 30 / 8,
          "the JPEG header claims 319 x 239 pixels, which take at least 489 bytes; the file holds 39"},
+        // Chroma sampled at half the luma's rate both ways: 1200 luma blocks and 300 of each chroma.
+        {"4:2:0 jpeg", jpeg420, 39 + (1200 + 2 * 300) / 8,
+         "the JPEG header claims 319 x 239 pixels, which take at least 264 bytes; the file holds 39"},
         {"ascii pbm", "P1 319 239 ", 11 + 319 * 239, "the PNM header claims 319 x 239 pixels, which take at least 76252 bytes; the file holds 11"},
         {"ascii ppm", "P3 319 239 255 ", 15 + 2 * 3 * 319 * 239 - 1,
          "the PNM header claims 319 x 239 pixels, which take at least 457460 bytes; the file holds 15"},
