@@ -50,7 +50,8 @@ void ReadImageHeader(const unsigned char* data, size_t size, ImageFormat format,
 
 int CheckEncodedSize(const unsigned char* data, size_t size, long long fileSize, const ImageHeader& header,
                      std::string& reason) {
-    if (header.width <= 0 || header.height <= 0) return 0;
+    // Sizes beyond the limits are CheckImageSize's to refuse; the bounds below assume they are within.
+    if (header.width <= 0 || header.height <= 0 || header.width > kMaxImageSide || header.height > kMaxImageSide) return 0;
     const ImageFormatRow& row = FormatRow(header.format);
     long long needed = row.leastBytes != nullptr ? row.leastBytes(ByteReader(data, size), header) : -1;
     if (needed >= 0 && fileSize < needed) {
