@@ -2,6 +2,7 @@
 // One process per picture; it may be started before the picture is chosen and wait for it.
 // See image/decode_protocol.h for how it is started and what it replies.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -60,6 +61,25 @@ bool ReadFile(int fd, std::vector<unsigned char>& bytes, std::string& reason) {
     return true;
 }
 
+// Maps the memory file the program made for the pixels as `image`'s place. It must hold exactly
+// the bytes the request says; the program sealed its size, so it stays so.
+int MapPixels(int fd, int64_t bytes, DecodedImage& image, std::string& reason) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || info.st_size != bytes) {
+        reason = "the decoder was handed pixel memory of another size than the request says";
+        return -1;
+    }
+    void* place = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+    close(fd);
+    if (place == MAP_FAILED) {
+        reason = std::string("the decoder could not map the pixel memory: ") + std::strerror(errno);
+        return -1;
+    }
+    image.place = static_cast<unsigned char*>(place);
+    image.placeBytes = static_cast<size_t>(bytes);
+    return 0;
+}
+
 }  // namespace
 
 #ifdef QUARRO_SANITIZED_BUILD
@@ -76,8 +96,8 @@ int main(int argc, char**) {
     std::set_new_handler(OnNoMemory);
     // Started ahead of need, the helper waits here with its libraries loaded.
     DecodeRequest request;
-    int file;
-    int received = ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file);
+    int file, pixels;
+    int received = ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file, pixels);
     if (received == 0) _exit(0);
     if (received < 0) _exit(kDecodeExitUsage);
 
@@ -88,20 +108,24 @@ int main(int argc, char**) {
     std::string reason;
     if (!ReadFile(file, bytes, reason)) Refuse(reason);
     close(file);
+    DecodedImage image;
+    // The pixels' memory is mapped (and its pages made) before the limits and the filter, which
+    // then have no mapping of a file to allow.
+    if (pixels >= 0 && MapPixels(pixels, request.pixelBytes, image, reason) != 0) Refuse(reason);
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
     if (EnterSyscallFilter(reason) != 0) Refuse(reason);
 
-    DecodedImage image;
     // The format is the program's identification; the helper's table row follows it.
     ImageFormat format = request.format < 256 ? static_cast<ImageFormat>(request.format) : ImageFormat::kUnknown;
     if (DecodeImage(bytes.data(), bytes.size(), format, image, reason) != 0) Refuse(reason);
     DecodeReplyHeader header;
+    header.kind = image.inPlace ? kDecodeReplyShared : kDecodeReplyPixels;
     header.width = static_cast<uint32_t>(image.width);
     header.height = static_cast<uint32_t>(image.height);
     bool sent = WriteAll(kDecodeChannelDescriptor, &header, sizeof header) &&
-                WriteAll(kDecodeChannelDescriptor, image.rgba.data(), image.rgba.size());
+                (image.inPlace || WriteAll(kDecodeChannelDescriptor, image.rgba.data(), image.rgba.size()));
     // No exit handlers: nothing is left to flush, and a leak checker has no business here.
     _exit(sent ? 0 : 1);
 }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -127,28 +128,45 @@ int StartHelper(const std::string& program, Helper& helper, std::string& reason)
     return 0;
 }
 
-// Hands the helper the open file and its limits. 0, or -1 when the helper is gone.
-int SendRequest(Helper& helper, int file, const std::string& name, const ImageHeader& header, int cpuSeconds,
-                long long memoryMiB) {
+// A memory file of `bytes` bytes for the helper to decode into, its size sealed so that the
+// helper can neither shrink it under our reads nor grow it against our memory; -1 on failure.
+int MakePixelMemory(long long bytes) {
+    Descriptor memory(memfd_create("quarro-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (memory.fd < 0 || ftruncate(memory.fd, static_cast<off_t>(bytes)) != 0 ||
+        fcntl(memory.fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+        return -1;
+    }
+    int fd = memory.fd;
+    memory.fd = -1;
+    return fd;
+}
+
+// Hands the helper the open file, the pixels' memory file (if `pixels` >= 0, of `pixelBytes`
+// bytes) and its limits. 0, or -1 when the helper is gone.
+int SendRequest(Helper& helper, int file, int pixels, long long pixelBytes, const std::string& name,
+                const ImageHeader& header, int cpuSeconds, long long memoryMiB) {
     DecodeRequest request;
     request.cpuSeconds = cpuSeconds;
     request.memoryMiB = memoryMiB;
     request.format = static_cast<uint32_t>(header.format);
     request.width = header.width;
     request.height = header.height;
+    request.pixelBytes = pixels >= 0 ? pixelBytes : 0;
     std::strncpy(request.name, name.c_str(), sizeof request.name - 1);
-    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    int attach[2] = {file, pixels};
+    size_t count = pixels >= 0 ? 2 : 1;
+    alignas(struct cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
     struct iovec part = {&request, sizeof request};
     struct msghdr message = {};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    message.msg_controllen = CMSG_SPACE(count * sizeof(int));
     struct cmsghdr* attached = CMSG_FIRSTHDR(&message);
     attached->cmsg_level = SOL_SOCKET;
     attached->cmsg_type = SCM_RIGHTS;
-    attached->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(attached), &file, sizeof file);
+    attached->cmsg_len = CMSG_LEN(count * sizeof(int));
+    std::memcpy(CMSG_DATA(attached), attach, count * sizeof(int));
     ssize_t sent;
     do {
         sent = sendmsg(helper.channel.fd, &message, MSG_NOSIGNAL);
@@ -220,6 +238,18 @@ size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bo
         poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
     }
     return done;
+}
+
+// Reads `size` bytes from the start of the memory file `fd`; the bytes read, or -1.
+ssize_t ReadWhole(int fd, unsigned char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? -1 : static_cast<ssize_t>(done);
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
 }
 
 // Waits for the helper to end, stopping it at the deadline; its wait status.
@@ -358,15 +388,19 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     int cpuSeconds = seconds > 0 ? static_cast<int>(std::ceil(seconds)) : budget.cpuSeconds;
     if (seconds <= 0) seconds = budget.wallSeconds;
     std::string name = BaseName(path);
+    // A picture of a validated size is decoded straight into memory shared with the helper;
+    // without one (or without memory files) its pixels come through the socket.
+    long long pixelBytes = header.width > 0 && header.depth == 1 ? header.width * header.height * 4 : 0;
+    Descriptor shared(pixelBytes > 0 ? MakePixelMemory(pixelBytes) : -1);
     std::unique_ptr<Helper> helper = TakeSpare(program);
-    if (helper != nullptr && SendRequest(*helper, file.fd, name, header, cpuSeconds, memoryMiB) != 0) {
+    if (helper != nullptr && SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
         StopHelper(*helper);
         helper = nullptr;
     }
     if (helper == nullptr) {
         helper = std::make_unique<Helper>();
         if (StartHelper(program, *helper, reason) != 0) return -1;
-        if (SendRequest(*helper, file.fd, name, header, cpuSeconds, memoryMiB) != 0) {
+        if (SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
             StopHelper(*helper);
             reason = "the decoder could not be handed the file";
             return -1;
@@ -398,6 +432,22 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
                 replyFault = "the decoder's reply was cut short";
             }
         }
+    } else if (reply.kind == kDecodeReplyShared && shared.fd >= 0) {
+        // The pixels are read from the memory file once the helper has ended. They fill it as
+        // the validated size or that size turned a quarter (an EXIF or HEIF rotation).
+        bool asValidated = reply.width == header.width && reply.height == header.height;
+        bool turned = reply.width == header.height && reply.height == header.width;
+        if (!asValidated && !turned) {
+            replyFault = "the decoder's reply claims " + std::to_string(reply.width) + " x " +
+                         std::to_string(reply.height) + " pixels, not the " + std::to_string(header.width) + " x " +
+                         std::to_string(header.height) + " set aside for them";
+        } else {
+            loaded.Allocate(static_cast<int>(reply.width), static_cast<int>(reply.height), 4);
+            if (loaded.pixels == nullptr) {
+                replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
+                             std::to_string(reply.height) + " picture";
+            }
+        }
     } else if (reply.kind != kDecodeReplyPixels) {
         replyFault = "the decoder's reply is not one this program understands";
     } else if (CheckImageSize("the decoder's reply", reply.width, reply.height, 1, replyFault) == 0) {
@@ -427,6 +477,11 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     }
     if (headerWhole && reply.kind == kDecodeReplyRefused) {
         reason = CleanText(refusal);
+        return -1;
+    }
+    if (reply.kind == kDecodeReplyShared &&
+        ReadWhole(shared.fd, loaded.pixels, loaded.ByteCount()) != static_cast<ssize_t>(loaded.ByteCount())) {
+        reason = "the decoder's pixels could not be read back";
         return -1;
     }
     target.Clear();

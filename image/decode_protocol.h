@@ -1,9 +1,12 @@
 // How the program and its decoding helper talk. The helper is started with no arguments and
 // one end of a Unix stream socket on descriptor 3 (0 to 2 lead nowhere). It may be started
 // ahead of need and wait. It takes one DecodeRequest, sent with the open file to decode
-// attached (SCM_RIGHTS), and answers on the same socket with one DecodeReplyHeader, then for
-// kDecodeReplyPixels width x height x 4 bytes of RGBA (top row first), for kDecodeReplyRefused
-// `width` bytes of reason text; then it exits 0. A socket closed before any request ends it quietly.
+// attached (SCM_RIGHTS) and, when the program knows the picture's size, a second descriptor:
+// a sealed memory file of `pixelBytes` bytes for the pixels. It answers on the same socket with
+// one DecodeReplyHeader, then for kDecodeReplyPixels width x height x 4 bytes of RGBA (top row
+// first), for kDecodeReplyShared nothing (the pixels, as many bytes, are in the memory file),
+// for kDecodeReplyRefused `width` bytes of reason text; then it exits 0. A socket closed before
+// any request ends it quietly.
 #pragma once
 
 #include <sys/socket.h>
@@ -19,6 +22,7 @@ constexpr uint32_t kDecodeRequestMagic = 0x31514451;  // "QDQ1" read as little-e
 constexpr uint32_t kDecodeReplyMagic = 0x31524451;    // "QDR1"
 constexpr uint32_t kDecodeReplyPixels = 0;
 constexpr uint32_t kDecodeReplyRefused = 1;
+constexpr uint32_t kDecodeReplyShared = 2;
 constexpr uint32_t kDecodeMaxReasonBytes = 1024;
 
 // Exit status of a helper that ran out of its memory allowance outside the image library.
@@ -35,6 +39,7 @@ struct DecodeRequest {
     uint32_t reserved = 0;
     int64_t width = -1;       // the size the program validated from the file's first bytes; -1: not known
     int64_t height = -1;
+    int64_t pixelBytes = 0;   // the size of the memory file sent for the pixels; 0: none sent
 };
 
 struct DecodeReplyHeader {
@@ -44,14 +49,15 @@ struct DecodeReplyHeader {
     uint32_t height = 0;
 };
 
-// The helper's side: waits for the request and the descriptor sent with it. 1 with both, 0
-// when the socket closed first, -1 for anything else (a short or strange request, no file).
-inline int ReceiveDecodeRequest(int channel, DecodeRequest& request, int& file) {
-    file = -1;
+// The helper's side: waits for the request and the descriptors sent with it. 1 with the file
+// (and the pixels' memory file when the request names one, else `pixels` is -1), 0 when the
+// socket closed first, -1 for anything else (a short or strange request, a missing descriptor).
+inline int ReceiveDecodeRequest(int channel, DecodeRequest& request, int& file, int& pixels) {
+    file = pixels = -1;
     size_t done = 0;
     char* bytes = reinterpret_cast<char*>(&request);
     while (done < sizeof request) {
-        alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+        alignas(struct cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
         struct iovec part = {bytes + done, sizeof request - done};
         struct msghdr message = {};
         message.msg_iov = &part;
@@ -62,14 +68,18 @@ inline int ReceiveDecodeRequest(int channel, DecodeRequest& request, int& file) 
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return n == 0 && done == 0 && file < 0 ? 0 : -1;
         for (struct cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && file < 0 &&
-                c->cmsg_len == CMSG_LEN(sizeof(int))) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS || file >= 0) continue;
+            if (c->cmsg_len == CMSG_LEN(sizeof(int))) {
                 std::memcpy(&file, CMSG_DATA(c), sizeof file);
+            } else if (c->cmsg_len == CMSG_LEN(2 * sizeof(int))) {
+                std::memcpy(&file, CMSG_DATA(c), sizeof file);
+                std::memcpy(&pixels, CMSG_DATA(c) + sizeof file, sizeof pixels);
             }
         }
         if (message.msg_flags & MSG_CTRUNC) return -1;
         done += static_cast<size_t>(n);
     }
     request.name[sizeof request.name - 1] = '\0';
-    return request.magic == kDecodeRequestMagic && file >= 0 ? 1 : -1;
+    bool pixelsAsSaid = (request.pixelBytes > 0) == (pixels >= 0);
+    return request.magic == kDecodeRequestMagic && file >= 0 && pixelsAsSaid ? 1 : -1;
 }

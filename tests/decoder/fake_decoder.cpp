@@ -34,8 +34,8 @@ void SendHeader(uint32_t kind, uint32_t width, uint32_t height, uint32_t magic =
 
 int main() {
     DecodeRequest request;
-    int file;
-    if (ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file) != 1) return kDecodeExitUsage;
+    int file, shared;
+    if (ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file, shared) != 1) return kDecodeExitUsage;
     std::string mode = request.name;
     mode = mode.substr(0, mode.find('.'));
     std::vector<unsigned char> pixels(3 * 2 * 4, 200);
@@ -66,6 +66,13 @@ int main() {
         Send(reason, sizeof reason - 1);
     } else if (mode == "windy") {
         SendHeader(kDecodeReplyRefused, 1u << 30, 0);
+    } else if (mode == "shared" || mode == "shrink") {
+        // "shrink" first tries to cut the memory file short under the program's feet.
+        if (shared < 0 || (mode == "shrink" && ftruncate(shared, 0) == 0)) _exit(1);
+        if (pwrite(shared, pixels.data(), pixels.size(), 0) != static_cast<ssize_t>(pixels.size())) _exit(1);
+        SendHeader(kDecodeReplyShared, 3, 2);
+    } else if (mode == "unshared") {
+        SendHeader(kDecodeReplyShared, 1, 6);  // as many bytes, another shape
     } else if (mode == "failed") {
         return 9;
     }

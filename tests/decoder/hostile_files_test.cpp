@@ -105,6 +105,7 @@ TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReason) {
         {"refuse", "the picture is?odd"},
         {"windy", "the decoder's reply was longer than it may be"},
         {"failed", "the decoder failed (exit status 9)"},
+        {"unshared", "the decoder's reply claims 1 x 6 pixels, not the 3 x 2 set aside for them"},
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(RefusedAndUntouched(Named(c.mode), c.reason)) << c.mode;
@@ -119,6 +120,14 @@ TEST_F(FakeHelper, AWholeReplyReplacesTheTargetAndAMissingHelperIsNamed) {
     EXPECT_EQ(image.height, 2);
     EXPECT_EQ(image.bytesPerPixel, 4);
     EXPECT_EQ(image.pixels[23], 200);
+
+    // Pixels through the memory file, which the helper cannot cut short: it is sealed.
+    for (const char* mode : {"shared", "shrink"}) {
+        image = Keeper();
+        ASSERT_EQ(ReadImageFile(Named(mode), image, reason), 0) << mode << ": " << reason;
+        EXPECT_EQ(image.width, 3) << mode;
+        EXPECT_EQ(image.pixels[23], 200) << mode;
+    }
 
     SetImageDecoderPath(folder.File("absent-decoder"));
     EXPECT_TRUE(RefusedAndUntouched(Named("good"), "could not be started"));
