@@ -8,6 +8,18 @@
 #include "document/mrf_file.h"
 #include "editor/dialogs.h"
 
+namespace {
+
+std::string LocatedImage(const std::string& stored, const std::string& documentPath, const char* which) {
+    DocumentImage image = LocateDocumentImage(stored, documentPath);
+    if (!image.note.empty()) {
+        std::fprintf(stderr, "%s: image %s %s: %s\n", documentPath.c_str(), which, stored.c_str(), image.note.c_str());
+    }
+    return image.path;
+}
+
+}  // namespace
+
 void CMorphUI::OnSaveMorph() {
     if (!editor->IsReadyToMorph()) {
         ShowAlert("You're not ready to morph yet!");
@@ -57,9 +69,10 @@ void CMorphUI::LoadMorphDocument(const std::string& path) {
         ShowAlert("Error loading file %s", path.c_str());
         return;
     }
-    // Relative image paths are also looked for beside the document, as the renderer does.
-    settings.imagePathA = ResolveImagePath(settings.imagePathA, path);
-    settings.imagePathB = ResolveImagePath(settings.imagePathB, path);
+    // Relative image paths are looked for beside the document first, as the renderer does;
+    // which one was taken, or where a missing one was looked for, goes to the standard error.
+    settings.imagePathA = LocatedImage(settings.imagePathA, path, "A");
+    settings.imagePathB = LocatedImage(settings.imagePathB, path, "B");
     editor->ApplyMorphDocument(settings);
     UpdateOutputSize(0);
     editor->redraw();

@@ -1,5 +1,6 @@
 // quarro-render: renders frames of a morph document without a window, with the window's
 // engine and settings. Exit status 0 on success, 2 for a usage error, 1 for any other failure.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,5 +36,7 @@ int main(int argc, char** argv) {
     // Ctrl+C, SIGTERM or SIGHUP during a save remove its temporary file; the process still
     // ends with the signal's usual status.
     RemoveTempsOnSignals();
+    // A reader of -o - that goes away is reported as a failed write, not a silent death.
+    if (WritesToStdout(options)) std::signal(SIGPIPE, SIG_IGN);
     return RunRender(options);
 }

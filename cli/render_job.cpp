@@ -12,6 +12,7 @@
 
 #include "cli/animation_writer.h"
 #include "cli/frame_pipeline.h"
+#include "cli/frame_stream.h"
 #include "cli/progress_bar.h"
 #include "document/mrf_file.h"
 #include "image/image_file.h"
@@ -38,14 +39,29 @@ bool Exists(const std::string& path) {
     return fs::exists(path, ignored);
 }
 
-int LoadInput(const std::string& path, const char* which, const std::string& documentPath, CPixelImage& image) {
-    if (path.empty()) return Fail(documentPath, std::string("the document names no image ") + which);
+int LoadInput(const std::string& path, const char* which, CPixelImage& image) {
     if (!Exists(path)) return Fail(path, std::string("image ") + which + " is missing");
     std::string reason;
     int fd = OpenInputFile(path, reason);  // a FIFO or a device would block the decoder
     if (fd < 0) return Fail(path, std::string("image ") + which + " cannot be read: " + reason);
     close(fd);
     if (image.Load(path, reason) != 0) return Fail(path, std::string("image ") + which + " could not be decoded: " + reason);
+    return 0;
+}
+
+// Where image A or B is read from: the --image-a/--image-b path as given, else the document's
+// path by the one rule for its relative paths, with a warning when the rule had to choose.
+int LocateInput(const std::string& given, const std::string& stored, const char* which, const std::string& documentPath,
+                std::string& path) {
+    if (!given.empty()) {
+        path = given;
+        return 0;
+    }
+    if (stored.empty()) return Fail(documentPath, std::string("the document names no image ") + which);
+    DocumentImage image = LocateDocumentImage(stored, documentPath);
+    path = image.path;
+    if (!image.found) return Fail(stored, std::string("image ") + which + " is missing: " + image.note);
+    if (!image.note.empty()) std::fprintf(stderr, "quarro-render: warning: image %s %s: %s\n", which, stored.c_str(), image.note.c_str());
     return 0;
 }
 
@@ -79,7 +95,11 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
 std::mutex gImageLibraryMutex;
 
 // How each frame of the run is written, on an encoder thread.
-CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool animation, CAnimationWriter& writer) {
+CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool animation, CAnimationWriter& writer,
+                                            CFrameStream& stream) {
+    if (WritesToStdout(options)) {
+        return [&stream](QueuedFrame& frame, std::string& reason) { return stream.WriteFrame(frame.image, reason); };
+    }
     if (animation) {
         return [&writer](QueuedFrame& frame, std::string& reason) { return writer.WriteFrame(frame.image, reason); };
     }
@@ -89,9 +109,10 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool a
             return WritePngFile(frame.path, frame.image, level, reason);
         };
     }
-    return [](QueuedFrame& frame, std::string& reason) {
+    const int quality = OutputQuality(options);  // JPEG frames; -1 for the other formats
+    return [quality](QueuedFrame& frame, std::string& reason) {
         std::lock_guard<std::mutex> lock(gImageLibraryMutex);
-        if (WriteImageFile(frame.path, frame.image, reason) == 0) return 0;
+        if (WriteImageFile(frame.path, frame.image, quality, reason) == 0) return 0;
         reason = "the output could not be written: " + reason;
         return -1;
     };
@@ -103,7 +124,8 @@ int RunRender(const RenderOptions& options) {
     auto start = std::chrono::steady_clock::now();
 
     const bool sequence = options.frames > 0;
-    const bool animation = sequence && IsAnimationPath(options.outputPath);
+    const bool toStdout = WritesToStdout(options);
+    const bool animation = sequence && !toStdout && IsAnimationPath(options.outputPath);
     const int first = sequence ? options.firstFrame : 0;
     const int last = sequence ? options.lastFrame : 0;
     const int count = last - first + 1;
@@ -111,10 +133,16 @@ int RunRender(const RenderOptions& options) {
     // (the frame number may lengthen a name).
     std::vector<std::string> paths;
     for (int index = first; index <= last; ++index) {
-        paths.push_back(sequence && !animation ? FramePath(options.outputPath, index) : options.outputPath);
+        paths.push_back(sequence && !animation && !toStdout ? FramePath(options.outputPath, index) : options.outputPath);
     }
-    if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) return 1;
     std::string reason;
+    if (toStdout) {
+        if (isatty(STDOUT_FILENO)) {
+            return Fail("-", "the standard output is a terminal: pipe the frames into a program, or redirect them");
+        }
+    } else if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) {
+        return 1;
+    }
     if (animation && FindFfmpeg(reason).empty()) return Fail(options.outputPath, reason);
 
     // The document fills the scene's lists, paths and parameters; the parameters are then set
@@ -126,12 +154,13 @@ int RunRender(const RenderOptions& options) {
         return Fail(options.documentPath, "not a readable morph document: " + reason);
     }
 
-    std::string pathA = options.imageA.empty() ? ResolveImagePath(settings.imagePathA, options.documentPath)
-                                               : options.imageA;
-    std::string pathB = options.imageB.empty() ? ResolveImagePath(settings.imagePathB, options.documentPath)
-                                               : options.imageB;
-    if (LoadInput(pathA, "A", options.documentPath, scene.imageA) != 0 ||
-        LoadInput(pathB, "B", options.documentPath, scene.imageB) != 0) {
+    std::string pathA, pathB;
+    if (LocateInput(options.imageA, settings.imagePathA, "A", options.documentPath, pathA) != 0 ||
+        LocateInput(options.imageB, settings.imagePathB, "B", options.documentPath, pathB) != 0) {
+        return 1;
+    }
+    if (LoadInput(pathA, "A", scene.imageA) != 0 ||
+        LoadInput(pathB, "B", scene.imageB) != 0) {
         return 1;
     }
 
@@ -141,15 +170,19 @@ int RunRender(const RenderOptions& options) {
 
     CAnimationWriter writer;
     if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
-                                 static_cast<int>(settings.outputHeight), options.fps, reason) != 0) {
+                                 static_cast<int>(settings.outputHeight),
+                                 static_cast<double>(options.fpsNum) / options.fpsDen, reason) != 0) {
         return Fail(options.outputPath, reason);
     }
     // One encoder keeps an animation's frames in order, and the image library's saves take
     // turns anyway; PNG frames are written by as many encoders as there are cores.
     int encoders = 1, buffers = 2;
     const size_t frameBytes = static_cast<size_t>(settings.outputWidth) * settings.outputHeight * 4;
-    PipelineShape(frameBytes, animation || !IsPngPath(options.outputPath), encoders, buffers);
-    CFramePipeline pipeline(FrameEncoder(options, animation, writer), encoders, buffers);
+    PipelineShape(frameBytes, animation || toStdout || !IsPngPath(options.outputPath), encoders, buffers);
+    StreamFormat format = StreamFormat::Png;
+    StreamFormatNamed(options.format, format);
+    CFrameStream stream(STDOUT_FILENO, format, options.fpsNum, options.fpsDen, options.pngLevel);
+    CFramePipeline pipeline(FrameEncoder(options, animation, writer, stream), encoders, buffers);
     if (pipeline.Start(reason) != 0) return Fail(options.outputPath, reason);
 
     CImageMorpher engine;

@@ -1,15 +1,18 @@
 #include "cli/render_options.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include <getopt.h>
 
 #include "cli/animation_writer.h"
+#include "cli/option_values.h"
+#include "image/image_file.h"
 #include "image/png_encoder.h"
+#include "image/replace_file.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
 
@@ -17,44 +20,14 @@ namespace {
 
 const int kMaxSide = kMaxOutputSide;
 const int kMaxThreads = kMaxMorphThreads;
+const char kStreamFormats[] = "png, ppm, y4m";
 
-bool ParseDouble(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
-}
+std::string Range(long low, long high) { return std::to_string(low) + ".." + std::to_string(high); }
 
-bool ParseInt(const std::string& text, long low, long high, int& value) {
-    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) return false;
-    char* end = nullptr;
-    errno = 0;
-    long parsed = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || end != text.c_str() + text.size() || parsed < low || parsed > high) return false;
-    value = static_cast<int>(parsed);
-    return true;
-}
-
-bool ParseFraction(const std::string& text, double& value) {
-    return ParseDouble(text, value) && IsFraction(value);
-}
-
-// Two whole numbers in [low, high] joined by one of `separators` ("WxH", "F:L"); no signs.
-bool ParseIntPair(const std::string& text, const char* separators, long low, long high, int& first, int& second) {
-    size_t at = text.find_first_of(separators);
-    if (at == std::string::npos) return false;
-    std::string a = text.substr(0, at), b = text.substr(at + 1);
-    if (a.empty() || b.empty() || a[0] == '-' || b[0] == '-') return false;
-    return ParseInt(a, low, high, first) && ParseInt(b, low, high, second);
-}
-
-bool ParseSize(const std::string& text, int& width, int& height) {
-    return ParseIntPair(text, "xX", 1, kMaxSide, width, height);
-}
-
-bool ParseRange(const std::string& text, int& first, int& last) {
-    return ParseIntPair(text, ":", 0, kMaxFrames, first, last);
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 // Length of the integer conversion starting at pattern[i] == '%' (flags, width, precision,
@@ -77,27 +50,47 @@ size_t IntegerFieldLength(const std::string& pattern, size_t i) {
 
 }  // namespace
 
-const char* RenderUsage() {
-    return "usage: quarro-render DOCUMENT.mrf -o OUTPUT [options]\n"
-           "  -t, --fraction T       warp and dissolve fraction in [0,1], like the window's slider (default 0.5)\n"
-           "      --warp W           the geometry fraction alone (overrides -t for the warp)\n"
-           "      --dissolve D       the colour fraction alone (overrides -t for the dissolve)\n"
-           "  -s, --size WxH         output size, each side 1..10000 (default: image A's size)\n"
-           "  -j, --threads N        worker threads, 1..256 (default 4, as the window uses)\n"
-           "  -a A  -b B  -p P       field-weight constants (default 0.01, 2.0, 0.2, as the window uses)\n"
-           "      --image-a PATH     use this image A instead of the document's (likewise --image-b)\n"
-           "  -n, --frames N         render N frames at fractions 0, 1/(N-1), ..., 1; OUTPUT then holds one\n"
-           "                         printf-style integer field, e.g. frames/morph_%03d.png\n"
-           "      --frame-range F:L  with --frames, render only frames F to L (0-based, inclusive)\n"
-           "      --bounce           with --frames, run A -> B -> A (2N-2 frames) for a seamless loop\n"
-           "      --png-level L      zlib level of PNG output, 0..9 (default 1: fast, about the usual size)\n"
-           "      --fps F            frames a second of an animation (default 25)\n"
-           "  -q, --quiet            no progress output\n"
-           "  -h, --help             this text;  --version  the version\n"
-           "The output format follows OUTPUT's extension; with --frames, OUTPUT may instead name one\n"
-           "animation (.mp4 .webm .mkv .mov .gif .webp), written by the ffmpeg program. Relative image\n"
-           "paths of the document that do not exist from the current folder are looked up from the\n"
-           "document's folder.\n";
+bool WritesToStdout(const RenderOptions& options) { return options.outputPath == "-"; }
+
+const VideoCodec* OutputCodec(const RenderOptions& options) {
+    if (WritesToStdout(options) || DefaultVideoCodec(options.outputPath) == nullptr) return nullptr;
+    return options.codec.empty() ? DefaultVideoCodec(options.outputPath) : FindVideoCodec(options.codec);
+}
+
+namespace {
+
+// What --quality means for an output: its name in messages, its range and its default.
+struct QualityScale {
+    std::string what;
+    int low = 0, high = 0, fallback = -1;
+};
+
+// False for outputs that --quality does not apply to.
+bool QualityScaleOf(const RenderOptions& options, QualityScale& scale) {
+    if (WritesToStdout(options)) return false;
+    if (const VideoCodec* codec = OutputCodec(options)) {
+        scale = {std::string("the CRF of ") + codec->name, 0, codec->crfMax, codec->crfDefault};
+        return true;
+    }
+    std::string extension = FileExtension(options.outputPath);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == ".webp") {
+        scale = {"WebP quality", 0, kQualityPercentMax, kWebpQualityDefault};
+        return true;
+    }
+    if (IsJpegPath(options.outputPath)) {
+        scale = {"JPEG quality", kJpegQualityMin, kJpegQualityMax, kJpegQualityDefault};
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int OutputQuality(const RenderOptions& options) {
+    QualityScale scale;
+    if (!QualityScaleOf(options, scale)) return -1;
+    return options.quality >= 0 ? options.quality : scale.fallback;
 }
 
 bool IsFramePattern(const std::string& pattern) {
@@ -150,13 +143,14 @@ void FrameFractions(const RenderOptions& options, int index, float& warp, float&
 
 namespace {
 
-// One row per option of quarro-render: adding an option is adding a row (and its line of the
-// usage text). `apply` stores the value, or returns what is wrong with it; `name` is the
-// option as it was spelled ("-t" or "--fraction").
+// One row per option of quarro-render, read by the parser and by the usage text: adding an
+// option is adding a row. `apply` stores the value, or returns what is wrong with it; `name`
+// is the option as it was spelled ("-t" or "--fraction").
 struct OptionRow {
     const char* longName;
-    char shortName;  // 0: long form only
-    bool takesValue;
+    char shortName;         // 0: long form only
+    const char* valueName;  // nullptr: a switch
+    std::string help;       // its part of the usage text, wrapped there
     std::string (*apply)(const std::string& name, const std::string& value, RenderOptions& o);
 };
 
@@ -168,107 +162,225 @@ std::string ApplyConstant(const std::string& name, const std::string& value, flo
     return problem.empty() ? problem : name + " " + problem;
 }
 
-const OptionRow kOptions[] = {
-    {"help", 'h', false, nullptr},
-    {"version", 0, false, nullptr},
-    {"quiet", 'q', false,
-     [](const std::string&, const std::string&, RenderOptions& o) {
-         o.quiet = true;
-         return std::string();
-     }},
-    {"output", 'o', true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         o.outputPath = value;
-         return std::string(value.empty() ? "the output file name is empty" : "");
-     }},
-    {"fraction", 't', true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         return ParseFraction(value, o.fraction) ? std::string() : "fraction '" + value + "' is not in [0,1]";
-     }},
-    {"warp", 0, true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         o.hasWarp = true;
-         return ParseFraction(value, o.warp) ? std::string() : "warp fraction '" + value + "' is not in [0,1]";
-     }},
-    {"dissolve", 0, true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         o.hasDissolve = true;
-         return ParseFraction(value, o.dissolve) ? std::string() : "dissolve fraction '" + value + "' is not in [0,1]";
-     }},
-    {"size", 's', true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         o.hasSize = true;
-         return ParseSize(value, o.width, o.height) ? std::string()
-                                                    : "size '" + value + "' is not WxH with each side in 1..10000";
-     }},
-    {"threads", 'j', true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         return ParseInt(value, 1, kMaxThreads, o.threads) ? std::string()
-                                                            : "thread count '" + value + "' is not in 1..256";
-     }},
-    {nullptr, 'a', true,
-     [](const std::string& name, const std::string& value, RenderOptions& o) { return ApplyConstant(name, value, o.a); }},
-    {nullptr, 'b', true,
-     [](const std::string& name, const std::string& value, RenderOptions& o) { return ApplyConstant(name, value, o.b); }},
-    {nullptr, 'p', true,
-     [](const std::string& name, const std::string& value, RenderOptions& o) { return ApplyConstant(name, value, o.p); }},
-    {"image-a", 0, true,
-     [](const std::string& name, const std::string& value, RenderOptions& o) {
-         o.imageA = value;
-         return value.empty() ? "the path of " + name + " is empty" : std::string();
-     }},
-    {"image-b", 0, true,
-     [](const std::string& name, const std::string& value, RenderOptions& o) {
-         o.imageB = value;
-         return value.empty() ? "the path of " + name + " is empty" : std::string();
-     }},
-    {"frames", 'n', true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         return ParseInt(value, 1, kMaxFrames, o.frames) ? std::string()
-                                                          : "frame count '" + value + "' is not in 1..1000000";
-     }},
-    {"frame-range", 0, true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         return ParseRange(value, o.firstFrame, o.lastFrame) ? std::string() : "frame range '" + value + "' is not F:L";
-     }},
-    {"bounce", 0, false,
-     [](const std::string&, const std::string&, RenderOptions& o) {
-         o.bounce = true;
-         return std::string();
-     }},
-    {"png-level", 0, true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         return ParseInt(value, 0, 9, o.pngLevel) ? std::string() : "PNG level '" + value + "' is not in 0..9";
-     }},
-    {"fps", 0, true,
-     [](const std::string&, const std::string& value, RenderOptions& o) {
-         bool ok = ParseDouble(value, o.fps) && o.fps > 0.0 && o.fps <= 1000.0;
-         return ok ? std::string() : "frame rate '" + value + "' is not in (0,1000]";
-     }},
-};
-constexpr int kOptionCount = static_cast<int>(sizeof kOptions / sizeof kOptions[0]);
+std::string ApplyFraction(const std::string& name, const std::string& value, double& fraction) {
+    return ParseFraction(value, fraction) ? std::string() : "value '" + value + "' of " + name + " is not in [0,1]";
+}
+
+std::string ApplyPath(const std::string& name, const std::string& value, std::string& path) {
+    path = value;
+    return value.empty() ? "the path of " + name + " is empty" : std::string();
+}
+
+std::string QualityHelp() {
+    std::string text = "CRF of a video codec, lower is better:";
+    for (int i = 0; i < kVideoCodecCount; ++i) {
+        const VideoCodec& codec = kVideoCodecs[i];
+        text += std::string(i == 0 ? " " : ", ") + codec.name + " " + Range(0, codec.crfMax) + " (default " +
+                std::to_string(codec.crfDefault) + ")";
+    }
+    return text + "; quality of a .webp animation, " + Range(0, kQualityPercentMax) + " (default " +
+           std::to_string(kWebpQualityDefault) + "), and of JPEG frames, " + Range(kJpegQualityMin, kJpegQualityMax) +
+           " (default " + std::to_string(kJpegQualityDefault) + ")";
+}
+
+std::string CodecHelp() {
+    std::string text = "video codec, if the installed ffmpeg has its encoder:";
+    for (int i = 0; i < kVideoCodecCount; ++i) {
+        text += std::string(i == 0 ? " " : ", ") + kVideoCodecs[i].name + " (in " + kVideoCodecs[i].containers + ")";
+    }
+    return text + "; default h264, vp9 for .webm";
+}
+
+const std::vector<OptionRow>& Rows() {
+    static const std::vector<OptionRow> rows = {
+        {"output", 'o', "OUTPUT", "the file written; - writes the frames to the standard output (see --format)",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             o.outputPath = value;
+             return std::string(value.empty() ? "the output file name is empty" : "");
+         }},
+        {"fraction", 't', "T",
+         "warp and dissolve fraction in [0,1], like the window's slider (default " + Number(0.5) + ")",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             return ApplyFraction(name, value, o.fraction);
+         }},
+        {"warp", 0, "W", "the geometry fraction alone, in [0,1] (overrides -t for the warp)",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             o.hasWarp = true;
+             return ApplyFraction(name, value, o.warp);
+         }},
+        {"dissolve", 0, "D", "the colour fraction alone, in [0,1] (overrides -t for the dissolve)",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             o.hasDissolve = true;
+             return ApplyFraction(name, value, o.dissolve);
+         }},
+        {"size", 's', "WxH", "output size, each side " + Range(1, kMaxSide) + " (default: image A's size)",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             o.hasSize = true;
+             return ParseIntPair(value, "xX", 1, kMaxSide, o.width, o.height)
+                        ? std::string()
+                        : "size '" + value + "' is not WxH with each side in " + Range(1, kMaxSide);
+         }},
+        {"threads", 'j', "N",
+         "worker threads, " + Range(1, kMaxThreads) + " (default " + std::to_string(kMorphThreads) +
+             ", as the window uses)",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ParseInt(value, 1, kMaxThreads, o.threads)
+                        ? std::string()
+                        : "thread count '" + value + "' is not in " + Range(1, kMaxThreads);
+         }},
+        {nullptr, 'a', "A", "field-weight constant a, above 0 (default " + Number(kFieldWeightA) + ", as the window uses)",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             return ApplyConstant(name, value, o.a);
+         }},
+        {nullptr, 'b', "B", "field-weight constant b, 0 or more (default " + Number(kFieldWeightB) + ")",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             return ApplyConstant(name, value, o.b);
+         }},
+        {nullptr, 'p', "P", "field-weight constant p, 0 or more (default " + Number(kFieldWeightP) + ")",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             return ApplyConstant(name, value, o.p);
+         }},
+        {"image-a", 0, "PATH", "use this image A instead of the document's",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             return ApplyPath(name, value, o.imageA);
+         }},
+        {"image-b", 0, "PATH", "use this image B instead of the document's",
+         [](const std::string& name, const std::string& value, RenderOptions& o) {
+             return ApplyPath(name, value, o.imageB);
+         }},
+        {"frames", 'n', "N",
+         "render N frames, " + Range(1, kMaxFrames) + ", at fractions 0, 1/(N-1), ..., 1; OUTPUT then holds "
+             "one printf-style integer field, e.g. frames/morph_%03d.png, or names an animation",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ParseInt(value, 1, kMaxFrames, o.frames)
+                        ? std::string()
+                        : "frame count '" + value + "' is not in " + Range(1, kMaxFrames);
+         }},
+        {"frame-range", 0, "F:L", "with --frames, render only frames F to L (0-based, inclusive)",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ParseIntPair(value, ":", 0, kMaxFrames, o.firstFrame, o.lastFrame)
+                        ? std::string()
+                        : "frame range '" + value + "' is not F:L with each in " + Range(0, kMaxFrames);
+         }},
+        {"bounce", 0, nullptr, "with --frames, run A -> B -> A (2N-2 frames) for a seamless loop",
+         [](const std::string&, const std::string&, RenderOptions& o) {
+             o.bounce = true;
+             return std::string();
+         }},
+        {"png-level", 0, "L",
+         "zlib level of PNG output, " + Range(0, kMaxPngLevel) + " (default " + std::to_string(kDefaultPngLevel) +
+             ": fast, about the usual size)",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ParseInt(value, 0, kMaxPngLevel, o.pngLevel)
+                        ? std::string()
+                        : "PNG level '" + value + "' is not in " + Range(0, kMaxPngLevel);
+         }},
+        {"quality", 0, "Q", QualityHelp(),
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ParseInt(value, 0, kQualityPercentMax, o.quality)
+                        ? std::string()
+                        : "quality '" + value + "' is not a whole number in " + Range(0, kQualityPercentMax);
+         }},
+        {"codec", 0, "NAME", CodecHelp(),
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             o.codec = value;
+             return FindVideoCodec(value) != nullptr ? std::string()
+                                                     : "codec '" + value + "' is not one of " + VideoCodecNames();
+         }},
+        {"fps", 0, "N[/D]",
+         "frames a second of an animation or a y4m stream, at most " + std::to_string(kMaxFrameRate) +
+             ", e.g. 30000/1001 (default 25)",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ParseFrameRate(value, o.fpsNum, o.fpsDen)
+                        ? std::string()
+                        : "frame rate '" + value + "' is not N, N/D or a decimal in (0," + std::to_string(kMaxFrameRate) +
+                              "] with N, D in " + Range(1, kMaxRateTerm);
+         }},
+        {"format", 0, "F",
+         std::string("with -o -, the stream written: ") + kStreamFormats + " (default png); y4m is 4:2:0 (C420jpeg), " +
+             "BT.709 limited range, as the video files are encoded",
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             o.format = value;
+             const bool known = value == "png" || value == "ppm" || value == "y4m";
+             return known ? std::string() : "format '" + value + "' is not one of " + kStreamFormats;
+         }},
+        {"quiet", 'q', nullptr, "no progress output",
+         [](const std::string&, const std::string&, RenderOptions& o) {
+             o.quiet = true;
+             return std::string();
+         }},
+        {"help", 'h', nullptr, "this text", nullptr},
+        {"version", 0, nullptr, "the version", nullptr},
+    };
+    return rows;
+}
 
 // The code getopt_long returns for row i; short options return their letter.
-int CodeOf(int i) { return kOptions[i].shortName != 0 ? kOptions[i].shortName : 256 + i; }
+int CodeOf(int i) { return Rows()[i].shortName != 0 ? Rows()[i].shortName : 256 + i; }
 
 int RowOf(int code) {
-    for (int i = 0; i < kOptionCount; ++i) {
+    for (int i = 0; i < static_cast<int>(Rows().size()); ++i) {
         if (CodeOf(i) == code) return i;
     }
     return -1;
 }
 
 int RowNamed(const std::string& longName) {
-    for (int i = 0; i < kOptionCount; ++i) {
-        if (kOptions[i].longName != nullptr && longName == kOptions[i].longName) return i;
+    for (int i = 0; i < static_cast<int>(Rows().size()); ++i) {
+        if (Rows()[i].longName != nullptr && longName == Rows()[i].longName) return i;
     }
     return -1;
 }
 
 // What the rows without an `apply` ask for.
-ParseResult Asked(int row) { return kOptions[row].shortName == 'h' ? ParseResult::Help : ParseResult::Version; }
+ParseResult Asked(int row) { return Rows()[row].shortName == 'h' ? ParseResult::Help : ParseResult::Version; }
+
+// Appends `help` to `text`, whose last line holds the option's names up to `column`, in lines
+// of at most `width` characters, each after the first indented to `column`.
+void AppendWrapped(std::string& text, const std::string& help, size_t column, size_t width) {
+    size_t used = column;
+    for (size_t at = 0; at < help.size();) {
+        const size_t end = std::min(help.find(' ', at), help.size());
+        const size_t length = end - at;
+        if (used > column && used + 1 + length > width) {
+            text += "\n" + std::string(column, ' ');
+            used = column;
+        } else if (used > column) {
+            text += ' ';
+            ++used;
+        }
+        text.append(help, at, length);
+        used += length;
+        at = end + 1;
+    }
+    text += '\n';
+}
+
+std::string MakeUsage() {
+    const size_t column = 26, width = 100;
+    std::string text = "usage: quarro-render DOCUMENT.mrf -o OUTPUT [options]\n";
+    for (const OptionRow& row : Rows()) {
+        std::string left = "  ";
+        left += row.shortName != 0 ? std::string("-") + row.shortName + (row.longName != nullptr ? ", " : "") : "    ";
+        if (row.longName != nullptr) left += std::string("--") + row.longName;
+        if (row.valueName != nullptr) left += std::string(" ") + row.valueName;
+        text += left + std::string(left.size() < column ? column - left.size() : 1, ' ');
+        AppendWrapped(text, row.help, column, width);
+    }
+    return text +
+           "The output format follows OUTPUT's extension; with --frames, OUTPUT may instead name one\n"
+           "animation (.mp4 .webm .mkv .mov .gif .webp), written by the ffmpeg program. An output that\n"
+           "would replace image A, image B or the document is refused. A relative image path of the\n"
+           "document is looked for beside the document first, then from the current folder; a warning\n"
+           "names the one used when both exist and differ.\n";
+}
 
 }  // namespace
+
+const char* RenderUsage() {
+    static const std::string usage = MakeUsage();
+    return usage.c_str();
+}
 
 ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error) {
     options = RenderOptions();
@@ -276,17 +388,19 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
         error = message;
         return ParseResult::UsageError;
     };
+    const std::vector<OptionRow>& rows = Rows();
 
     // "-" first: arguments are taken in order, a non-option comes back as code 1 (no
     // reordering, so each option's own text is at hand); ":" next: a missing value comes back
     // as ':' and getopt prints nothing itself.
     std::string shortOptions = "-:";
     std::vector<option> longOptions;
-    for (int i = 0; i < kOptionCount; ++i) {
-        const OptionRow& row = kOptions[i];
-        if (row.shortName != 0) shortOptions += std::string(1, row.shortName) + (row.takesValue ? ":" : "");
+    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+        const OptionRow& row = rows[static_cast<size_t>(i)];
+        const bool takesValue = row.valueName != nullptr;
+        if (row.shortName != 0) shortOptions += std::string(1, row.shortName) + (takesValue ? ":" : "");
         if (row.longName != nullptr) {
-            longOptions.push_back({row.longName, row.takesValue ? required_argument : no_argument, nullptr, CodeOf(i)});
+            longOptions.push_back({row.longName, takesValue ? required_argument : no_argument, nullptr, CodeOf(i)});
         }
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
@@ -322,36 +436,57 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
         const std::string spelled = isLong ? text.substr(0, text.find('=')) : std::string("-") + static_cast<char>(letter);
         if (code == '?') {
             const int row = isLong ? RowNamed(spelled.substr(2)) : RowOf(optopt);
-            if (row >= 0 && kOptions[row].apply == nullptr) return Asked(row);  // help and version win
-            if (row >= 0 && !kOptions[row].takesValue) return fail("option " + spelled + " takes no value");
+            if (row >= 0 && rows[row].apply == nullptr) return Asked(row);  // help and version win
+            if (row >= 0 && rows[row].valueName == nullptr) return fail("option " + spelled + " takes no value");
             return fail("unknown option " + text);
         }
         if (code == ':') return fail("option " + spelled + " needs a value");
         const int row = RowOf(code);
         // Only whole names: getopt_long would take an unambiguous abbreviation too.
-        if (isLong && spelled != std::string("--") + kOptions[row].longName) return fail("unknown option " + text);
-        if (kOptions[row].apply == nullptr) return Asked(row);
-        if (!kOptions[row].takesValue && !isLong && optind == at) return fail("option " + spelled + " takes no value");
-        const std::string problem = kOptions[row].apply(spelled, kOptions[row].takesValue ? optarg : "", options);
+        if (isLong && spelled != std::string("--") + rows[row].longName) return fail("unknown option " + text);
+        if (rows[row].apply == nullptr) return Asked(row);
+        if (rows[row].valueName == nullptr && !isLong && optind == at) return fail("option " + spelled + " takes no value");
+        const std::string problem = rows[row].apply(spelled, rows[row].valueName != nullptr ? optarg : "", options);
         if (!problem.empty()) return fail(problem);
         seen.push_back(row);
     }
     for (int i = optind; i < argc; ++i) positional.push_back(argv[i]);
-    auto given = [&seen](const char* longName) {
+    auto given = [&seen, &rows](const char* longName) {
         for (int row : seen) {
-            if (kOptions[row].longName != nullptr && std::strcmp(kOptions[row].longName, longName) == 0) return true;
+            if (rows[row].longName != nullptr && std::strcmp(rows[row].longName, longName) == 0) return true;
         }
         return false;
     };
     const bool hasFraction = given("fraction"), hasRange = given("frame-range");
-
     if (positional.empty()) return fail("no morph document given");
     if (positional.size() > 1) return fail("more than one morph document given: '" + positional[1] + "'");
     options.documentPath = positional[0];
     if (options.outputPath.empty()) return fail("no output file given (-o OUTPUT)");
-    const bool animation = IsAnimationPath(options.outputPath);
-    if (given("png-level") && !IsPngPath(options.outputPath)) return fail("--png-level applies to .png output");
-    if (given("fps") && !animation) return fail("--fps applies to animations (.mp4 .webm .mkv .mov .gif .webp)");
+    const bool toStdout = WritesToStdout(options);
+    if (given("format") && !toStdout) return fail("--format applies to -o - (frames on the standard output)");
+    if (toStdout && options.format.empty()) options.format = "png";
+    const bool animation = !toStdout && IsAnimationPath(options.outputPath);
+    const bool png = toStdout ? options.format == "png" : IsPngPath(options.outputPath);
+    if (given("png-level") && !png) return fail("--png-level applies to .png output and --format png");
+    if (given("fps") && !animation && options.format != "y4m") {
+        return fail("--fps applies to animations (.mp4 .webm .mkv .mov .gif .webp) and --format y4m");
+    }
+    if (given("codec")) {
+        if (OutputCodec(options) == nullptr) return fail("--codec applies to video files (.mp4 .mov .mkv .webm)");
+        const VideoCodec& codec = *FindVideoCodec(options.codec);
+        if (!ContainerCarries(codec, options.outputPath)) {
+            return fail("a " + FileExtension(options.outputPath) + " file does not carry " + codec.name + " (" +
+                        codec.name + " goes in " + codec.containers + ")");
+        }
+    }
+    QualityScale scale;
+    if (given("quality") && !QualityScaleOf(options, scale)) {
+        return fail("--quality applies to video files, .webp animations and JPEG frames");
+    }
+    if (given("quality") && (options.quality < scale.low || options.quality > scale.high)) {
+        return fail("quality " + std::to_string(options.quality) + " is out of range: " + scale.what + " is " +
+                    Range(scale.low, scale.high));
+    }
     if (options.frames == 0) {
         if (hasRange) return fail("--frame-range needs --frames");
         if (options.bounce) return fail("--bounce needs --frames");
@@ -361,8 +496,8 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
     if (hasFraction) return fail("-t and --frames exclude each other");
     if (animation) {
         if (hasRange) return fail("an animation is written by one run; --frame-range splits frame files");
-    } else if (!IsFramePattern(options.outputPath)) {
-        return fail("with --frames, OUTPUT must hold exactly one integer field such as %03d, or be an animation");
+    } else if (!toStdout && !IsFramePattern(options.outputPath)) {
+        return fail("with --frames, OUTPUT must hold exactly one integer field such as %03d, be an animation, or be -");
     }
     const int length = RunLength(options);
     if (!hasRange) {

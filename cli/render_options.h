@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/video_codecs.h"
 #include "image/png_encoder.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
@@ -26,9 +27,17 @@ struct RenderOptions {
     int firstFrame = 0, lastFrame = -1;  // --frame-range F:L within the sequence
     bool quiet = false;
     int pngLevel = kDefaultPngLevel;             // --png-level: zlib level of PNG output, 0..9
-    double fps = 25.0;             // --fps: frames a second of an animation
+    int fpsNum = 25, fpsDen = 1;   // --fps N/D: frames a second of an animation or a y4m stream
     bool bounce = false;           // --bounce: A -> B -> A, the turning frames once each
+    int quality = -1;              // --quality: a video codec's CRF, WebP or JPEG quality; -1 = the default
+    std::string codec;             // --codec: "" = the container's usual codec (DefaultVideoCodec)
+    std::string format;            // --format: with -o -, the stream written: "png", "ppm" or "y4m"
 };
+
+// The largest zlib level --png-level takes.
+const int kMaxPngLevel = 9;
+// The JPEG qualities the image library writes.
+const int kJpegQualityMin = 1, kJpegQualityMax = 99;
 
 enum class ParseResult { Render, Help, Version, UsageError };
 
@@ -36,8 +45,19 @@ enum class ParseResult { Render, Help, Version, UsageError };
 // one line saying what is wrong.
 ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error);
 
-// The usage text printed with --help and after a usage error.
+// The usage text printed with --help and after a usage error, made from the option table.
 const char* RenderUsage();
+
+// True when the frames go to the standard output (-o -) rather than to files.
+bool WritesToStdout(const RenderOptions& options);
+
+// The codec a video file is written with (--codec, or the container's usual one); nullptr
+// when the output is not a video file.
+const VideoCodec* OutputCodec(const RenderOptions& options);
+
+// The quality the output is written at: --quality, or the default of its codec or format;
+// -1 for outputs without a quality setting (PNG, GIF, the streams, lossless formats).
+int OutputQuality(const RenderOptions& options);
 
 // True if `pattern` holds exactly one integer field (%d or %i with optional flags, width and
 // precision) and otherwise only literal text and "%%".

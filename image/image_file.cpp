@@ -93,8 +93,11 @@ ILint ILAPIENTRY SinkTell(ILHANDLE handle) { return static_cast<ILint>(static_ca
 
 enum class EncodeResult { Encoded, PixelsRefused, NotSaved };
 
+// The library's own JPEG quality, which the window's saves keep.
+const int kLibraryJpegQuality = 99;
+
 EncodeResult Encode(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
-                    std::string& reason) {
+                    std::string& reason, int jpegQuality = -1) {
     bytes.clear();
     ILenum type = WritableImageType(path, reason);
     if (type == 0) return EncodeResult::NotSaved;
@@ -112,8 +115,11 @@ EncodeResult Encode(const std::string& path, const CPixelImage& source, std::vec
     MemorySink sink{&bytes};
     gSink = &sink;
     ilSetWrite(SinkOpen, SinkClose, SinkPutc, SinkSeek, SinkTell, SinkWrite);
+    // The quality is library state: set for this save only.
+    ilSetInteger(IL_JPG_QUALITY, jpegQuality < 0 ? kLibraryJpegQuality : jpegQuality);
     // The library chooses the flavour of some formats by the name (.pnm: binary PPM).
     ILboolean saved = ilSave(type, path.c_str());
+    ilSetInteger(IL_JPG_QUALITY, kLibraryJpegQuality);
     ilResetWrite();
     gSink = nullptr;
     while (ilGetError() != IL_NO_ERROR) {
@@ -167,10 +173,19 @@ int EncodeImageFile(const std::string& path, const CPixelImage& source, std::vec
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source, std::string& reason) {
+    return WriteImageFile(path, source, -1, reason);
+}
+
+int WriteImageFile(const std::string& path, const CPixelImage& source, int jpegQuality, std::string& reason) {
     if (CheckImageOutputPath(path, reason) != 0) return -1;
     std::vector<unsigned char> bytes;
-    if (EncodeImageFile(path, source, bytes, reason) != 0) return -1;
+    if (Encode(path, source, bytes, reason, jpegQuality) != EncodeResult::Encoded) return -1;
     return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);
+}
+
+bool IsJpegPath(const std::string& path) {
+    std::string ignored;
+    return WritableImageType(path, ignored) == IL_JPG;
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source) {

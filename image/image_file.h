@@ -23,6 +23,11 @@ int WriteImageFile(const std::string& path, const CPixelImage& source);
 // name), the file is encoded in memory and only then written, checked and put in place, so
 // a failed save leaves the earlier file as it was.
 int WriteImageFile(const std::string& path, const CPixelImage& source, std::string& reason);
+// WriteImageFile at JPEG quality `jpegQuality` (1..99; -1 keeps the library's 99); other
+// formats ignore it.
+int WriteImageFile(const std::string& path, const CPixelImage& source, int jpegQuality, std::string& reason);
+// True when WriteImageFile writes JPEG for the path (.jpg .jpeg .jpe, any case).
+bool IsJpegPath(const std::string& path);
 // The bytes of the image file that WriteImageFile would write for `path`, whose extension
 // chooses the format: 0, or -1 with `reason`.
 int EncodeImageFile(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,

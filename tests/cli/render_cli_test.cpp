@@ -99,7 +99,9 @@ TEST_F(RenderCli, MissingImageFailsWithOneLineNamingIt) {
     std::filesystem::remove(folder.File("b.png"));
     CliRun run = Render(folder, {"scene.mrf", "-o", "out.png"});
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("quarro-render: b.png: image B is missing\n", run.err);
+    EXPECT_EQ("quarro-render: b.png: image B is missing: looked for at " + folder.File("b.png") +
+                  ", beside the document in the current folder\n",
+              run.err);
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
 }
 

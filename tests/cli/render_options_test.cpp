@@ -1,5 +1,7 @@
 #include "cli/render_options.h"
 
+#include "cli/option_values.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -145,10 +147,12 @@ TEST(RenderOptions, SequenceWithoutRangeCoversEveryFrame) {
 TEST(RenderOptions, AnimationsBounceAndPngLevel) {
     RenderOptions o;
     EXPECT_EQ(kDefaultPngLevel, o.pngLevel);
-    EXPECT_EQ(25.0, o.fps);
+    EXPECT_EQ(25, o.fpsNum);
+    EXPECT_EQ(1, o.fpsDen);
     ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-n", "5", "--bounce", "--fps=12.5", "-o", "out/Morph.GIF"}, o));
     EXPECT_TRUE(o.bounce);
-    EXPECT_EQ(12.5, o.fps);
+    EXPECT_EQ(25, o.fpsNum);
+    EXPECT_EQ(2, o.fpsDen);
     EXPECT_EQ(0, o.firstFrame);
     EXPECT_EQ(7, o.lastFrame);  // 2N - 2 frames
     ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-n", "4", "--bounce", "--frame-range", "5:5", "-o", "f%d.png"}, o));
@@ -157,6 +161,128 @@ TEST(RenderOptions, AnimationsBounceAndPngLevel) {
     EXPECT_EQ(0, o.lastFrame);
     ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "--png-level", "0", "-o", "o.PNG"}, o));
     EXPECT_EQ(0, o.pngLevel);
+}
+
+struct RateCase {
+    const char* text;
+    int num, den;  // 0 for text that is refused
+};
+
+TEST(ParseFrameRate, TakesWholeRationalAndDecimalRatesInLowestTerms) {
+    const RateCase cases[] = {
+        {"25", 25, 1},          {"30000/1001", 30000, 1001}, {"50/2", 25, 1},    {"12.5", 25, 2},
+        {"29.97", 2997, 100},   {"23.976", 2997, 125},       {"0.5", 1, 2},      {"1000", 1000, 1},
+        {"1000000/1000", 1000, 1}, {"1/1000000", 1, 1000000},
+        {"0", 0, 0},            {"1001", 0, 0},              {"2000001/2000", 0, 0}, {"1/0", 0, 0},
+        {"0/5", 0, 0},          {"-25", 0, 0},               {"+25", 0, 0},      {"25/", 0, 0},
+        {"/25", 0, 0},          {"1e2", 0, 0},               {"0x19", 0, 0},     {"12.5/2", 0, 0},
+        {"29.9701", 0, 0},      {"", 0, 0},                  {"25 ", 0, 0},      {"1/1000001", 0, 0},
+        {"99999999999", 0, 0},
+    };
+    for (const RateCase& c : cases) {
+        int num = -7, den = -7;
+        const bool taken = ParseFrameRate(c.text, num, den);
+        EXPECT_EQ(c.num != 0, taken) << c.text;
+        EXPECT_EQ(c.num != 0 ? c.num : -7, num) << c.text;
+        EXPECT_EQ(c.num != 0 ? c.den : -7, den) << c.text;
+    }
+}
+
+TEST(RenderOptions, QualityCodecAndStreamsFollowTheOutput) {
+    struct Accepted {
+        std::vector<std::string> args;
+        const char* codec;  // the codec written with, "" for none
+        int quality;        // what the output is written at
+    };
+    const Accepted cases[] = {
+        {{"-n", "3", "-o", "m.mp4"}, "h264", 18},
+        {{"-n", "3", "-o", "m.MKV", "--codec", "av1", "--quality", "63"}, "av1", 63},
+        {{"-n", "3", "-o", "m.webm"}, "vp9", 30},
+        {{"-n", "3", "-o", "m.webm", "--codec=av1"}, "av1", 32},
+        {{"-n", "3", "-o", "m.mov", "--codec", "hevc", "--quality", "0"}, "hevc", 0},
+        {{"-n", "3", "-o", "m.webp", "--quality", "100"}, "", 100},
+        {{"-n", "3", "-o", "m.webp"}, "", kWebpQualityDefault},
+        {{"-o", "f.jpg", "--quality", "40"}, "", 40},
+        {{"-n", "3", "-o", "f%d.JPEG"}, "", kJpegQualityDefault},
+        {{"-n", "3", "-o", "m.gif"}, "", -1},
+        {{"-o", "f.png"}, "", -1},
+        {{"-o", "-"}, "", -1},
+    };
+    for (const Accepted& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "d.mrf");
+        RenderOptions o;
+        std::string error;
+        ASSERT_EQ(ParseResult::Render, Parse(args, o, &error)) << args[3] << ": " << error;
+        const VideoCodec* codec = OutputCodec(o);
+        EXPECT_EQ(std::string(c.codec), codec != nullptr ? codec->name : "") << args[3];
+        EXPECT_EQ(c.quality, OutputQuality(o)) << args[3];
+    }
+    RenderOptions o;
+    ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-o", "-", "-n", "4", "--format", "y4m", "--fps", "30000/1001"}, o));
+    EXPECT_TRUE(WritesToStdout(o));
+    EXPECT_EQ("y4m", o.format);
+    EXPECT_EQ(30000, o.fpsNum);
+    EXPECT_EQ(1001, o.fpsDen);
+    EXPECT_EQ(3, o.lastFrame);
+    ASSERT_EQ(ParseResult::Render, Parse({"d.mrf", "-o", "-", "--png-level", "9"}, o));
+    EXPECT_EQ("png", o.format);
+    EXPECT_EQ(9, o.pngLevel);
+}
+
+// A value out of range is refused with a message that names the range the usage text gives.
+TEST(RenderOptions, RangeErrorsNameTheRange) {
+    struct Refused {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Refused cases[] = {
+        {{"-o", "o.png", "-j", "0"}, "1..256"},
+        {{"-o", "o.png", "-s", "0x5"}, "1..10000"},
+        {{"-o", "f%d.png", "-n", "0"}, "1..1000000"},
+        {{"-o", "o.png", "--png-level", "10"}, "0..9"},
+        {{"-o", "m.mp4", "-n", "2", "--quality", "52"}, "the CRF of h264 is 0..51"},
+        {{"-o", "m.webm", "-n", "2", "--quality", "64"}, "the CRF of vp9 is 0..63"},
+        {{"-o", "o.jpg", "--quality", "100"}, "JPEG quality is 1..99"},
+        {{"-o", "o.jpg", "--quality", "0"}, "JPEG quality is 1..99"},
+        {{"-o", "m.webp", "-n", "2", "--quality", "101"}, "0..100"},
+        {{"-o", "m.webp", "-n", "2", "--quality", "high"}, "0..100"},
+        {{"-o", "m.mp4", "-n", "2", "--fps", "0"}, "(0,1000]"},
+        {{"-o", "m.mp4", "-n", "2", "--fps", "30000/0"}, "1..1000000"},
+        {{"-o", "m.mp4", "-n", "2", "--codec", "xvid"}, "h264, hevc, vp9, av1"},
+        {{"-o", "m.webm", "-n", "2", "--codec", "h264"}, "h264 goes in .mp4 .mov .mkv"},
+        {{"-o", "m.mov", "-n", "2", "--codec", "vp9"}, "vp9 goes in .webm .mkv .mp4"},
+        {{"-o", "m.gif", "-n", "2", "--codec", "h264"}, "--codec applies to video files"},
+        {{"-o", "m.gif", "-n", "2", "--quality", "5"}, "--quality applies to"},
+        {{"-o", "o.png", "--quality", "5"}, "--quality applies to"},
+        {{"-o", "-", "--quality", "5"}, "--quality applies to"},
+        {{"-o", "-", "--format", "gif"}, "png, ppm, y4m"},
+        {{"-o", "o.png", "--format", "ppm"}, "--format applies to -o -"},
+        {{"-o", "-", "--format", "ppm", "--png-level", "3"}, "--png-level applies to"},
+        {{"-o", "-", "--format", "png", "--fps", "30"}, "--fps applies to"},
+        {{"-o", "f%d.png", "-n", "2", "--fps", "30"}, "--fps applies to"},
+    };
+    for (const Refused& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "d.mrf");
+        RenderOptions o;
+        std::string error;
+        EXPECT_EQ(ParseResult::UsageError, Parse(args, o, &error)) << c.says;
+        EXPECT_NE(std::string::npos, error.find(c.says)) << error;
+    }
+}
+
+// --help lists every option with the ranges the parser checks.
+TEST(RenderOptions, UsageListsTheOptionsAndTheirRanges) {
+    const std::string usage = RenderUsage();
+    for (const char* part : {"--quality Q", "--codec NAME", "--fps N[/D]", "--format F", "-o, --output OUTPUT",
+                             "h264 0..51 (default 18)", "av1 0..63", "JPEG frames, 1..99", "1..256", "0..9",
+                             "30000/1001", "png, ppm, y4m", "C420jpeg", "beside the document first"}) {
+        EXPECT_NE(std::string::npos, usage.find(part)) << part;
+    }
+    for (size_t start = 0, end; (end = usage.find('\n', start)) != std::string::npos; start = end + 1) {
+        EXPECT_LE(end - start, 100u) << usage.substr(start, end - start);
+    }
 }
 
 TEST(FramePattern, AcceptsOneIntegerFieldAndLiteralPercents) {

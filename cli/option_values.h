@@ -1,0 +1,25 @@
+// The value parsers of quarro-render's options: whole text only, no silent clamping. Each
+// returns false for text it does not take, and leaves the value alone then.
+#pragma once
+
+#include <string>
+
+// A finite number in C syntax ("0.25", "1e-3").
+bool ParseDouble(const std::string& text, double& value);
+
+// A whole number in [low, high], in decimal, optionally signed with '-'.
+bool ParseInt(const std::string& text, long low, long high, int& value);
+
+// A number in [0, 1].
+bool ParseFraction(const std::string& text, double& value);
+
+// Two whole numbers in [low, high] joined by one of `separators` ("WxH", "F:L"); no signs.
+bool ParseIntPair(const std::string& text, const char* separators, long low, long high, int& first, int& second);
+
+// The largest frame rate, in frames a second, and the largest term of a rate N/D.
+const int kMaxFrameRate = 1000;
+const int kMaxRateTerm = 1000000;
+
+// A frame rate as N, N/D (30000/1001) or a decimal with at most 3 places (29.97, 12.5), as the
+// fraction num/den in lowest terms: both terms in 1..kMaxRateTerm, the rate at most kMaxFrameRate.
+bool ParseFrameRate(const std::string& text, int& num, int& den);
