@@ -1,13 +1,11 @@
 #include "cli/frame_stream.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "files/write_all.h"
 #include "image/png_encoder.h"
 
 namespace {
@@ -113,24 +111,10 @@ int CFrameStream::WriteFrame(const CPixelImage& frame, std::string& reason) {
 }
 
 int CFrameStream::WriteAllBytes(const unsigned char* data, size_t size, std::string& reason) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written > 0) {
-            data += written;
-            size -= static_cast<size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A reader that set the pipe non-blocking: wait until it takes more.
-            pollfd ready = {fd, POLLOUT, 0};
-            if (poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
-        }
-        const int error = written < 0 ? errno : EIO;
-        reason = error == EPIPE ? "the program reading the standard output stopped after " +
-                                      std::to_string(framesWritten) + " frame" + (framesWritten == 1 ? "" : "s")
-                                : std::string("the standard output could not be written: ") + std::strerror(error);
-        return -1;
-    }
-    return 0;
+    if (WriteAll(fd, data, size)) return 0;
+    const int error = errno;
+    reason = error == EPIPE ? "the program reading the standard output stopped after " + std::to_string(framesWritten) +
+                                  " frame" + (framesWritten == 1 ? "" : "s")
+                            : std::string("the standard output could not be written: ") + std::strerror(error);
+    return -1;
 }

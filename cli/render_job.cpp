@@ -65,6 +65,23 @@ int LocateInput(const std::string& given, const std::string& stored, const char*
     return 0;
 }
 
+// Inputs are never written over: no frame name of the run (nor the standard output) may lead
+// to image A, image B or the document, however spelt. Checked before any decoding or render.
+int RefuseReplacingInputs(const RenderOptions& options, const std::string& pathA, const std::string& pathB,
+                          const std::vector<std::string>& paths) {
+    CInputFiles inputs;
+    inputs.Add(options.documentPath, "the document");
+    inputs.Add(pathA, "image A");
+    inputs.Add(pathB, "image B");
+    std::string reason;
+    if (WritesToStdout(options)) return inputs.CheckDescriptor(STDOUT_FILENO, reason) == 0 ? 0 : Fail("-", reason);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (i > 0 && paths[i] == paths[i - 1]) continue;  // an animation's one name
+        if (inputs.CheckOutput(paths[i], reason) != 0) return Fail(paths[i], reason);
+    }
+    return 0;
+}
+
 // The output must be writable before any frame is rendered: its folder and name, and for
 // frames the image format (an animation's format is the animation writer's).
 int CheckOutput(const std::string& output, bool animation) {
@@ -159,8 +176,8 @@ int RunRender(const RenderOptions& options) {
         LocateInput(options.imageB, settings.imagePathB, "B", options.documentPath, pathB) != 0) {
         return 1;
     }
-    if (LoadInput(pathA, "A", scene.imageA) != 0 ||
-        LoadInput(pathB, "B", scene.imageB) != 0) {
+    if (RefuseReplacingInputs(options, pathA, pathB, paths) != 0) return 1;
+    if (LoadInput(pathA, "A", scene.imageA) != 0 || LoadInput(pathB, "B", scene.imageB) != 0) {
         return 1;
     }
 

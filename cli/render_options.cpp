@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -10,9 +9,9 @@
 
 #include "cli/animation_writer.h"
 #include "cli/option_values.h"
+#include "files/file_name.h"
 #include "image/image_file.h"
 #include "image/png_encoder.h"
-#include "image/replace_file.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
 
@@ -72,9 +71,7 @@ bool QualityScaleOf(const RenderOptions& options, QualityScale& scale) {
         scale = {std::string("the CRF of ") + codec->name, 0, codec->crfMax, codec->crfDefault};
         return true;
     }
-    std::string extension = FileExtension(options.outputPath);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (extension == ".webp") {
+    if (LowerFileExtension(options.outputPath) == ".webp") {
         scale = {"WebP quality", 0, kQualityPercentMax, kWebpQualityDefault};
         return true;
     }

@@ -1,7 +1,8 @@
 #include "cli/video_codecs.h"
 
-#include <cctype>
 #include <cstring>
+
+#include "files/file_name.h"
 
 // Which container carries what follows what players play from it: WebM is VP9 or AV1 only,
 // QuickTime players take H.264 and HEVC, Matroska takes all four.
@@ -14,16 +15,6 @@ const VideoCodec kVideoCodecs[] = {
 const int kVideoCodecCount = static_cast<int>(sizeof kVideoCodecs / sizeof kVideoCodecs[0]);
 
 namespace {
-
-// The path's extension with its dot, in lower case; "" when the last name has none.
-std::string LowerExtension(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = path.substr(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
 
 bool ListHolds(const char* list, const std::string& word) {
     if (word.empty()) return false;
@@ -45,14 +36,14 @@ const VideoCodec* FindVideoCodec(const std::string& name) {
 }
 
 const VideoCodec* DefaultVideoCodec(const std::string& path) {
-    const std::string extension = LowerExtension(path);
+    const std::string extension = LowerFileExtension(path);
     if (extension == ".webm") return FindVideoCodec("vp9");
     if (extension == ".mp4" || extension == ".mov" || extension == ".mkv") return FindVideoCodec("h264");
     return nullptr;
 }
 
 bool ContainerCarries(const VideoCodec& codec, const std::string& path) {
-    return ListHolds(codec.containers, LowerExtension(path));
+    return ListHolds(codec.containers, LowerFileExtension(path));
 }
 
 std::string VideoCodecNames() {

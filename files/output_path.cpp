@@ -108,3 +108,32 @@ int CheckImageOutputPath(const std::string& path, std::string& reason) {
     if (WritableImageType(path, reason) == 0) return -1;
     return CheckOutputPath(path, reason);
 }
+
+void CInputFiles::Add(const std::string& path, const std::string& role) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) known.push_back({info.st_dev, info.st_ino, role, path});
+}
+
+const CInputFiles::Known* CInputFiles::Find(dev_t device, ino_t inode) const {
+    for (const Known& input : known) {
+        if (input.device == device && input.inode == inode) return &input;
+    }
+    return nullptr;
+}
+
+int CInputFiles::CheckOutput(const std::string& output, std::string& reason) const {
+    // stat follows a symlink to the file a save would write through it.
+    struct stat info;
+    const Known* input = stat(output.c_str(), &info) == 0 ? Find(info.st_dev, info.st_ino) : nullptr;
+    if (input == nullptr) return 0;
+    reason = "it would replace " + input->role + " (" + input->path + "); choose another output name";
+    return -1;
+}
+
+int CInputFiles::CheckDescriptor(int fd, std::string& reason) const {
+    struct stat info;
+    const Known* input = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? Find(info.st_dev, info.st_ino) : nullptr;
+    if (input == nullptr) return 0;
+    reason = "the output is " + input->role + " (" + input->path + ")";
+    return -1;
+}

@@ -3,7 +3,10 @@
 // files, the name fits the file system's limits and does not name a folder or a FIFO.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 // The image library's type code for the path's extension (case ignored), or 0 with `reason`
 // (".pal is a colour palette, not an image...", "no image format is written for ...").
@@ -17,3 +20,27 @@ int CheckOutputPath(const std::string& path, std::string& reason);
 
 // CheckOutputPath, preceded by the image format check of WritableImageType.
 int CheckImageOutputPath(const std::string& path, std::string& reason);
+
+// The files a run reads, known by device and inode, so that an output that would replace one
+// of them is refused whatever its spelling: relative or absolute, through "..", a symlink or
+// a hard link.
+class CInputFiles {
+public:
+    // Remembers `path` as `role` ("image A", "the document"); a path that does not exist is
+    // left out (nothing can replace it).
+    void Add(const std::string& path, const std::string& role);
+    // 0 when saving at `output` replaces none of them; -1 with `reason` ("it would replace
+    // image A (pictures/a.png)").
+    int CheckOutput(const std::string& output, std::string& reason) const;
+    // The same for an open descriptor (the standard output redirected onto an input).
+    int CheckDescriptor(int fd, std::string& reason) const;
+
+private:
+    struct Known {
+        dev_t device;
+        ino_t inode;
+        std::string role, path;
+    };
+    const Known* Find(dev_t device, ino_t inode) const;
+    std::vector<Known> known;
+};

@@ -204,6 +204,26 @@ TEST_F(Documents, RelativeImagePathsAreFoundBesideTheDocument) {
     EXPECT_EQ(ui->widthInput->value(), 203);
 }
 
+// A different picture of the same name in the current folder is not taken: the window loads
+// the one beside the document, as the renderer does.
+TEST_F(Documents, ADecoyInTheCurrentFolderIsNotLoaded) {
+    WriteImage("docA.png", 203, 151, 3);
+    WriteImage("docB.png", 99, 77, 4);
+    std::string doc = WriteDocument("doc.mrf", "docA.png", "docB.png");
+    TempFolder elsewhere;
+    CPixelImage decoy;
+    decoy.Allocate(31, 17, 4);
+    ASSERT_EQ(0, decoy.Save(elsewhere.File("docA.png")));
+    const std::filesystem::path startedIn = std::filesystem::current_path();
+    std::filesystem::current_path(elsewhere.path);
+    dialogs.choices = {doc};
+    ui->OnLoadMorph();
+    std::filesystem::current_path(startedIn);
+    EXPECT_TRUE(dialogs.alerts.empty());
+    EXPECT_EQ(ui->editor->images[0].fileName, TempPath("docA.png"));
+    EXPECT_EQ(ui->editor->images[0].width, 203);
+}
+
 // A document whose images are not found leaves the output size open: the next image that
 // loads presets it, instead of a size stuck at 1 x 1.
 TEST_F(Documents, DocumentWhoseImagesFailLeavesTheOutputSizeOpen) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/render_cli_fixture.h"
@@ -60,6 +61,22 @@ TEST_F(RenderCli, RelativeImagePathsAreFoundBesideTheDocument) {
     CliRun run = Render(folder, {folder.File("scene.mrf"), "-q", "-o", folder.File("far.png")}, elsewhere.path);
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_TRUE(FileHolds(folder.File("far.png"), Expected(0.5f, 0.5f)));
+}
+
+// JPEG frames follow --quality, 95 without it: the higher the quality, the larger the file.
+TEST_F(RenderCli, JpegFramesFollowTheQualityAsked) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"--quality", "99"}, "q99.jpg"}, {{}, "default.jpg"}, {{"--quality", "40"}, "q40.jpg"}};
+    std::vector<uintmax_t> sizes;
+    for (const auto& run : runs) {
+        std::vector<std::string> args = {"scene.mrf", "-q", "-s", "203x151", "-o", run.second};
+        args.insert(args.end(), run.first.begin(), run.first.end());
+        CliRun result = Render(folder, args);
+        ASSERT_EQ(0, result.status) << result.err;
+        sizes.push_back(std::filesystem::file_size(folder.File(run.second)));
+    }
+    EXPECT_GT(sizes[0], sizes[1]);
+    EXPECT_GT(sizes[1], sizes[2]);
 }
 
 TEST_F(RenderCli, ImageOverrideReplacesTheDocumentsImage) {
