@@ -1,5 +1,6 @@
-// The extra decoders against ImageMagick's decode of the same file, for each case the
-// general image library refuses or gets wrong, and their refusals of what they cannot read.
+// The formats' own decoders against ImageMagick's decode of the same file, for the everyday
+// formats' common layouts and each case the general image library refused or got wrong, and
+// their refusals of what they cannot read.
 #include <gtest/gtest.h>
 
 #include "decoder/decode_image.h"
@@ -65,6 +66,14 @@ TEST_P(ExtraAgainstMagick, DecodesAsImageMagickDoes) {
     EXPECT_EQ(LargestDifference(whole, decoded), 0);
 }
 
+std::string MadeFileName(const ::testing::TestParamInfo<MadeFile>& info) {
+    std::string name = info.param.name;
+    for (char& c : name) {
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, ExtraAgainstMagick, ::testing::Values(
     MadeFile{"lossless.webp", "-define webp:lossless=true", true, 0},
     MadeFile{"lossy.webp", "-quality 90", false, 0},
@@ -86,11 +95,56 @@ INSTANTIATE_TEST_SUITE_P(Formats, ExtraAgainstMagick, ::testing::Values(
     MadeFile{"straight_lzw_planes.tif", "-define tiff:alpha=unassociated -compress lzw -interlace plane", true, 0},
     MadeFile{"straight_16bit.tif", "-define tiff:alpha=unassociated -depth 16", true, 1},
     MadeFile{"straight_grey.tif", "-define tiff:alpha=unassociated -colorspace Gray", true, 0}),
-    [](const ::testing::TestParamInfo<MadeFile>& info) {
-        std::string name = info.param.name;
-        for (char& c : name) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+    MadeFileName);
+
+// The everyday formats over the layouts writers use: bit depths, palettes, grey, alpha,
+// interlace, 16-bit samples, compressions, byte orders. GIF has its own suite, the EXIF
+// orientations theirs.
+INSTANTIATE_TEST_SUITE_P(Png, ExtraAgainstMagick, ::testing::Values(
+    MadeFile{"PNG24:rgb8.png", "", false, 0},
+    MadeFile{"PNG32:rgba8.png", "", true, 0},
+    MadeFile{"grey8.png", "-colorspace Gray -define png:color-type=0 -depth 8", false, 0},
+    MadeFile{"grey1.png", "-colorspace Gray -threshold 50% -define png:color-type=0 -define png:bit-depth=1", false, 0},
+    MadeFile{"grey2.png", "-colorspace Gray -depth 2 -define png:color-type=0 -define png:bit-depth=2", false, 0},
+    MadeFile{"grey4.png", "-colorspace Gray -depth 4 -define png:color-type=0 -define png:bit-depth=4", false, 0},
+    MadeFile{"grey_alpha.png", "-colorspace Gray -define png:color-type=4", true, 0},
+    MadeFile{"PNG8:palette.png", "-colors 200", false, 0},
+    MadeFile{"PNG8:palette_trns.png", "-colors 200", true, 0},
+    MadeFile{"palette4.png", "-colors 16 -define png:color-type=3 -define png:bit-depth=4", false, 0},
+    // 16-bit samples: the high byte here, rounded by ImageMagick.
+    MadeFile{"PNG48:rgb16.png", "-depth 16", false, 1},
+    MadeFile{"PNG64:rgba16.png", "-depth 16", true, 1},
+    MadeFile{"grey16.png", "-colorspace Gray -depth 16 -define png:color-type=0", false, 1},
+    MadeFile{"PNG24:interlaced.png", "-interlace PNG", false, 0},
+    MadeFile{"PNG64:interlaced_rgba16.png", "-interlace PNG -depth 16", true, 1},
+    MadeFile{"PNG8:interlaced_palette.png", "-interlace PNG -colors 60", true, 0}),
+    MadeFileName);
+
+INSTANTIATE_TEST_SUITE_P(Jpeg, ExtraAgainstMagick, ::testing::Values(
+    MadeFile{"q90_420.jpg", "-quality 90 -sampling-factor 2x2", false, 1},
+    MadeFile{"q95_444.jpg", "-quality 95 -sampling-factor 1x1", false, 1},
+    MadeFile{"q80_422.jpg", "-quality 80 -sampling-factor 2x1", false, 1},
+    MadeFile{"progressive.jpg", "-quality 90 -interlace JPEG", false, 1},
+    MadeFile{"grey.jpg", "-colorspace Gray -quality 90", false, 1},
+    MadeFile{"arithmetic.jpg", "-quality 90 -define jpeg:arithmetic-coding=true", false, 1},
+    MadeFile{"restarts.jpg", "-quality 90 -define jpeg:restart-interval=3", false, 1},
+    MadeFile{"cmyk.jpg", "-colorspace CMYK -quality 95", false, 1}),
+    MadeFileName);
+
+INSTANTIATE_TEST_SUITE_P(Tiff, ExtraAgainstMagick, ::testing::Values(
+    MadeFile{"rgb.tif", "-alpha off", false, 0},
+    MadeFile{"rgb_lzw.tif", "-alpha off -compress lzw", false, 0},
+    MadeFile{"rgb_zip_planes.tif", "-alpha off -compress zip -interlace plane", false, 0},
+    MadeFile{"rgb_big_endian.tif", "-alpha off -endian MSB", false, 0},
+    MadeFile{"rgb_tiled.tif", "-alpha off -define tiff:tile-geometry=32x32", false, 0},
+    MadeFile{"TIFF64:bigtiff.tif", "-alpha off", false, 0},
+    MadeFile{"grey.tif", "-colorspace Gray", false, 0},
+    MadeFile{"bilevel.tif", "-monochrome -compress group4", false, 0},
+    MadeFile{"palette.tif", "-type palette -colors 100", false, 1},  // 16-bit palette entries, rounded there
+    MadeFile{"rgb16.tif", "-alpha off -depth 16", false, 1},
+    MadeFile{"rgba_straight.tif", "-define tiff:alpha=unassociated", true, 0}),
+    MadeFileName);
+
 
 // The same file with the Adobe marker's transform set to 0 is plain inverted CMYK: the inks go
 // to RGB without the YCC step, as ImageMagick reads it.
@@ -187,6 +241,40 @@ TEST(ExtraRefusals, EachFailureSaysWhy) {
             EXPECT_TRUE(reason.empty()) << c.what;
         }
         EXPECT_EQ(out.width, c.status == 0 ? 3 : 0) << c.what;
+    }
+}
+
+// Of libjpeg's warnings, stray bytes between markers (which cameras leave) are no damage; scan
+// data that stops early or breaks its Huffman codes ends the decode as a refusal.
+TEST(JpegWarnings, OnlyDamageToTheScanRefuses) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
+    TempFolder folder;
+    ASSERT_TRUE(MagickWrite(TestPattern(203, 117, false), "-quality 90", folder.File("a.jpg")));
+    std::string jpeg = ReadWholeFile(folder.File("a.jpg"));
+    ASSERT_EQ(jpeg.compare(jpeg.size() - 2, 2, "\xFF\xD9"), 0);
+    std::string stray = jpeg, cut = jpeg, broken = jpeg;
+    stray.insert(stray.size() - 2, "junk");
+    cut.erase(cut.size() / 2, cut.size() / 4);  // half-way to three quarters: into the scan
+    size_t scan = jpeg.find("\xFF\xDA");
+    ASSERT_NE(scan, std::string::npos);
+    // All ones in the scan: longer than any Huffman code of the file.
+    std::fill(broken.begin() + static_cast<long>(scan + 40), broken.begin() + static_cast<long>(scan + 400), '\xFF');
+    for (size_t i = scan + 41; i < scan + 400; i += 2) broken[i] = 0;  // stuffed, so no marker
+    struct Case {
+        const char* what;
+        const std::string& bytes;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"stray bytes before the end marker", stray, 1, ""},
+        {"scan cut short", cut, -1, "the JPEG data ends early"},
+        {"scan with impossible codes", broken, -1, "the JPEG data "},  // damaged, or seen to end there
+    };
+    for (const Case& c : cases) {
+        DecodedImage out;
+        std::string reason;
+        EXPECT_EQ(DecodeOwn(c.bytes, out, reason), c.status) << c.what << ": " << reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
     }
 }
 
