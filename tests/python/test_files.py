@@ -79,6 +79,8 @@ FILE_ERRORS = [
     ("read_image", lambda d: _file(d / "junk.png", b"not a picture"), OSError, "match no image format"),
     ("read_image", lambda d: _file(d / "huge.png", _png_header(100000, 100000)), OSError,
      "claims 100000 x 100000 pixels"),
+    ("read_image", lambda d: _file(d / "ascii.pnm", b"P1\n16384 16384\n01\n"), OSError,
+     "the PNM header claims 16384 x 16384 pixels, which take at least 268435471 bytes; the file holds 18"),
     ("read_document", lambda d: d / "missing.mrf", FileNotFoundError, "No such file"),
     ("read_document", _fifo, OSError, "a FIFO"),
     ("read_document", lambda d: _file(d / "junk.mrf", b"MRF\0" + bytes(60)), OSError,
