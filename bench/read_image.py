@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """quarro.read_image against Pillow's decode of the same file to an RGBA array.
 
-Both give a new (H, W, 4) uint8 array. Each figure is the best of REPEATS wall times of one
-call, the decoding helper's process included for quarro. Run from the repository root, with
+Both give a new (H, W, 4) uint8 array. Each wall figure is the best of REPEATS wall times of
+one call, the decoding helper's process included for quarro; each CPU figure the median CPU
+time of one call, of this process and its ended children (the helpers) together. Run from the repository root, with
 the pictures bench/read_compare.sh makes:
 
     PYTHONPATH=build/python /usr/bin/python3 bench/read_image.py photo.png photo.jpg
 """
 import os
+import resource
+import statistics
 import sys
 import time
 
@@ -19,14 +22,21 @@ import quarro
 REPEATS = int(os.environ.get("REPEATS", "9"))
 
 
-def best_ms(read, path):
-    times = []
+def cpu_seconds():
+    return sum(resource.getrusage(who).ru_utime + resource.getrusage(who).ru_stime
+               for who in (resource.RUSAGE_SELF, resource.RUSAGE_CHILDREN))
+
+
+def timed_ms(read, path):
+    """(best wall ms, median CPU ms) of one call."""
+    walls, cpus = [], []
     for _ in range(REPEATS):
-        start = time.perf_counter()
+        start, start_cpu = time.perf_counter(), cpu_seconds()
         pixels = read(path)
-        times.append(time.perf_counter() - start)
+        walls.append(time.perf_counter() - start)
+        cpus.append(cpu_seconds() - start_cpu)
         assert pixels.shape[2] == 4 and pixels.dtype == np.uint8
-    return min(times) * 1000.0
+    return min(walls) * 1000.0, statistics.median(cpus) * 1000.0
 
 
 def pillow(path):
@@ -35,15 +45,16 @@ def pillow(path):
 
 
 def main(paths):
-    print("| file | quarro.read_image | Pillow | ratio |")
-    print("|---|---|---|---|")
+    print("| file | quarro.read_image wall | Pillow wall | ratio | read_image CPU | Pillow CPU |")
+    print("|---|---|---|---|---|---|")
     for path in paths:
         ours, theirs = quarro.read_image(path), pillow(path)
         # The same pixels, or the comparison is of different work.
         difference = int(np.abs(ours.astype(int) - theirs.astype(int)).max()) if ours.shape == theirs.shape else -1
-        ours_ms, pillow_ms = best_ms(quarro.read_image, path), best_ms(pillow, path)
+        (ours_ms, ours_cpu), (pillow_ms, pillow_cpu) = timed_ms(quarro.read_image, path), timed_ms(pillow, path)
         note = "" if difference == 0 else f" (pixels differ by up to {difference})"
-        print(f"| {os.path.basename(path)} | {ours_ms:.1f} ms | {pillow_ms:.1f} ms | {ours_ms / pillow_ms:.2f}{note} |")
+        print(f"| {os.path.basename(path)} | {ours_ms:.1f} ms | {pillow_ms:.1f} ms | {ours_ms / pillow_ms:.2f}{note} "
+              f"| {ours_cpu:.1f} ms | {pillow_cpu:.1f} ms |")
 
 
 if __name__ == "__main__":
