@@ -69,7 +69,8 @@ int MapPixels(int fd, int64_t bytes, DecodedImage& image, std::string& reason) {
         reason = "the decoder was handed pixel memory of another size than the request says";
         return -1;
     }
-    void* place = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+    // Pages are made as the decoder writes them: a file that fails early costs only those.
+    void* place = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (place == MAP_FAILED) {
         reason = std::string("the decoder could not map the pixel memory: ") + std::strerror(errno);
@@ -109,8 +110,8 @@ int main(int argc, char**) {
     if (!ReadFile(file, bytes, reason)) Refuse(reason);
     close(file);
     DecodedImage image;
-    // The pixels' memory is mapped (and its pages made) before the limits and the filter, which
-    // then have no mapping of a file to allow.
+    // The pixels' memory is mapped before the limits and the filter, which then have no mapping
+    // of a file to allow.
     if (pixels >= 0 && MapPixels(pixels, request.pixelBytes, image, reason) != 0) Refuse(reason);
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
