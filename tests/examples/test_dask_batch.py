@@ -6,7 +6,6 @@ import json
 import os
 import pathlib
 import shutil
-import signal
 import subprocess
 import sys
 import time
@@ -19,6 +18,8 @@ import quarro
 distributed = pytest.importorskip("distributed", reason="Debian's python3-distributed is not installed")
 EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
 sys.path.insert(0, str(EXAMPLES))
+sys.path.insert(0, str(EXAMPLES.parent / "tests" / "support"))
+import child_processes  # noqa: E402
 import dask_batch  # noqa: E402
 
 
@@ -134,12 +135,7 @@ def test_command_line_on_a_scheduler_and_workers_of_their_own(tmp_path):
         assert "wrote 6 files in 3 tasks" in done.stdout
     finally:
         for process in reversed(started):
-            process.send_signal(signal.SIGTERM)
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+            child_processes.stop(process)
     expected = dask_batch.run(dask_batch.sequence_tasks(document, 6, str(tmp_path / "serial_%02d.png")))
     for index, path in enumerate(expected):
         assert (tmp_path / "frames" / f"f_{index:02d}.png").read_bytes() == pathlib.Path(path).read_bytes(), index

@@ -5,10 +5,11 @@ as their submitting user) and Debian's slurm-wlm and munge; `missing()` says wha
 """
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import time
+
+import child_processes
 
 DAEMONS = ("munged", "slurmctld", "slurmd")
 CLIENTS = ("sbatch", "sinfo", "scancel")
@@ -145,11 +146,4 @@ PartitionName=quarro Nodes={self.NODE} Default=YES MaxTime=INFINITE State=UP
                 subprocess.run([scancel, "--full", f"--user={os.geteuid()}"], env=self.environment,
                                capture_output=True, timeout=30)
         while self.processes:
-            name, process = self.processes.pop()
-            if process.poll() is None:
-                process.send_signal(signal.SIGTERM)
-                try:
-                    process.wait(timeout=20)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+            child_processes.stop(self.processes.pop()[1])
