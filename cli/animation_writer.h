@@ -1,24 +1,28 @@
 // Animations through the ffmpeg program, which is spawned (never linked) and fed raw RGBA
-// frames on a pipe. The container follows the file's extension; the file is written under a
-// temporary name beside the destination and renamed into place only once ffmpeg has succeeded,
-// so a failure, or SIGINT, SIGTERM or SIGHUP, leaves nothing behind.
+// frames one by one. The container follows the file's extension. Video is encoded as BT.709,
+// limited range, and tagged so. The file is written beside the destination without a name
+// where the file system allows (so even SIGKILL leaves nothing), and takes the destination's
+// name only once ffmpeg has succeeded. Usable from any program: it installs no signal
+// handler, and records its child and temporary file in the clean-up table of
+// files/pending_temps.h for a program that asks for one.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "cli/ffmpeg_process.h"
+#include "files/replace_file.h"
 #include "image/pixel_image.h"
 
 // True for the extensions written as one animation: .mp4 .webm .mkv .mov .gif .webp (any case).
 bool IsAnimationPath(const std::string& path);
 
-// The full path of an executable `program` on PATH, or "" when there is none.
-std::string FindOnPath(const std::string& program);
-
-// The ffmpeg program's path; "" with a reason that says how to install it when it is missing.
-std::string FindFfmpeg(std::string& reason);
+struct AnimationFormat {
+    int fpsNum = 25, fpsDen = 1;  // frames a second, as a fraction (30000/1001)
+    std::string codec;            // a VideoCodec name; "" for the container's usual one
+    int quality = -1;             // a video codec's CRF or WebP's quality; -1 for the default
+    double stallSeconds = 30;     // ffmpeg is stopped when it makes no progress for this long
+};
 
 class CAnimationWriter {
 public:
@@ -28,11 +32,12 @@ public:
     CAnimationWriter(const CAnimationWriter&) = delete;
     CAnimationWriter& operator=(const CAnimationWriter&) = delete;
 
-    // Starts ffmpeg for frames of width x height at `fps` frames a second. 0, or -1 with a
-    // reason (ffmpeg missing, with how to install it; no temporary file; no process).
-    int Open(const std::string& destination, int width, int height, double fps, std::string& reason);
+    // Starts ffmpeg for frames of width x height. 0, or -1 with a reason (ffmpeg missing, with
+    // how to install it; a codec it lacks or the container cannot carry; a quality out of
+    // range; no temporary file; no process).
+    int Open(const std::string& destination, int width, int height, const AnimationFormat& format, std::string& reason);
     // Hands one frame (4-byte RGBA of the opened size) to ffmpeg; from any one thread at a time.
-    // 0, or -1 with ffmpeg's own last words when it has stopped.
+    // 0, or -1 with ffmpeg's own last words when it has stopped, or the stall it was stopped for.
     int WriteFrame(const CPixelImage& frame, std::string& reason);
     // Ends the input, waits for ffmpeg and puts the file in place. 0, or -1 with a reason and
     // no file left.
@@ -41,14 +46,11 @@ public:
     void Abort();
 
 private:
-    int Stop(std::string& reason);  // closes the pipe and reaps ffmpeg; 0 if it succeeded
-    std::string LastWords() const;
-
-    std::string destination, tempPath;
+    std::string destination;
     int width = 0, height = 0;
     int paddedWidth = 0, paddedHeight = 0;  // even sides for the 4:2:0 codecs
-    pid_t child = -1;
-    int pipeFd = -1;
-    int logFd = -1;
+    TempFile temp;
+    CFfmpegProcess ffmpeg;
+    bool open = false;
     std::vector<unsigned char> padded;
 };

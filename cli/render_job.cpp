@@ -186,9 +186,13 @@ int RunRender(const RenderOptions& options) {
     ApplyFrameRequest(FrameRequestOf(options, first), scene.imageA, settings);
 
     CAnimationWriter writer;
+    AnimationFormat animationFormat;
+    animationFormat.fpsNum = options.fpsNum;
+    animationFormat.fpsDen = options.fpsDen;
+    animationFormat.codec = options.codec;
+    animationFormat.quality = options.quality;
     if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
-                                 static_cast<int>(settings.outputHeight),
-                                 static_cast<double>(options.fpsNum) / options.fpsDen, reason) != 0) {
+                                 static_cast<int>(settings.outputHeight), animationFormat, reason) != 0) {
         return Fail(options.outputPath, reason);
     }
     // One encoder keeps an animation's frames in order, and the image library's saves take
@@ -199,12 +203,19 @@ int RunRender(const RenderOptions& options) {
     StreamFormat format = StreamFormat::Png;
     StreamFormatNamed(options.format, format);
     CFrameStream stream(STDOUT_FILENO, format, options.fpsNum, options.fpsDen, options.pngLevel);
-    CFramePipeline pipeline(FrameEncoder(options, animation, writer, stream), encoders, buffers);
+    CProgressBar bar(!options.quiet, count, "quarro-render: " + options.outputPath + ": ");
+    CFramePipeline::EncodeFunction encode = FrameEncoder(options, animation, writer, stream);
+    CFramePipeline pipeline(
+        [&bar, &encode](QueuedFrame& frame, std::string& why) {
+            if (encode(frame, why) != 0) return -1;
+            bar.FrameWritten();
+            return 0;
+        },
+        encoders, buffers);
     if (pipeline.Start(reason) != 0) return Fail(options.outputPath, reason);
 
     CImageMorpher engine;
     engine.SetThreadCount(static_cast<uint32_t>(options.threads));
-    CProgressBar bar(!options.quiet);
     std::string unrendered;
     for (int index = first; index <= last; ++index) {
         QueuedFrame* frame = pipeline.Acquire();

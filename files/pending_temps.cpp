@@ -22,10 +22,18 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads t
 constexpr int kSlots = 32;
 PendingSlot gSlots[kSlots];
 
+constexpr int kChildSlots = 8;
+std::atomic<pid_t> gChildren[kChildSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free, "the signal handler reads the children");
+
+std::atomic<void (*)(int)> gNotice{nullptr};
+
 const int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 
 void RemoveAndResend(int signal) {
     int saved = errno;
+    void (*notice)(int) = gNotice.load();
+    if (notice != nullptr) notice(signal);
     RemovePendingTemps();
     errno = saved;
     // The handler was installed with SA_RESETHAND: the signal, blocked while it runs, ends
@@ -52,7 +60,26 @@ void ReleasePendingTemp(int slot) {
     if (slot >= 0 && slot < kSlots) gSlots[slot].state.store(kFree);
 }
 
+int RegisterPendingChild(pid_t pid) {
+    for (int i = 0; i < kChildSlots; ++i) {
+        pid_t expected = 0;
+        if (gChildren[i].compare_exchange_strong(expected, pid)) return i;
+    }
+    return -1;
+}
+
+void ReleasePendingChild(int slot) {
+    if (slot >= 0 && slot < kChildSlots) gChildren[slot].store(0);
+}
+
+void SetSignalNotice(void (*notice)(int signal)) { gNotice.store(notice); }
+
 void RemovePendingTemps() {
+    // A child still writing could otherwise recreate or lengthen a file after its removal.
+    for (std::atomic<pid_t>& child : gChildren) {
+        pid_t pid = child.load();
+        if (pid > 0) kill(pid, SIGKILL);
+    }
     for (PendingSlot& slot : gSlots) {
         if (slot.state.load() == kPublished) unlink(slot.path);
     }

@@ -117,30 +117,32 @@ int LinkIntoPlace(int fd, const std::string& target) {
     return -1;
 }
 
-// The unnamed way; 1 when the file system offers no unnamed files (nothing was done).
-int ReplaceThroughUnnamedFile(const std::string& target, const char* data, size_t size, std::string& reason) {
-    int fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) return 1;
-    bool ok = WriteContent(fd, data, size, reason);
-    if (ok) {
-        (void)fchmod(fd, SavedFileMode(target));
-        ok = fsync(fd) == 0;
-        if (!ok) reason = std::strerror(errno);
-    }
-    if (ok) {
-        ok = LinkIntoPlace(fd, target) == 0;
-        if (!ok && (errno == EPERM || errno == ENOENT || errno == EOPNOTSUPP)) {
-            close(fd);  // the file system cannot name such files: save the named way
-            return 1;
+// Copies everything written to `fd` into a new named temporary file beside `target`, for a
+// file system that makes unnamed files but cannot give them a name. 0, or -1 with errno set.
+int CopyToNamedTemp(int fd, const std::string& target, TempFile& named) {
+    if (CreateTempBeside(target, FileExtension(target), named) != 0) return -1;
+    char buffer[1 << 16];
+    off_t offset = 0;
+    for (;;) {
+        ssize_t got = pread(fd, buffer, sizeof buffer, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0) return 0;
+        if (got < 0 || !WriteAll(named.fd, buffer, static_cast<size_t>(got))) {
+            int saved = errno;
+            DiscardTempFile(named);
+            errno = saved;
+            return -1;
         }
-        if (!ok) reason = std::strerror(errno);
+        offset += got;
     }
-    close(fd);  // the unnamed file vanishes with its last descriptor if it was not linked
-    if (ok && SyncFolder(target) != 0) {
-        reason = std::string("the folder could not be flushed to disk: ") + std::strerror(errno);
-        return -1;
-    }
-    return ok ? 0 : -1;
+}
+
+// Discards the temporary file and fails, keeping errno.
+int DiscardAndFail(TempFile& temp) {
+    int saved = errno;
+    DiscardTempFile(temp);
+    errno = saved;
+    return -1;
 }
 
 }  // namespace
@@ -188,6 +190,16 @@ int CreateTempBeside(const std::string& destination, const std::string& suffix, 
     return -1;
 }
 
+int OpenTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp) {
+    temp = TempFile();
+    std::string target = ResolveDestination(destination);
+    if (UnnamedTempFilesAllowed()) {
+        temp.fd = open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (temp.fd >= 0) return 0;
+    }
+    return CreateTempBeside(target, suffix, temp);
+}
+
 int CommitTempFile(TempFile& temp, const std::string& destination) {
     if (temp.fd < 0) {
         errno = EBADF;
@@ -196,20 +208,26 @@ int CommitTempFile(TempFile& temp, const std::string& destination) {
     std::string target = ResolveDestination(destination);
     // Some file systems keep no permission bits; that alone does not fail the save.
     (void)fchmod(temp.fd, SavedFileMode(target));
-    bool ok = fsync(temp.fd) == 0;
-    int saved = errno;
-    ok = close(temp.fd) == 0 && ok;
-    if (ok) saved = errno;
-    temp.fd = -1;
-    if (ok && rename(temp.path.c_str(), target.c_str()) == 0) {
-        ReleasePendingTemp(temp.slot);
-        temp = TempFile();
-        return SyncFolder(target);
+    if (fsync(temp.fd) != 0) return DiscardAndFail(temp);
+    if (temp.path.empty()) {
+        if (LinkIntoPlace(temp.fd, target) == 0) {
+            DiscardTempFile(temp);  // closes the descriptor; the file has its name
+            return SyncFolder(target);
+        }
+        if (errno != EPERM && errno != ENOENT && errno != EOPNOTSUPP) return DiscardAndFail(temp);
+        TempFile named;
+        if (CopyToNamedTemp(temp.fd, target, named) != 0) return DiscardAndFail(temp);
+        DiscardTempFile(temp);
+        temp = named;
+        (void)fchmod(temp.fd, SavedFileMode(target));
+        if (fsync(temp.fd) != 0) return DiscardAndFail(temp);
     }
-    if (ok) saved = errno;
-    DiscardTempFile(temp);
-    errno = saved;
-    return -1;
+    int closed = close(temp.fd);
+    temp.fd = -1;
+    if (closed != 0 || rename(temp.path.c_str(), target.c_str()) != 0) return DiscardAndFail(temp);
+    ReleasePendingTemp(temp.slot);
+    temp = TempFile();
+    return SyncFolder(target);
 }
 
 void DiscardTempFile(TempFile& temp) {
@@ -220,18 +238,13 @@ void DiscardTempFile(TempFile& temp) {
 }
 
 int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason) {
-    const char* bytes = static_cast<const char*>(data);
     std::string target = ResolveDestination(destination);
-    if (UnnamedTempFilesAllowed()) {
-        int result = ReplaceThroughUnnamedFile(target, bytes, size, reason);
-        if (result != 1) return result;
-    }
     TempFile temp;
-    if (CreateTempBeside(target, FileExtension(target), temp) != 0) {
+    if (OpenTempBeside(target, FileExtension(target), temp) != 0) {
         reason = std::strerror(errno);
         return -1;
     }
-    if (!WriteContent(temp.fd, bytes, size, reason)) {
+    if (!WriteContent(temp.fd, static_cast<const char*>(data), size, reason)) {
         DiscardTempFile(temp);
         return -1;
     }

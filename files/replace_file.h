@@ -10,17 +10,22 @@
 #include <string>
 
 struct TempFile {
-    std::string path;
+    std::string path;  // "" for an unnamed file
     int fd = -1;
     int slot = -1;  // in the pending-temporary table
 };
 
-// Creates an empty temporary file beside `destination` whose name ends with `suffix`.
+// Creates an empty temporary file beside `destination`: unnamed where the file system allows
+// (and QUARRO_NAMED_TEMP_FILES does not forbid it), else named and ending with `suffix`.
+// 0 with temp.fd open for reading and writing, or -1 (errno set) when the folder takes no new file.
+int OpenTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp);
+
+// Creates an empty named temporary file beside `destination` whose name ends with `suffix`.
 // 0 with temp.fd open for writing, or -1 (errno set) when the folder takes no new file.
 int CreateTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp);
 
-// Flushes the temporary file to disk and renames it over the destination, which keeps its
-// permission bits if it existed, then flushes the folder. 0 on success; -1 otherwise (errno
+// Flushes the temporary file to disk and gives it the destination's name (which keeps its
+// permission bits if it existed), then flushes the folder. 0 on success; -1 otherwise (errno
 // set), with the temporary file removed.
 int CommitTempFile(TempFile& temp, const std::string& destination);
 

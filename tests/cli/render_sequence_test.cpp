@@ -2,9 +2,14 @@
 // for WebP, as its chunks say), the way back of --bounce, the GIF's palette, and a missing,
 // failing or interrupted ffmpeg.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -12,6 +17,7 @@
 
 #include "cli/render_cli_fixture.h"
 #include "cli/render_options.h"
+#include "support/fake_ffmpeg.h"
 
 namespace {
 
@@ -77,6 +83,53 @@ WebpAnimation ReadWebp(const std::string& bytes) {
     return ::testing::AssertionFailure() << "the folder holds" << listed;
 }
 
+// The colour tags of the first video stream, as ffprobe names them.
+struct ColourTags {
+    std::string matrix, primaries, transfer, range;
+};
+
+ColourTags ProbeColour(const TempFolder& folder, const std::string& file) {
+    CliRun run = RunShell(folder, "ffprobe -v error -select_streams v:0 -show_entries "
+                                  "stream=color_space,color_primaries,color_transfer,color_range -of default=nw=1 " +
+                                      Quote(file));
+    ColourTags tags;
+    const std::pair<const char*, std::string*> fields[] = {{"color_space=", &tags.matrix},
+                                                           {"color_primaries=", &tags.primaries},
+                                                           {"color_transfer=", &tags.transfer},
+                                                           {"color_range=", &tags.range}};
+    for (const auto& field : fields) {
+        size_t at = run.out.find(field.first);
+        if (at == std::string::npos) continue;
+        at += std::strlen(field.first);
+        *field.second = run.out.substr(at, run.out.find('\n', at) - at);
+    }
+    return tags;
+}
+
+// Frame `index` of a video decoded to RGB with the YUV matrix and range named; empty on failure.
+std::string DecodeFrame(const TempFolder& folder, const std::string& file, int index, const std::string& matrix,
+                        const std::string& range) {
+    CliRun run = RunShell(folder, "ffmpeg -v error -i " + Quote(file) + " -vf 'select=eq(n\\," + std::to_string(index) +
+                                      "),scale=in_color_matrix=" + matrix + ":in_range=" + range +
+                                      ",format=rgb24' -frames:v 1 -f rawvideo -y decoded.rgb");
+    std::string rgb = run.status == 0 ? ReadWholeFile(folder.File("decoded.rgb")) : std::string();
+    std::remove(folder.File("decoded.rgb").c_str());
+    return rgb;
+}
+
+// The peak signal-to-noise ratio in dB of RGB bytes against an RGBA frame; 0 when the sizes differ.
+double Psnr(const std::string& rgb, const CPixelImage& frame) {
+    if (rgb.size() != static_cast<size_t>(frame.width) * frame.height * 3) return 0;
+    double squares = 0;
+    for (size_t i = 0, p = 0; i < rgb.size(); ++i, ++p) {
+        if (p % 4 == 3) ++p;
+        double difference = static_cast<unsigned char>(rgb[i]) - static_cast<double>(frame.pixels[p]);
+        squares += difference * difference;
+    }
+    double mean = squares / static_cast<double>(rgb.size());
+    return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
+}
+
 using RenderSequence = RenderCli;
 
 TEST_F(RenderSequence, BounceRetracesTheWayWithoutRepeatingTheEnds) {
@@ -114,6 +167,28 @@ TEST_F(RenderSequence, EachContainerHoldsEveryFrameAtItsSizeAndRate) {
     EXPECT_EQ(0, webp.loops);  // for ever
     EXPECT_EQ(std::vector<int>(5, 50), webp.durations);
     EXPECT_TRUE(HoldsExactly(folder, {"m.mp4", "m.mov", "m.mkv", "m.webm", "m.gif", "m.webp"}));
+}
+
+// Players take HD video as BT.709: the files are encoded so and say so. Decoded as the tags
+// say, the middle frame is the rendered one up to the codec's loss; decoded with the BT.601
+// matrix it is clearly further.
+TEST_F(RenderSequence, VideoIsEncodedAsItsColourTagsSay) {
+    const CPixelImage middle = Expected(0.5f, 0.5f, 1280, 720);
+    for (const char* file : {"m.mp4", "m.webm"}) {
+        SCOPED_TRACE(file);
+        CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "5", "-s", "1280x720", "-o", file});
+        ASSERT_EQ(0, run.status) << run.err;
+        ColourTags tags = ProbeColour(folder, file);
+        EXPECT_EQ("bt709", tags.matrix);
+        EXPECT_EQ("bt709", tags.primaries);
+        EXPECT_EQ("bt709", tags.transfer);
+        EXPECT_EQ("tv", tags.range);  // limited range
+        const double tagged = Psnr(DecodeFrame(folder, file, 2, tags.matrix, tags.range), middle);
+        const double other = Psnr(DecodeFrame(folder, file, 2, "bt601", "tv"), middle);
+        EXPECT_GE(tagged, 40.0);
+        EXPECT_LT(other, tagged - 4.0);
+        std::printf("%s: %.1f dB as tagged, %.1f dB with BT.601\n", file, tagged, other);
+    }
 }
 
 // A palette drawn from each frame keeps a GIF frame close to the rendered one, far closer
@@ -165,33 +240,57 @@ TEST_F(RenderSequence, MissingFfmpegSaysHowToInstallIt) {
     EXPECT_TRUE(HoldsExactly(folder, {}));
 }
 
-// A stand-in for ffmpeg on PATH: it starts the output file, then runs `then`.
-void FakeFfmpeg(const TempFolder& folder, const std::string& then) {
-    std::filesystem::create_directory(folder.File("fake"));
-    WriteWholeFile(folder.File("fake/ffmpeg"), "#!/bin/sh\nfor last; do :; done\necho partial > \"${last#file:}\"\n" + then + "\n");
-    std::filesystem::permissions(folder.File("fake/ffmpeg"), std::filesystem::perms::owner_all);
-}
-
 TEST_F(RenderSequence, EncoderFailureHalfWayLeavesNoFile) {
     // The stand-in takes two frames of 41 x 31 (42 x 32 padded) RGBA, then gives up.
-    FakeFfmpeg(folder, "head -c 10752 > /dev/null; echo 'fake encoder gave up' >&2; exit 1");
-    CliRun run = RunShell(folder, "PATH=fake:$PATH " + RenderCommand({"scene.mrf", "-q", "-n", "20", "-o", "m.mp4"}));
+    FakeFfmpeg fake("echo partial > \"${last#file:}\"; head -c 10752 > /dev/null; echo 'fake encoder gave up' >&2; exit 1");
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "20", "-o", "m.mp4"});
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("quarro-render: m.mp4: ")) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("fake encoder gave up")) << run.err;
-    std::filesystem::remove_all(folder.File("fake"));
     EXPECT_TRUE(HoldsExactly(folder, {}));
 }
 
+// True once process `pid` has ended (gone, or a zombie nobody reaped yet), waiting up to 5 s.
+bool Ends(int pid) {
+    for (int i = 0; i < 100; ++i) {
+        std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos || stat.compare(close, 4, ") Z ") == 0) return true;
+        usleep(50000);
+    }
+    return false;
+}
+
+// SIGTERM (and Ctrl+C alike) ends ffmpeg and says how far the run got; SIGKILL can say
+// nothing, and leaves nothing either: the animation has no name until it is complete.
 TEST_F(RenderSequence, SignalDuringAnAnimationLeavesNoFile) {
-    // The stand-in says when it has started the file, and the renderer is stopped only then.
-    FakeFfmpeg(folder, "touch started; exec sleep 30");
-    CliRun run = RunShell(folder, "PATH=fake:$PATH " + RenderCommand({"scene.mrf", "-q", "-n", "20", "-o", "m.gif"}) +
-                                      " & while [ ! -e started ]; do sleep 0.05; done; kill -TERM $!; wait $!");
-    EXPECT_EQ(128 + 15, run.status);
-    std::filesystem::remove_all(folder.File("fake"));
-    std::filesystem::remove(folder.File("started"));
-    EXPECT_TRUE(HoldsExactly(folder, {}));
+    struct Case {
+        int signal;
+        bool says;
+    };
+    for (Case c : {Case{SIGTERM, true}, Case{SIGKILL, false}}) {
+        SCOPED_TRACE(strsignal(c.signal));
+        // The stand-in starts its output, says who it is, and stops reading: frames of this
+        // size fill the socket's buffer after a few.
+        FakeFfmpeg fake("echo partial > \"${last#file:}\"; echo $$ > started.tmp; mv started.tmp started; exec sleep 30");
+        CliRun run = RunShell(folder, RenderCommand({"scene.mrf", "-q", "-n", "20", "-s", "640x360", "-o", "m.gif"}) +
+                                          " & while [ ! -e started ]; do sleep 0.05; done; kill -" +
+                                          std::to_string(c.signal) + " $!; wait $!");
+        EXPECT_EQ(128 + c.signal, run.status);
+        int ffmpeg = std::atoi(ReadWholeFile(folder.File("started")).c_str());
+        std::filesystem::remove(folder.File("started"));
+        ASSERT_GT(ffmpeg, 0);
+        if (c.says) {
+            EXPECT_TRUE(Ends(ffmpeg));
+            int written = -1;
+            EXPECT_EQ(1, std::sscanf(run.err.c_str(), "quarro-render: m.gif: interrupted after %d of 20 frames\n", &written))
+                << run.err;
+            EXPECT_TRUE(written >= 0 && written < 20) << run.err;
+        } else {
+            kill(ffmpeg, SIGKILL);  // the stand-in, orphaned, would otherwise sleep on
+        }
+        EXPECT_TRUE(HoldsExactly(folder, {}));
+    }
 }
 
 }  // namespace
