@@ -239,6 +239,7 @@ void CFfmpegProcess::MarkAlive() {
 }
 
 bool CFfmpegProcess::Stalled(std::string& reason) {
+    if (child <= 0) return false;
     long long ticks = CpuTicks(child);
     if (ticks != lastTicks) {
         lastTicks = ticks;
@@ -280,9 +281,13 @@ bool CFfmpegProcess::Reaped(int milliseconds) {
 }
 
 int CFfmpegProcess::Write(const void* data, size_t size, std::string& reason) {
+    if (input < 0 || child <= 0) {
+        reason = "ffmpeg is not running";
+        return -1;
+    }
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
-        ssize_t sent = input >= 0 ? send(input, next, size, MSG_NOSIGNAL | MSG_DONTWAIT) : -1;
+        ssize_t sent = send(input, next, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) {
             next += sent;
             size -= static_cast<size_t>(sent);

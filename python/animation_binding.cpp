@@ -3,6 +3,8 @@
 // so a sequence() is rendered while the animation is encoded; the interpreter lock is released
 // while a frame is handed over. The file appears only once ffmpeg has succeeded.
 #include <cerrno>
+#include <cmath>
+#include <numeric>
 #include <memory>
 #include <string>
 
@@ -44,6 +46,14 @@ int WriteAnimation(const py::object& file, const py::object& frames, const py::o
     if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
     if (FindFfmpeg(reason).empty()) RaiseFileError(0, reason, path);
 
+    // The rate as the fraction ffmpeg is given: exact to a thousandth of a frame a second.
+    AnimationFormat format;
+    format.fpsNum = static_cast<int>(std::lround(fps * 1000.0));
+    format.fpsDen = 1000;
+    const int common = std::gcd(format.fpsNum, format.fpsDen);
+    format.fpsNum /= common;
+    format.fpsDen /= common;
+
     py::iterator items = py::iter(frames);
     CAnimationWriter writer;  // an animation not finished is aborted, its file removed
     int count = 0, width = 0, height = 0;
@@ -56,7 +66,7 @@ int WriteAnimation(const py::object& file, const py::object& frames, const py::o
             int opened;
             {
                 py::gil_scoped_release unlocked;
-                opened = writer.Open(path, width, height, fps, reason);
+                opened = writer.Open(path, width, height, format, reason);
             }
             if (opened != 0) RaiseFileError(0, reason, path);
         } else if (frame.image.width != width || frame.image.height != height) {
@@ -69,7 +79,7 @@ int WriteAnimation(const py::object& file, const py::object& frames, const py::o
             py::gil_scoped_release unlocked;
             written = writer.WriteFrame(frame.image, reason);
         }
-        if (written != 0) RaiseFileError(0, "ffmpeg stopped taking frames: " + reason, path);
+        if (written != 0) RaiseFileError(0, reason, path);
         ++count;
     }
     if (count == 0) throw py::value_error("frames holds no frame; an animation needs at least one");
