@@ -191,6 +191,40 @@ TEST_F(RenderSequence, VideoIsEncodedAsItsColourTagsSay) {
     }
 }
 
+// --codec picks what ffprobe finds in the file, each tagged BT.709 at limited range; --quality
+// is the CRF, so a lower one makes a larger file at a higher bit rate.
+TEST_F(RenderSequence, CodecAndQualityShowInTheFile) {
+    struct Case {
+        const char* file;
+        const char* codec;  // "" for the container's usual one
+        const char* probed;
+    };
+    const Case cases[] = {{"c.mp4", "", "h264"}, {"c.mp4", "hevc", "hevc"}, {"c.mkv", "vp9", "vp9"},
+                          {"c.webm", "av1", "av1"}, {"c.webm", "", "vp9"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.codec);
+        std::vector<std::string> args = {"scene.mrf", "-q", "-n", "3", "-s", "160x120", "-o", c.file};
+        if (*c.codec != '\0') args.insert(args.end(), {"--codec", c.codec});
+        CliRun run = Render(folder, args);
+        ASSERT_EQ(0, run.status) << run.err;
+        CliRun probe = RunShell(folder, "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " +
+                                            Quote(c.file));
+        EXPECT_EQ(std::string(c.probed) + "\n", probe.out);
+        ColourTags tags = ProbeColour(folder, c.file);
+        EXPECT_EQ("bt709 bt709 bt709 tv", tags.matrix + " " + tags.primaries + " " + tags.transfer + " " + tags.range);
+    }
+    long long sizes[2], rates[2];
+    const char* qualities[2] = {"10", "40"};
+    for (int i = 0; i < 2; ++i) {
+        CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "6", "-s", "320x240", "--quality", qualities[i], "-o", "q.mp4"});
+        ASSERT_EQ(0, run.status) << run.err;
+        CliRun probe = RunShell(folder, "ffprobe -v error -show_entries format=size,bit_rate -of csv=p=0 q.mp4");
+        ASSERT_EQ(2, std::sscanf(probe.out.c_str(), "%lld,%lld", &sizes[i], &rates[i])) << probe.out;
+    }
+    EXPECT_GT(sizes[0], 2 * sizes[1]);
+    EXPECT_GT(rates[0], 2 * rates[1]);
+}
+
 // A palette drawn from each frame keeps a GIF frame close to the rendered one, far closer
 // than a fixed 216-colour palette could.
 TEST_F(RenderSequence, GifPaletteComesFromTheFramesAndLoopsForEver) {
