@@ -169,6 +169,17 @@ TEST_F(RenderSequence, EachContainerHoldsEveryFrameAtItsSizeAndRate) {
     EXPECT_TRUE(HoldsExactly(folder, {"m.mp4", "m.mov", "m.mkv", "m.webm", "m.gif", "m.webp"}));
 }
 
+// A rational rate reaches the file as it was given, not as a rounded decimal.
+TEST_F(RenderSequence, RationalRateIsTheFilesRate) {
+    for (const char* file : {"ntsc.mp4", "ntsc.webm"}) {
+        CliRun run = Render(folder, {"scene.mrf", "-q", "-n", "3", "--fps", "30000/1001", "-o", file});
+        ASSERT_EQ(0, run.status) << file << ": " << run.err;
+        Probe probe = ProbeVideo(folder, file);
+        EXPECT_EQ("30000/1001", probe.rate) << file;
+        EXPECT_EQ(3, probe.frames) << file;
+    }
+}
+
 // Players take HD video as BT.709: the files are encoded so and say so. Decoded as the tags
 // say, the middle frame is the rendered one up to the codec's loss; decoded with the BT.601
 // matrix it is clearly further.
