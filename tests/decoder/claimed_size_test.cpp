@@ -199,3 +199,35 @@ TEST(ClaimedSize, APictureLargerThanItsHeaderIsRefused) {
     EXPECT_EQ(DecodeWhole(icon, path, out, reason), -1);
     EXPECT_EQ(reason, "the decoded ICO picture is 32 x 32 pixels, more than the 16 x 16 its header claims");
 }
+
+// The bounds are the formats' best cases, never above them: flat pictures, which every encoder
+// packs tightest, still load at the size they claim.
+TEST(ClaimedSize, FlatPicturesAtTheirFormatsBestCompressionLoad) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert";
+    TempFolder folder;
+    struct Flat { const char* name; const char* options; } flats[] = {
+        {"progressive.jpg", "-interlace JPEG -quality 10"},
+        {"grey.jpg", "-colorspace Gray -quality 10"},
+        {"deflated.png", "-quality 95"},
+        {"flat.gif", ""},
+        {"BMP3:rle8.bmp", "-type Palette -compress RLE"},
+        {"rle.tga", "-compress RLE"},
+        {"lzw.tif", "-compress LZW"},
+        {"zip.tif", "-compress Zip"},
+        {"packbits.tif", "-compress RLE"},
+    };
+    for (const Flat& flat : flats) {
+        std::string name = flat.name, writer;
+        if (name.find(':') != std::string::npos) {
+            writer = name.substr(0, name.find(':') + 1);
+            name.erase(0, writer.size());
+        }
+        std::string path = folder.File(name);
+        ASSERT_TRUE(RunQuiet(FindTool("convert") + " -size 1001x701 xc:gray50 " + flat.options + " " + writer + path)) << name;
+        CPixelImage image;
+        std::string reason;
+        EXPECT_EQ(ReadImageFile(path, image, reason), 0) << name << ": " << reason;
+        EXPECT_EQ(image.width, 1001) << name;
+        EXPECT_EQ(image.height, 701) << name;
+    }
+}
