@@ -10,6 +10,7 @@
 
 #include "cli/animation_writer.h"
 #include "files/output_path.h"
+#include "python/animation_arguments.h"
 #include "python/array_convert.h"
 #include "python/bindings.h"
 #include "python/file_errors.h"
@@ -17,30 +18,14 @@
 
 namespace {
 
-// The renderer's frame-rate limit.
-const double kMaxFps = 1000.0;
-
-double FpsArgument(const py::handle& value) {
-    const double fps = RealArgument(value, "fps");
-    if (!(fps > 0.0 && fps <= kMaxFps)) {
-        throw py::value_error("fps must lie in (0, 1000], not " + py::repr(py::float_(fps)).cast<std::string>());
-    }
-    return fps;
-}
-
 int WriteAnimation(const py::object& file, const py::object& frames, const py::object& fpsValue,
                    const py::object& quality, const py::object& codec) {
     const std::string path = PathArgument(file, "path");
-    const double fps = FpsArgument(fpsValue);
-    if (!quality.is_none()) WholeArgument(quality, "quality");
-    if (!codec.is_none() && !PyUnicode_Check(codec.ptr())) RaiseWrongType("codec", "a codec name", codec);
-    if (!quality.is_none() || !codec.is_none()) {
-        PyErr_SetString(PyExc_NotImplementedError, "the animation writer takes no quality or codec yet");
-        throw py::error_already_set();
-    }
     if (!IsAnimationPath(path)) {
         throw py::value_error("path must end in .mp4, .mov, .mkv, .webm, .gif or .webp, not name '" + path + "'");
     }
+    const RenderOptions options = AnimationOptions(path, fpsValue, quality, codec);
+    const double fps = static_cast<double>(options.fpsNum) / options.fpsDen;
     std::string reason;
     errno = 0;
     if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);

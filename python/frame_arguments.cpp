@@ -7,9 +7,10 @@
 
 namespace {
 
-// numbers.Real and numbers.Integral: numpy registers its scalar types with them, and an
-// array is neither, so a whole array passed for a number is refused by its type.
+// numbers.Real, numbers.Rational and numbers.Integral: numpy registers its scalar types with
+// them, and an array is none, so a whole array passed for a number is refused by its type.
 PyObject* gRealType = nullptr;
+PyObject* gRationalType = nullptr;
 PyObject* gIntegralType = nullptr;
 
 // "float", "numpy.ndarray", "list": what a message shows of a value.
@@ -60,6 +61,7 @@ py::sequence ItemsOf(const py::handle& value, size_t count, const char* name, co
 void InitFrameArguments() {
     py::module_ numbers = py::module_::import("numbers");
     gRealType = py::object(numbers.attr("Real")).release().ptr();
+    gRationalType = py::object(numbers.attr("Rational")).release().ptr();
     gIntegralType = py::object(numbers.attr("Integral")).release().ptr();
 }
 
@@ -84,6 +86,8 @@ long long WholeArgument(const py::handle& value, const char* name) {
     if (result == -1 && PyErr_Occurred()) throw py::error_already_set();
     return result;
 }
+
+bool IsRationalNumber(const py::handle& value) { return !IsBool(value) && IsInstance(value, gRationalType); }
 
 bool FlagArgument(const py::handle& value, const char* name) {
     if (!IsBool(value)) RaiseWrongType(name, "True or False", value);

@@ -23,6 +23,8 @@ void InitFrameArguments();
 double RealArgument(const py::handle& value, const char* name);
 // A whole number (int or a numpy integer; not bool), or TypeError; ValueError beyond `long long`.
 long long WholeArgument(const py::handle& value, const char* name);
+// True for an int, a fractions.Fraction or a numpy integer (not bool).
+bool IsRationalNumber(const py::handle& value);
 // True or False (numpy's bool too), or TypeError.
 bool FlagArgument(const py::handle& value, const char* name);
 

@@ -3,6 +3,7 @@ import json
 import os
 import shutil
 import subprocess
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -71,5 +72,43 @@ def _failing_frames():
 def test_a_failed_animation_leaves_no_file(tmp_path, name, source, error, message):
     with pytest.raises(error) as raised:
         quarro.write_animation(tmp_path / name, source())
+    assert message in str(raised.value)
+    assert os.listdir(tmp_path) == []
+
+
+def rate(path):
+    done = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=r_frame_rate",
+                           "-of", "csv=p=0", str(path)], capture_output=True, text=True, timeout=60, check=True)
+    return done.stdout.strip()
+
+
+def test_the_renderers_controls_reach_ffmpeg(tmp_path):
+    still = [SCENE.image_a] * 6
+    quarro.write_animation(tmp_path / "ntsc.mp4", still, fps=Fraction(30000, 1001))
+    quarro.write_animation(tmp_path / "half.mp4", still, fps=12.5)
+    quarro.write_animation(tmp_path / "vp9.mkv", still, codec="vp9")
+    assert (rate(tmp_path / "ntsc.mp4"), rate(tmp_path / "half.mp4")) == ("30000/1001", "25/2")
+    assert probe(tmp_path / "vp9.mkv")[2] == "vp9"
+    noisy = [np.random.default_rng(i).integers(0, 256, (64, 96, 3), dtype=np.uint8) for i in range(4)]
+    quarro.write_animation(tmp_path / "fine.mp4", noisy, quality=5)
+    quarro.write_animation(tmp_path / "coarse.mp4", noisy, quality=45)
+    assert (tmp_path / "coarse.mp4").stat().st_size < (tmp_path / "fine.mp4").stat().st_size / 2
+
+
+@pytest.mark.parametrize("name, controls, error, message", [
+    ("a.mp4", dict(codec="vp8"), ValueError, "codec"),
+    ("a.webm", dict(codec="h264"), ValueError, "does not carry h264"),
+    ("a.gif", dict(codec="h264"), ValueError, "applies to video files"),
+    ("a.mp4", dict(quality=52), ValueError, "quality 52 is out of range: the CRF of h264 is 0..51"),
+    ("a.gif", dict(quality=50), ValueError, "applies to video files, .webp animations"),
+    ("a.mp4", dict(fps=0), ValueError, "frame rate '0/1' is not"),
+    ("a.mp4", dict(fps=1 / 3), ValueError, "is not N, N/D or a decimal"),
+    ("a.mp4", dict(fps=Fraction(2001, 2)), ValueError, "frame rate '2001/2' is not"),
+    ("a.mp4", dict(quality=20.0), TypeError, "quality must be a whole number, not float"),
+    ("a.mp4", dict(codec=264), TypeError, "codec must be a codec name (str), not int"),
+])
+def test_controls_the_renderer_refuses_are_refused(tmp_path, name, controls, error, message):
+    with pytest.raises(error) as raised:
+        quarro.write_animation(tmp_path / name, [SCENE.image_a], **controls)
     assert message in str(raised.value)
     assert os.listdir(tmp_path) == []
