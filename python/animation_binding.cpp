@@ -86,5 +86,8 @@ void AddAnimationFunctions(py::module_& module) {
                "Writes the frames of any iterable ((H, W, 3|4) uint8 arrays of one size, e.g. a sequence())\n"
                "as one animation, the format following the extension: .mp4 .mov .mkv (H.264), .webm (VP9),\n"
                ".gif or .webp, through quarro-render's animation writer and the ffmpeg program. The file\n"
-               "appears only once it is complete; returns the number of frames written.");
+               "appears only once it is complete; returns the number of frames written.\n"
+               "fps, quality and codec are quarro-render's --fps, --quality and --codec, with its ranges and\n"
+               "defaults: fps an int, a float of up to three decimals or a fractions.Fraction (30000/1001);\n"
+               "quality the CRF of a video codec or the quality of a WebP; codec h264, hevc, vp9 or av1.");
 }

@@ -1,5 +1,6 @@
 # Types of the extension's functions, for type checkers and editors.
 import os
+from fractions import Fraction
 from typing import Iterable, Iterator, Literal, Optional, Tuple, TypedDict, Union
 
 import numpy as np
@@ -72,7 +73,7 @@ def write_document(
 def write_animation(
     path: Path,
     frames: Iterable[Picture],
-    fps: float = 25,
+    fps: Union[float, Fraction] = 25,
     quality: Optional[int] = None,
     codec: Optional[str] = None,
 ) -> int: ...
