@@ -186,13 +186,8 @@ int RunRender(const RenderOptions& options) {
     ApplyFrameRequest(FrameRequestOf(options, first), scene.imageA, settings);
 
     CAnimationWriter writer;
-    AnimationFormat animationFormat;
-    animationFormat.fpsNum = options.fpsNum;
-    animationFormat.fpsDen = options.fpsDen;
-    animationFormat.codec = options.codec;
-    animationFormat.quality = options.quality;
     if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
-                                 static_cast<int>(settings.outputHeight), animationFormat, reason) != 0) {
+                                 static_cast<int>(settings.outputHeight), AnimationFormatOf(options), reason) != 0) {
         return Fail(options.outputPath, reason);
     }
     // One encoder keeps an animation's frames in order, and the image library's saves take

@@ -117,6 +117,15 @@ std::string FramePath(const std::string& pattern, int index) {
 
 int RunLength(const RenderOptions& options) { return RunLength(options.frames, options.bounce); }
 
+AnimationFormat AnimationFormatOf(const RenderOptions& options) {
+    AnimationFormat format;
+    format.fpsNum = options.fpsNum;
+    format.fpsDen = options.fpsDen;
+    format.codec = options.codec;
+    format.quality = options.quality;
+    return format;
+}
+
 FrameRequest FrameRequestOf(const RenderOptions& options, int index) {
     const double t = options.frames > 0 ? RunFraction(index, options.frames, options.bounce) : options.fraction;
     FrameRequest request;

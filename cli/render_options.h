@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/animation_writer.h"
 #include "cli/video_codecs.h"
 #include "image/png_encoder.h"
 #include "morph/frame_request.h"
@@ -69,6 +70,9 @@ std::string FramePath(const std::string& pattern, int index);
 // The number of frames a sequence runs through: N, or 2N - 2 with --bounce (the end frames
 // are not repeated, so the run loops without a pause); 0 for a single frame.
 int RunLength(const RenderOptions& options);
+
+// The rate, codec and quality an animation is written with, as the options ask.
+AnimationFormat AnimationFormatOf(const RenderOptions& options);
 
 // The engine parameters of frame `index` of the run (or of the single frame when frames is 0).
 FrameRequest FrameRequestOf(const RenderOptions& options, int index);

@@ -3,8 +3,6 @@
 // so a sequence() is rendered while the animation is encoded; the interpreter lock is released
 // while a frame is handed over. The file appears only once ffmpeg has succeeded.
 #include <cerrno>
-#include <cmath>
-#include <numeric>
 #include <memory>
 #include <string>
 
@@ -24,20 +22,11 @@ int WriteAnimation(const py::object& file, const py::object& frames, const py::o
     if (!IsAnimationPath(path)) {
         throw py::value_error("path must end in .mp4, .mov, .mkv, .webm, .gif or .webp, not name '" + path + "'");
     }
-    const RenderOptions options = AnimationOptions(path, fpsValue, quality, codec);
-    const double fps = static_cast<double>(options.fpsNum) / options.fpsDen;
+    const AnimationFormat format = AnimationFormatOf(AnimationOptions(path, fpsValue, quality, codec));
     std::string reason;
     errno = 0;
     if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
     if (FindFfmpeg(reason).empty()) RaiseFileError(0, reason, path);
-
-    // The rate as the fraction ffmpeg is given: exact to a thousandth of a frame a second.
-    AnimationFormat format;
-    format.fpsNum = static_cast<int>(std::lround(fps * 1000.0));
-    format.fpsDen = 1000;
-    const int common = std::gcd(format.fpsNum, format.fpsDen);
-    format.fpsNum /= common;
-    format.fpsDen /= common;
 
     py::iterator items = py::iter(frames);
     CAnimationWriter writer;  // an animation not finished is aborted, its file removed
