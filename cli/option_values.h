@@ -1,5 +1,6 @@
 // The value parsers of quarro-render's options: whole text only, no silent clamping. Each
-// returns false for text it does not take, and leaves the value alone then.
+// returns false for text it does not take, and leaves the value alone then. Also the frame
+// name pattern of a sequence.
 #pragma once
 
 #include <string>
@@ -15,6 +16,13 @@ bool ParseFraction(const std::string& text, double& value);
 
 // Two whole numbers in [low, high] joined by one of `separators` ("WxH", "F:L"); no signs.
 bool ParseIntPair(const std::string& text, const char* separators, long low, long high, int& first, int& second);
+
+// True if `pattern` holds exactly one integer field (%d or %i with optional flags, width and
+// precision) and otherwise only literal text and "%%".
+bool IsFramePattern(const std::string& pattern);
+
+// The file name of frame `index` from a pattern accepted by IsFramePattern.
+std::string FramePath(const std::string& pattern, int index);
 
 // The largest frame rate, in frames a second, and the largest term of a rate N/D.
 const int kMaxFrameRate = 1000;

@@ -1,7 +1,6 @@
 #include "cli/render_options.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -27,24 +26,6 @@ std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
     return text;
-}
-
-// Length of the integer conversion starting at pattern[i] == '%' (flags, width, precision,
-// then d or i), or 0 if there is none there.
-size_t IntegerFieldLength(const std::string& pattern, size_t i) {
-    size_t j = i + 1;
-    while (j < pattern.size() && std::strchr("-+ 0#", pattern[j]) != nullptr) ++j;
-    size_t digits = 0;
-    while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j, ++digits;
-    if (digits > 3) return 0;
-    if (j < pattern.size() && pattern[j] == '.') {
-        ++j;
-        digits = 0;
-        while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j, ++digits;
-        if (digits > 3) return 0;
-    }
-    if (j < pattern.size() && (pattern[j] == 'd' || pattern[j] == 'i')) return j - i + 1;
-    return 0;
 }
 
 }  // namespace
@@ -88,31 +69,6 @@ int OutputQuality(const RenderOptions& options) {
     QualityScale scale;
     if (!QualityScaleOf(options, scale)) return -1;
     return options.quality >= 0 ? options.quality : scale.fallback;
-}
-
-bool IsFramePattern(const std::string& pattern) {
-    int fields = 0;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] != '%') continue;
-        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            ++i;
-            continue;
-        }
-        size_t length = IntegerFieldLength(pattern, i);
-        if (length == 0) return false;
-        ++fields;
-        i += length - 1;
-    }
-    return fields == 1;
-}
-
-std::string FramePath(const std::string& pattern, int index) {
-    int size = std::snprintf(nullptr, 0, pattern.c_str(), index);
-    if (size < 0) return std::string();
-    std::string path(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(&path[0], path.size(), pattern.c_str(), index);
-    path.resize(static_cast<size_t>(size));
-    return path;
 }
 
 int RunLength(const RenderOptions& options) { return RunLength(options.frames, options.bounce); }

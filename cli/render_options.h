@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/animation_writer.h"
+#include "cli/option_values.h"
 #include "cli/video_codecs.h"
 #include "image/png_encoder.h"
 #include "morph/frame_request.h"
@@ -59,13 +60,6 @@ const VideoCodec* OutputCodec(const RenderOptions& options);
 // The quality the output is written at: --quality, or the default of its codec or format;
 // -1 for outputs without a quality setting (PNG, GIF, the streams, lossless formats).
 int OutputQuality(const RenderOptions& options);
-
-// True if `pattern` holds exactly one integer field (%d or %i with optional flags, width and
-// precision) and otherwise only literal text and "%%".
-bool IsFramePattern(const std::string& pattern);
-
-// The file name of frame `index` from a pattern accepted by IsFramePattern.
-std::string FramePath(const std::string& pattern, int index);
 
 // The number of frames a sequence runs through: N, or 2N - 2 with --bounce (the end frames
 // are not repeated, so the run loops without a pause); 0 for a single frame.
