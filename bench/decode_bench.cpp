@@ -7,13 +7,12 @@
 #include <IL/il.h>
 #include <benchmark/benchmark.h>
 #include <spng.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -23,9 +22,8 @@
 #include <jpeglib.h>  // after cstdio and cstddef
 
 #include "image/decode_client.h"
+#include "image/helper_process.h"
 #include "image/image_file.h"
-
-extern char** environ;
 
 namespace {
 
@@ -178,21 +176,21 @@ void LoadThroughHelper(benchmark::State& state, const char* extension) {
 // A helper's start alone: it loads its libraries, finds its socket closed and exits. The
 // program keeps one such helper started ahead of need, so this part is off a load's path.
 void HelperStart(benchmark::State& state) {
-    std::string program = FindImageDecoder();
+    std::string program, reason;
+    if (FindImageDecoder(program, reason) != 0) {
+        state.SkipWithError(reason.c_str());
+        return;
+    }
     CpuCounter cpu(state);
     for (auto _ : state) {
         int ends[2];
-        if (program.empty() || socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-        pid_t pid;
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0) std::abort();
-        posix_spawn_file_actions_destroy(&actions);
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) std::abort();
+        HelperProcess helper;
+        if (StartHelperProcess(program, ends[1], helper, reason) != 0) std::abort();
         close(ends[1]);
         close(ends[0]);
-        waitpid(pid, nullptr, 0);
+        bool timedOut = false;
+        WaitHelperProcess(helper, std::chrono::steady_clock::now() + std::chrono::seconds(10), timedOut);
     }
 }
 

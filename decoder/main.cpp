@@ -15,6 +15,7 @@
 
 #include "decoder/decode_image.h"
 #include "decoder/sandbox.h"
+#include "decoder/supervise.h"
 #include "files/write_all.h"
 #include "image/decode_protocol.h"
 
@@ -92,6 +93,9 @@ extern "C" const char* __tsan_default_options() { return "max_allocation_size_mb
 
 int main(int argc, char**) {
     if (argc != 1 || fcntl(kDecodeChannelDescriptor, F_GETFD) < 0) return kDecodeExitUsage;
+    // A crash of a decoder leaves no core file in the user's folder.
+    if (LimitCoreDumps() != 0) return kDecodeExitUsage;
+    SuperviseDecoding();
     // Nothing but the socket and the silenced standard streams stays open.
     syscall(SYS_close_range, kDecodeChannelDescriptor + 1, ~0U, 0);
     std::set_new_handler(OnNoMemory);

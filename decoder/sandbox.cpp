@@ -1,12 +1,16 @@
 #include "decoder/sandbox.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <seccomp.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 int LimitCpuTime(int seconds) {
     struct rlimit limit;
@@ -26,60 +30,97 @@ int LimitAddressSpace(long long bytes) {
 #endif
 }
 
+int LimitCoreDumps() {
+    struct rlimit none = {0, 0};
+    int status = setrlimit(RLIMIT_CORE, &none);
+    // Not dumpable: no core even through a core_pattern pipe, and no tracing by the user's programs.
+    if (prctl(PR_SET_DUMPABLE, 0) != 0) status = -1;
+    return status == 0 ? 0 : -1;
+}
+
+namespace {
+
+// Rules added while none has failed; the first failure is kept.
+class Rules {
+public:
+    explicit Rules(scmp_filter_ctx filter) : filter(filter) {}
+    void Add(uint32_t action, int call, std::initializer_list<scmp_arg_cmp> conditions = {}) {
+        if (status == 0) {
+            status = seccomp_rule_add_array(filter, action, call, static_cast<unsigned>(conditions.size()),
+                                            conditions.begin());
+        }
+    }
+    int status = 0;
+
+private:
+    scmp_filter_ctx filter;
+};
+
+}  // namespace
+
 int EnterSyscallFilter(std::string& reason) {
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (filter == nullptr) {
         reason = "the system-call filter could not be set up";
         return -1;
     }
-    static const int kAllowed[] = {
-        SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(readv), SCMP_SYS(writev), SCMP_SYS(pread64), SCMP_SYS(lseek),
-        SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(fcntl),
-        SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(mprotect), SCMP_SYS(brk), SCMP_SYS(madvise),
-        SCMP_SYS(futex), SCMP_SYS(sched_yield), SCMP_SYS(nanosleep), SCMP_SYS(clock_nanosleep),
-        SCMP_SYS(clock_gettime), SCMP_SYS(gettimeofday), SCMP_SYS(getrandom), SCMP_SYS(sysinfo),
-        SCMP_SYS(rt_sigreturn), SCMP_SYS(rt_sigprocmask), SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(tgkill),
-        SCMP_SYS(exit), SCMP_SYS(exit_group),
-        // Threads of the decoders that start their own (HEVC, AV1): set-up calls of new threads.
-        SCMP_SYS(rt_sigaction), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_getaffinity),
-        SCMP_SYS(membarrier),
+    Rules rules(filter);
+    for (int call : {
+             SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(readv), SCMP_SYS(writev), SCMP_SYS(pread64), SCMP_SYS(lseek),
+             SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(brk), SCMP_SYS(madvise),
+             SCMP_SYS(futex), SCMP_SYS(sched_yield), SCMP_SYS(nanosleep), SCMP_SYS(clock_nanosleep),
+             SCMP_SYS(clock_gettime), SCMP_SYS(gettimeofday), SCMP_SYS(getrandom), SCMP_SYS(sysinfo),
+             SCMP_SYS(rt_sigreturn), SCMP_SYS(rt_sigprocmask), SCMP_SYS(getpid), SCMP_SYS(gettid),
+             SCMP_SYS(exit), SCMP_SYS(exit_group),
+             // Threads of the decoders that start their own (HEVC, AV1): set-up calls of new threads.
+             SCMP_SYS(rt_sigaction), SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(sched_getaffinity),
+             SCMP_SYS(membarrier),
 #ifdef QUARRO_SANITIZED_BUILD
-        // The sanitizer runtimes read /proc for their reports and manage their own threads and stacks.
-        SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(getdents64), SCMP_SYS(sigaltstack),
-        SCMP_SYS(prctl), SCMP_SYS(getrusage),
-        SCMP_SYS(mincore), SCMP_SYS(getrlimit), SCMP_SYS(prlimit64), SCMP_SYS(getppid), SCMP_SYS(kill),
-        SCMP_SYS(sched_getparam), SCMP_SYS(setrlimit), SCMP_SYS(tkill), SCMP_SYS(pipe2), SCMP_SYS(dup2), SCMP_SYS(dup),
+             // The sanitizer runtimes read /proc for their reports, manage their own threads and
+             // stacks, and map and query memory and descriptors freely.
+             SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(getdents64), SCMP_SYS(sigaltstack),
+             SCMP_SYS(prctl), SCMP_SYS(getrusage), SCMP_SYS(mincore), SCMP_SYS(getrlimit), SCMP_SYS(prlimit64),
+             SCMP_SYS(getppid), SCMP_SYS(kill), SCMP_SYS(sched_getparam), SCMP_SYS(setrlimit), SCMP_SYS(tkill),
+             SCMP_SYS(tgkill), SCMP_SYS(pipe2), SCMP_SYS(dup2), SCMP_SYS(dup), SCMP_SYS(mmap), SCMP_SYS(mprotect),
+             SCMP_SYS(fcntl), SCMP_SYS(newfstatat), SCMP_SYS(open), SCMP_SYS(openat),
 #endif
-    };
-    int status = 0;
-    for (int call : kAllowed) {
-        if (status == 0) status = seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
+         }) {
+        rules.Add(SCMP_ACT_ALLOW, call);
     }
-#ifdef QUARRO_SANITIZED_BUILD
-    const uint32_t kOpen = SCMP_ACT_ALLOW;
-#else
-    const uint32_t kOpen = SCMP_ACT_ERRNO(EACCES);
+#ifndef QUARRO_SANITIZED_BUILD
+    // Signals to its own threads only (raise, abort, a thread's cancellation): the process that
+    // builds the filter is the one it confines.
+    rules.Add(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), {SCMP_A0_32(SCMP_CMP_EQ, static_cast<uint32_t>(getpid()))});
+    // Memory, never executable: the only code is what the helper brought.
+    for (int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)}) {
+        rules.Add(SCMP_ACT_ALLOW, call, {SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
+    }
+    // Descriptor queries only: no F_SETOWN or F_SETSIG (signals to others), no locks, no leases.
+    for (int command : {F_GETFD, F_GETFL}) {
+        rules.Add(SCMP_ACT_ALLOW, SCMP_SYS(fcntl), {SCMP_A1_32(SCMP_CMP_EQ, static_cast<uint32_t>(command))});
+    }
+    // The status of an open descriptor, which is how fstat() asks. With a path, newfstatat would
+    // look it up: that fails like opening a file (and no descriptor of the helper is a folder).
+    rules.Add(SCMP_ACT_ALLOW, SCMP_SYS(newfstatat),
+              {SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0), SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH)});
+    rules.Add(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(newfstatat), {SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0x80000000u)});
+    rules.Add(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(newfstatat), {SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, 0)});
+    // Worker threads name themselves.
+    rules.Add(SCMP_ACT_ALLOW, SCMP_SYS(prctl), {SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)});
+    // Opening files fails, so that a library's optional look-ups fail quietly.
+    for (int call : {SCMP_SYS(open), SCMP_SYS(openat)}) rules.Add(SCMP_ACT_ERRNO(EACCES), call);
 #endif
-    for (int call : {SCMP_SYS(open), SCMP_SYS(openat)}) {
-        if (status == 0) status = seccomp_rule_add(filter, kOpen, call, 0);
-    }
+    rules.Add(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(openat2));
     // New threads only, never new processes: clone must carry CLONE_THREAD, and clone3, whose
     // flags a filter cannot see, reports itself missing so that the C library falls back to clone.
-    if (status == 0) {
-        status = seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
-                                  SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
+    rules.Add(SCMP_ACT_ALLOW, SCMP_SYS(clone), {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)});
+    rules.Add(SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3));
+    // Terminal checks of the standard streams and other look-ups fail instead of killing.
+    for (int call : {SCMP_SYS(ioctl), SCMP_SYS(access), SCMP_SYS(stat), SCMP_SYS(lstat), SCMP_SYS(statx),
+                     SCMP_SYS(faccessat), SCMP_SYS(faccessat2)}) {
+        rules.Add(SCMP_ACT_ERRNO(EACCES), call);
     }
-    if (status == 0) status = seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0);
-#ifndef QUARRO_SANITIZED_BUILD
-    // Worker threads name themselves.
-    if (status == 0) {
-        status = seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
-    }
-#endif
-    // Terminal checks of the standard streams and optional look-ups fail instead of killing.
-    for (int call : {SCMP_SYS(ioctl), SCMP_SYS(access), SCMP_SYS(stat), SCMP_SYS(faccessat)}) {
-        if (status == 0) status = seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), call, 0);
-    }
+    int status = rules.status;
     if (status == 0) status = seccomp_load(filter);
     seccomp_release(filter);
     if (status != 0) {

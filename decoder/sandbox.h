@@ -19,6 +19,10 @@
 int LimitCpuTime(int seconds);
 // Allocations beyond `bytes` of address space fail. Does nothing in sanitizer builds. 0 or -1.
 int LimitAddressSpace(long long bytes);
-// Loads the filter; a call outside it kills the process with SIGSYS, except opening files,
-// which fails with EACCES so that a library's optional look-ups fail quietly. 0, or -1 and a reason.
+// No core file ever: RLIMIT_CORE 0 and the process not dumpable. 0 or -1.
+int LimitCoreDumps();
+// Loads the filter; a call outside it kills the process with SIGSYS, except opening files and
+// other path look-ups, which fail with EACCES so that a library's optional look-ups fail
+// quietly. Signals go to the process's own threads only; no memory becomes executable; fcntl
+// only queries. 0, or -1 and a reason.
 int EnterSyscallFilter(std::string& reason);

@@ -3,11 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,29 +19,23 @@
 #include <utility>
 #include <vector>
 
+#include "files/input_file.h"
 #include "image/decode_budget.h"
 #include "image/decode_protocol.h"
+#include "image/decoder_location.h"
 #include "image/format_sniff.h"
-#include "files/input_file.h"
-
-extern char** environ;
+#include "image/helper_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char kDecoderName[] = "quarro-decode";
 // Bytes read here for the header check; formats whose size lies further in are checked by the helper.
 const size_t kHeaderBytes = 1 << 20;
 
 std::mutex gSettingsMutex;
 std::string gDecoderPath;
 double gTimeLimitSeconds = 0;  // 0: from the picture's size
-
-bool IsExecutable(const std::string& path) {
-    struct stat info;
-    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
 
 // Descriptors of ours, closed on every path out.
 class Descriptor {
@@ -59,9 +51,6 @@ public:
     int fd;
 };
 
-// A copy numbered 10 or above, so that none of the helper's fixed numbers (0 to 3) is taken.
-int HighCopy(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 10); }
-
 std::string FileReason(const std::string& openReason) {
     if (openReason.compare(0, 3, "is ") == 0) return "the path " + openReason;
     std::string text = openReason;
@@ -76,9 +65,8 @@ std::string BaseName(const std::string& path) {
 
 // A started helper: its process and our end of its socket.
 struct Helper {
-    pid_t pid = -1;
+    HelperProcess process;
     Descriptor channel;
-    Descriptor exited;  // readable once the process has ended (-1 where the kernel has no pidfd)
 };
 
 int StartHelper(const std::string& program, Helper& helper, std::string& reason) {
@@ -87,44 +75,14 @@ int StartHelper(const std::string& program, Helper& helper, std::string& reason)
         reason = std::string("no socket to the decoder: ") + std::strerror(errno);
         return -1;
     }
-    Descriptor ours(HighCopy(ends[0])), theirs(HighCopy(ends[1]));
-    close(ends[0]);
-    close(ends[1]);
-    if (ours.fd < 0 || theirs.fd < 0) {
-        reason = std::string("no descriptors for the decoder: ") + std::strerror(errno);
-        return -1;
-    }
+    Descriptor ours(ends[0]), theirs(ends[1]);
     // Room for a good part of a picture per wake-up while the pixels stream in.
     int buffer = 1 << 20;
     setsockopt(theirs.fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     setsockopt(ours.fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, theirs.fd, kDecodeChannelDescriptor);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    int status = posix_spawn(&helper.pid, program.c_str(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (status != 0) {
-        helper.pid = -1;
-        reason = "the decoder " + program + " could not be started: " + std::strerror(status);
-        return -1;
-    }
+    if (StartHelperProcess(program, theirs.fd, helper.process, reason) != 0) return -1;
     helper.channel.Reset(ours.fd);
     ours.fd = -1;
-    helper.exited.Reset(static_cast<int>(syscall(SYS_pidfd_open, helper.pid, 0)));
     return 0;
 }
 
@@ -174,14 +132,6 @@ int SendRequest(Helper& helper, int file, int pixels, long long pixelBytes, cons
     return sent == static_cast<ssize_t>(sizeof request) ? 0 : -1;
 }
 
-void StopHelper(Helper& helper) {
-    if (helper.pid <= 0) return;
-    kill(helper.pid, SIGKILL);
-    while (waitpid(helper.pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    helper.pid = -1;
-}
-
 // One helper started ahead of need, so that a picture does not wait for the helper's start.
 // It belongs to the process that started it (a forked child leaves it alone) and to one program.
 std::mutex gSpareMutex;
@@ -193,14 +143,9 @@ std::string gSpareProgram;
 std::unique_ptr<Helper> TakeSpare(const std::string& program) {
     std::lock_guard<std::mutex> lock(gSpareMutex);
     std::unique_ptr<Helper> spare = std::move(gSpare);
-    if (spare != nullptr && gSpareOwner != getpid()) {
-        spare->pid = -1;  // the parent's child: ours only to forget
-        return nullptr;
-    }
-    if (spare != nullptr && gSpareProgram != program) {
-        StopHelper(*spare);
-        return nullptr;
-    }
+    // Another program's spare stops as it is dropped; in a forked copy of the host, dropping
+    // closes only the copy's descriptors, and the parent keeps its spare.
+    if (spare != nullptr && (gSpareOwner != getpid() || gSpareProgram != program)) return nullptr;
     return spare;
 }
 
@@ -250,30 +195,6 @@ ssize_t ReadWhole(int fd, unsigned char* data, size_t size) {
         done += static_cast<size_t>(n);
     }
     return static_cast<ssize_t>(done);
-}
-
-// Waits for the helper to end, stopping it at the deadline; its wait status.
-int Reap(Helper& helper, Clock::time_point deadline, bool& timedOut) {
-    int status = 0;
-    for (;;) {
-        pid_t done = waitpid(helper.pid, &status, WNOHANG);
-        if (done == helper.pid) return status;
-        if (done < 0 && errno != EINTR) return 0;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            kill(helper.pid, SIGKILL);
-            while (waitpid(helper.pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            return status;
-        }
-        if (helper.exited.fd >= 0) {
-            struct pollfd wait = {helper.exited.fd, POLLIN, 0};
-            poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
-        } else {
-            usleep(500);
-        }
-    }
 }
 
 // The reason of a helper that did not end with a whole reply and exit status 0, if that is so.
@@ -326,28 +247,17 @@ void SetImageDecodeTimeLimit(double seconds) {
     gTimeLimitSeconds = seconds > 0 ? seconds : 0;
 }
 
-std::string FindImageDecoder() {
+int FindImageDecoder(std::string& program, std::string& reason) {
     {
         std::lock_guard<std::mutex> lock(gSettingsMutex);
-        if (!gDecoderPath.empty()) return gDecoderPath;
+        program = gDecoderPath;
     }
-    std::vector<std::string> candidates;
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string exe(self, static_cast<size_t>(n));
-        candidates.push_back(exe.substr(0, exe.find_last_of('/') + 1) + kDecoderName);
+    if (program.empty()) program = DecoderBesideProgram(QUARRO_DECODER_FROM_PROGRAM);
+    if (program.empty()) {
+        reason = "the decoder program cannot be looked for: this program's own file is unknown";
+        return -1;
     }
-#ifdef QUARRO_DECODER_INSTALL_PATH
-    candidates.push_back(QUARRO_DECODER_INSTALL_PATH);
-#endif
-#ifdef QUARRO_DECODER_BUILD_PATH
-    candidates.push_back(QUARRO_DECODER_BUILD_PATH);
-#endif
-    for (const std::string& candidate : candidates) {
-        if (IsExecutable(candidate)) return candidate;
-    }
-    return "";
+    return CheckDecoderProgram(program, reason);
 }
 
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason) {
@@ -378,11 +288,8 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
     if (CheckEncodedSize(head.data(), head.size(), info.st_size, header, reason) != 0) return -1;
 
-    std::string program = FindImageDecoder();
-    if (program.empty()) {
-        reason = std::string("the decoder program ") + kDecoderName + " was not found beside this program";
-        return -1;
-    }
+    std::string program;
+    if (FindImageDecoder(program, reason) != 0) return -1;
     DecodeBudget budget = DecodeBudgetFor(header, info.st_size);
     long long memoryMiB = budget.memoryMiB;
     int cpuSeconds = seconds > 0 ? static_cast<int>(std::ceil(seconds)) : budget.cpuSeconds;
@@ -393,15 +300,14 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     long long pixelBytes = header.width > 0 && header.depth == 1 ? header.width * header.height * 4 : 0;
     Descriptor shared(pixelBytes > 0 ? MakePixelMemory(pixelBytes) : -1);
     std::unique_ptr<Helper> helper = TakeSpare(program);
-    if (helper != nullptr && SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
-        StopHelper(*helper);
+    if (helper != nullptr &&
+        SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
         helper = nullptr;
     }
     if (helper == nullptr) {
         helper = std::make_unique<Helper>();
         if (StartHelper(program, *helper, reason) != 0) return -1;
         if (SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
-            StopHelper(*helper);
             reason = "the decoder could not be handed the file";
             return -1;
         }
@@ -467,7 +373,7 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         }
     }
     helper->channel.Reset();
-    int status = Reap(*helper, deadline, timedOut);
+    int status = WaitHelperProcess(helper->process, deadline, timedOut);
     // The next picture's helper starts now, while this one's pixels are put to use.
     StartSpare(program);
     if (HelperFailed(status, timedOut, seconds, cpuSeconds, memoryMiB, reason)) return -1;

@@ -7,11 +7,14 @@
 
 #include "image/pixel_image.h"
 
-// Uses this helper program from now on instead of looking for one (an empty path looks again).
+// Uses this helper program from now on instead of the running program's own (an empty path
+// goes back to that). The Python module sets the one it carries.
 void SetImageDecoderPath(const std::string& path);
-// The helper program to start: the one set above, else quarro-decode beside the running
-// executable, in the installed program folder, or in the build tree. Empty when none exists.
-std::string FindImageDecoder();
+// The helper program to start: the one set above, else ../libexec/quarro/quarro-decode from the
+// folder of the running program's real file, as installed and in the build tree alike; nothing
+// is searched for. 0, or -1 with a reason naming the path when it is missing, not executable or
+// could be changed by another user.
+int FindImageDecoder(std::string& program, std::string& reason);
 
 // Wall-clock time a decode may take before the helper is stopped, the same for every picture,
 // with its CPU time limited to the same number of seconds, rounded up; 0 (the default) gives

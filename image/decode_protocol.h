@@ -1,5 +1,7 @@
 // How the program and its decoding helper talk. The helper is started with no arguments and
-// one end of a Unix stream socket on descriptor 3 (0 to 2 lead nowhere). It may be started
+// one end of a Unix stream socket on descriptor 3 (0 to 2 lead nowhere), and the status socket
+// on descriptor 4: the helper reports there, as an int, the wait status of its decoding process
+// when that ends, and stops decoding when the program closes its end. It may be started
 // ahead of need and wait. It takes one DecodeRequest, sent with the open file to decode
 // attached (SCM_RIGHTS) and, when the program knows the picture's size, a second descriptor:
 // a sealed memory file of `pixelBytes` bytes for the pixels. It answers on the same socket with
@@ -17,6 +19,7 @@
 #include <cstring>
 
 constexpr int kDecodeChannelDescriptor = 3;
+constexpr int kDecodeStatusDescriptor = 4;
 
 constexpr uint32_t kDecodeRequestMagic = 0x31514451;  // "QDQ1" read as little-endian bytes
 constexpr uint32_t kDecodeReplyMagic = 0x31524451;    // "QDR1"

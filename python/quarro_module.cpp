@@ -1,7 +1,7 @@
 // The module `quarro`: the morph engine, morph documents and picture files for numpy arrays.
 #include <dlfcn.h>
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -22,29 +22,31 @@ std::string RealPath(const std::string& path) {
     return result;
 }
 
-// The folder this module was loaded from, or "" when it cannot be told.
+// The folder of this module's real file; the loader's name for it when that cannot be resolved.
 std::string ModuleFolder() {
     Dl_info info;
-    if (dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) == 0 || info.dli_fname == nullptr) return "";
+    if (dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) == 0 || info.dli_fname == nullptr) return ".";
     std::string file = RealPath(info.dli_fname);
+    if (file.empty()) file = info.dli_fname;
     size_t slash = file.find_last_of('/');
-    return slash == std::string::npos ? "" : file.substr(0, slash);
+    return slash == std::string::npos ? "." : file.substr(0, slash);
 }
 
-// Pictures are decoded by the helper program the package carries: libexec/quarro-decode in
-// the folder of this extension, in the build tree as in an installation or a wheel, and no
-// other (a missing one makes reads fail, naming it). The process is the interpreter, so the
-// helper is not beside the running program.
-void UseOwnImageDecoder() {
-    std::string folder = ModuleFolder();
-    if (!folder.empty()) SetImageDecoderPath(folder + "/libexec/quarro-decode");
-}
+// Pictures are decoded by the helper the module carries in libexec/ beside its own file, in the
+// build tree and installed alike. The process is the interpreter, so the helper beside the
+// running program is never the module's: the path is set even when nothing is there, and a
+// read then says which file is missing.
+void UseOwnImageDecoder() { SetImageDecoderPath(ModuleFolder() + "/libexec/quarro-decode"); }
 
 }  // namespace
 
 PYBIND11_MODULE(_quarro, module) {
     // The warp's square-root table, filled before the first engine thread exists.
     InitFastSqrt();
+    // numpy's C API is looked up once, behind a static guard. Looked up here, while the import
+    // holds the interpreter, no call can later wait for that guard with the interpreter locked
+    // while the thread that took it waits for the lock inside numpy's import.
+    py::detail::npy_api::get();
     UseOwnImageDecoder();
     InitFrameArguments();
     module.attr("__version__") = QUARRO_VERSION;

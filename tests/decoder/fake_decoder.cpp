@@ -1,5 +1,6 @@
 // A stand-in for quarro-decode that misbehaves in the way its file's name asks ("crash.png",
 // "spin.png", ...), for the tests of how the program takes a helper's faults.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder/supervise.h"
 #include "image/decode_protocol.h"
 
 namespace {
@@ -33,6 +35,7 @@ void SendHeader(uint32_t kind, uint32_t width, uint32_t height, uint32_t magic =
 }  // namespace
 
 int main() {
+    SuperviseDecoding();
     DecodeRequest request;
     int file, shared;
     if (ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file, shared) != 1) return kDecodeExitUsage;
@@ -75,6 +78,22 @@ int main() {
         SendHeader(kDecodeReplyShared, 1, 6);  // as many bytes, another shape
     } else if (mode == "failed") {
         return 9;
+    } else if (mode == "surroundings") {
+        // What the host passed on: environment, blocked and ignored signals, open descriptors.
+        int entries = 0, blocked = 0, ignored = 0, open = 0;
+        while (environ[entries] != nullptr) ++entries;
+        sigset_t mask;
+        sigprocmask(SIG_SETMASK, nullptr, &mask);
+        for (int number = 1; number < NSIG; ++number) {
+            struct sigaction action;
+            blocked += sigismember(&mask, number) == 1;
+            ignored += sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+        }
+        for (int fd = 0; fd < 64; ++fd) open += fcntl(fd, F_GETFD) >= 0;
+        std::string reason = "environment " + std::to_string(entries) + ", blocked " + std::to_string(blocked) +
+                             ", ignored " + std::to_string(ignored) + ", descriptors " + std::to_string(open);
+        SendHeader(kDecodeReplyRefused, static_cast<uint32_t>(reason.size()), 0);
+        Send(reason.data(), reason.size());
     }
     return 0;
 }

@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,7 +98,32 @@ TEST(HostileFiles, FuzzFindingsAreRefused) {
     EXPECT_GT(files, 0);
 }
 
-TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReason) {
+// A host as a library meets it: SIGCHLD ignored (so that the kernel would reap a child of the
+// usual kind at once), signals blocked, a descriptor left inheritable. None of it reaches the
+// helper, and the host's own waits never see the helper.
+class CarelessHost {
+public:
+    CarelessHost() {
+        previousChild = signal(SIGCHLD, SIG_IGN);
+        sigset_t user;
+        sigemptyset(&user);
+        sigaddset(&user, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &user, &previousMask);
+        leaked = open("/dev/null", O_RDONLY);
+    }
+    ~CarelessHost() {
+        close(leaked);
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        signal(SIGCHLD, previousChild);
+    }
+
+private:
+    sighandler_t previousChild;
+    sigset_t previousMask;
+    int leaked;
+};
+
+TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReasonInAnyHost) {
     SetImageDecodeTimeLimit(1.0);
     struct Case { const char* mode; const char* reason; } cases[] = {
         {"crash", "the decoder crashed (signal 11, Segmentation fault)"},
@@ -106,9 +137,18 @@ TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReason) {
         {"windy", "the decoder's reply was longer than it may be"},
         {"failed", "the decoder failed (exit status 9)"},
         {"unshared", "the decoder's reply claims 1 x 6 pixels, not the 3 x 2 set aside for them"},
+        // 0 to 3 and the file handed over.
+        {"surroundings", "environment 0, blocked 0, ignored 0, descriptors 5"},
     };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(RefusedAndUntouched(Named(c.mode), c.reason)) << c.mode;
+    for (bool careless : {false, true}) {
+        std::unique_ptr<CarelessHost> host(careless ? new CarelessHost : nullptr);
+        for (const Case& c : cases) {
+            EXPECT_TRUE(RefusedAndUntouched(Named(c.mode), c.reason)) << c.mode << (careless ? " (careless host)" : "");
+        }
+        // The spare helper started after the last read is running, yet the host has no child to wait for.
+        errno = 0;
+        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
     }
 }
 
@@ -130,5 +170,6 @@ TEST_F(FakeHelper, AWholeReplyReplacesTheTargetAndAMissingHelperIsNamed) {
     }
 
     SetImageDecoderPath(folder.File("absent-decoder"));
-    EXPECT_TRUE(RefusedAndUntouched(Named("good"), "could not be started"));
+    EXPECT_TRUE(RefusedAndUntouched(Named("good"), "the decoder program " + folder.File("absent-decoder") +
+                                                      " was not found"));
 }

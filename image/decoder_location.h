@@ -1,0 +1,18 @@
+// Where the decoding helper is and whether it may be started. The helper is an internal program:
+// installed in <prefix>/libexec/quarro/ and found relative to the running program's own file,
+// never by a search; the build tree keeps the same layout. A helper that another user could
+// replace is refused, since it would run as the user.
+#pragma once
+
+#include <string>
+
+// The helper of the running program: `relative` (e.g. "../libexec/quarro/quarro-decode") from
+// the folder of the program's real file (/proc/self/exe); empty when that cannot be read.
+std::string DecoderBesideProgram(const std::string& relative);
+
+// 0 when `path` names an executable regular file that neither it nor any folder on its real
+// path lets another user change: each belongs to root or to this user and is not writable by
+// group or others, except a root-owned folder with the sticky bit (such as /tmp), whose entries
+// only their owners may remove. Else -1 with a reason
+// naming the path ("the decoder program /p/quarro-decode was not found").
+int CheckDecoderProgram(const std::string& path, std::string& reason);
