@@ -7,6 +7,7 @@
 #include "document/image_path.h"
 #include "document/mrf_file.h"
 #include "editor/dialogs.h"
+#include "files/printable_name.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ void CMorphUI::OnSaveMorph() {
     if (path.empty()) return;
     std::string reason;
     if (WriteMorphFile(path, settings, reason) != 0) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
         ShowAlert("Error saving to file %s", path.c_str());
     }
 }
@@ -65,7 +66,7 @@ void CMorphUI::LoadMorphDocument(const std::string& path) {
 
     std::string reason;
     if (ReadMorphFile(path, settings, reason) != 0) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
         ShowAlert("Error loading file %s", path.c_str());
         return;
     }

@@ -8,6 +8,7 @@
 #include "cli/render_job.h"
 #include "cli/render_options.h"
 #include "files/pending_temps.h"
+#include "files/printable_name.h"
 #include "morph/fast_sqrt.h"
 
 #ifndef QUARRO_VERSION
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
             std::printf("quarro-render %s\n", QUARRO_VERSION);
             return 0;
         case ParseResult::UsageError:
-            std::fprintf(stderr, "quarro-render: %s\n%s", error.c_str(), RenderUsage());
+            std::fprintf(stderr, "quarro-render: %s\n%s", PrintableName(error).c_str(), RenderUsage());
             return 2;
         case ParseResult::Render:
             break;

@@ -15,6 +15,7 @@
 #include "cli/frame_stream.h"
 #include "cli/progress_bar.h"
 #include "document/mrf_file.h"
+#include "files/printable_name.h"
 #include "image/image_file.h"
 #include "files/input_file.h"
 #include "files/output_path.h"
@@ -30,7 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int Fail(const std::string& file, const std::string& reason) {
-    std::fprintf(stderr, "quarro-render: %s: %s\n", file.c_str(), reason.c_str());
+    std::fprintf(stderr, "quarro-render: %s: %s\n", PrintableName(file).c_str(), PrintableName(reason).c_str());
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "editor/dialogs.h"
+#include "files/printable_name.h"
 #include "image/chooser_pattern.h"
 
 namespace {
@@ -256,7 +257,8 @@ int CMorphEditor::LoadImage(int slot, const std::string& path) {
         ShowAlert("Attempt to load into invalid image (should never happen!)");
         result = 1;
     } else if (images[slot].Load(path, reason) != 0) {
-        std::fprintf(stderr, "quarro: could not load image %s: %s\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "quarro: could not load image %s: %s\n", PrintableName(path).c_str(),
+                     PrintableName(reason).c_str());
         ShowAlert("Could not load image %s", path.c_str());
         result = 1;
     } else {

@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "files/printable_name.h"
 #include "image/decode_client.h"
 #include "image/library_image.h"
 #include "files/output_path.h"
@@ -204,10 +205,10 @@ int WriteImageFile(const std::string& path, const CPixelImage& source) {
     if (result == EncodeResult::PixelsRefused) {
         std::printf("ERROR: could not reformat image.\n");
     } else {
-        std::printf("ERROR: could not save image to %s.\n", path.c_str());
+        std::printf("ERROR: could not save image to %s.\n", PrintableName(path).c_str());
     }
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+    std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
     return -1;
 }
 

@@ -149,6 +149,14 @@ TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
 }
 
+TEST_F(RenderCli, FileNamesAreNamedWithTheirControlCharactersEscaped) {
+    // A name that would clear the terminal and forge a line of its own.
+    const std::string name = "\x1b[2J\nquarro-render: done.mrf";
+    CliRun run = Render(folder, {name, "-o", "out.png"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("quarro-render: \\x1b[2J\\nquarro-render: done.mrf: no such morph document\n", run.err);
+}
+
 TEST_F(RenderCli, HostileImageEndsTheRunWithItsReasonWithinSeconds) {
     for (const HostileFile& file : MakeHostileFiles(folder.path)) {
         scene.imageA.fileName = file.path;

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "image/decode_client.h"
-#include "files/printable_name.h"
 #include "support/temp_folder.h"
 
 namespace {
