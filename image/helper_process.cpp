@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/printable_name.h"
 #include "image/decode_protocol.h"
 
 namespace {
@@ -70,7 +71,7 @@ HelperProcess::~HelperProcess() { StopHelperProcess(*this); }
 int StartHelperProcess(const std::string& program, int channel, HelperProcess& process, std::string& reason) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        reason = "the decoder " + program + " could not be started: " + std::strerror(errno);
+        reason = "the decoder " + PrintableName(program) + " could not be started: " + std::strerror(errno);
         return -1;
     }
     posix_spawn_file_actions_t actions;
@@ -105,7 +106,7 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
     }
     if (error != 0) {
         close(ends[0]);
-        reason = "the decoder " + program + " could not be started: " + std::strerror(error);
+        reason = "the decoder " + PrintableName(program) + " could not be started: " + std::strerror(error);
         return -1;
     }
     StopHelperProcess(process);
