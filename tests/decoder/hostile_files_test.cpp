@@ -137,8 +137,8 @@ TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReasonInAnyHost) {
         {"windy", "the decoder's reply was longer than it may be"},
         {"failed", "the decoder failed (exit status 9)"},
         {"unshared", "the decoder's reply claims 1 x 6 pixels, not the 3 x 2 set aside for them"},
-        // 0 to 3 and the file handed over.
-        {"surroundings", "environment 0, blocked 0, ignored 0, descriptors 5"},
+        // 0 to 3, the file and the pixels' memory file handed over.
+        {"surroundings", "environment 0, blocked 0, ignored 0, descriptors 6"},
     };
     for (bool careless : {false, true}) {
         std::unique_ptr<CarelessHost> host(careless ? new CarelessHost : nullptr);
