@@ -39,8 +39,23 @@ int SpawnAndLeave(void* data) {
     SpawnPlan& plan = *static_cast<SpawnPlan*>(data);
     pid_t helper;
     plan.error = posix_spawn(&helper, plan.program, plan.actions, plan.attributes, plan.argv, plan.envp);
-    _exit(0);
+    _exit(plan.error);
 }
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtimes keep per-thread state that a process sharing our memory would corrupt,
+// so sanitized builds start the middle process as an ordinary fork, reaped at once; its spawn
+// error comes back as its exit status.
+pid_t StartMiddle(SpawnPlan& plan, void*) {
+    pid_t middle = fork();
+    if (middle == 0) SpawnAndLeave(&plan);
+    return middle;
+}
+int MiddleError(int status, const SpawnPlan&) { return WIFEXITED(status) ? WEXITSTATUS(status) : ECHILD; }
+#else
+pid_t StartMiddle(SpawnPlan& plan, void* stackTop) { return clone(SpawnAndLeave, stackTop, CLONE_VM | CLONE_VFORK, &plan); }
+int MiddleError(int, const SpawnPlan& plan) { return plan.error; }
+#endif
 
 const size_t kMiddleStackBytes = 64 << 10;
 
@@ -53,15 +68,16 @@ int SpawnOrphan(SpawnPlan& plan) {
     sigset_t all, previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pid_t middle = clone(SpawnAndLeave, static_cast<char*>(stack) + kMiddleStackBytes, CLONE_VM | CLONE_VFORK, &plan);
+    pid_t middle = StartMiddle(plan, static_cast<char*>(stack) + kMiddleStackBytes);
     int error = middle < 0 ? errno : 0;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    int status = 0;
     if (middle > 0) {
-        while (waitpid(middle, nullptr, __WALL) < 0 && errno == EINTR) {
+        while (waitpid(middle, &status, __WALL) < 0 && errno == EINTR) {
         }
     }
     munmap(stack, kMiddleStackBytes);
-    return error != 0 ? error : plan.error;
+    return error != 0 ? error : MiddleError(status, plan);
 }
 
 }  // namespace
