@@ -128,6 +128,12 @@ std::string ApplyFraction(const std::string& name, const std::string& value, dou
     return ParseFraction(value, fraction) ? std::string() : "value '" + value + "' of " + name + " is not in [0,1]";
 }
 
+// An integer option within [low, high]; the refusal names what it counts and the range.
+std::string ApplyInt(const char* what, const std::string& value, int low, int high, int& field) {
+    return ParseInt(value, low, high, field) ? std::string()
+                                             : std::string(what) + " '" + value + "' is not in " + Range(low, high);
+}
+
 std::string ApplyPath(const std::string& name, const std::string& value, std::string& path) {
     path = value;
     return value.empty() ? "the path of " + name + " is empty" : std::string();
@@ -186,9 +192,7 @@ const std::vector<OptionRow>& Rows() {
          "worker threads, " + Range(1, kMaxThreads) + " (default " + std::to_string(kMorphThreads) +
              ", as the window uses)",
          [](const std::string&, const std::string& value, RenderOptions& o) {
-             return ParseInt(value, 1, kMaxThreads, o.threads)
-                        ? std::string()
-                        : "thread count '" + value + "' is not in " + Range(1, kMaxThreads);
+             return ApplyInt("thread count", value, 1, kMaxThreads, o.threads);
          }},
         {nullptr, 'a', "A", "field-weight constant a, above 0 (default " + Number(kFieldWeightA) + ", as the window uses)",
          [](const std::string& name, const std::string& value, RenderOptions& o) {
@@ -214,9 +218,7 @@ const std::vector<OptionRow>& Rows() {
          "render N frames, " + Range(1, kMaxFrames) + ", at fractions 0, 1/(N-1), ..., 1; OUTPUT then holds "
              "one printf-style integer field, e.g. frames/morph_%03d.png, or names an animation",
          [](const std::string&, const std::string& value, RenderOptions& o) {
-             return ParseInt(value, 1, kMaxFrames, o.frames)
-                        ? std::string()
-                        : "frame count '" + value + "' is not in " + Range(1, kMaxFrames);
+             return ApplyInt("frame count", value, 1, kMaxFrames, o.frames);
          }},
         {"frame-range", 0, "F:L", "with --frames, render only frames F to L (0-based, inclusive)",
          [](const std::string&, const std::string& value, RenderOptions& o) {
@@ -233,9 +235,7 @@ const std::vector<OptionRow>& Rows() {
          "zlib level of PNG output, " + Range(0, kMaxPngLevel) + " (default " + std::to_string(kDefaultPngLevel) +
              ": fast, about the usual size)",
          [](const std::string&, const std::string& value, RenderOptions& o) {
-             return ParseInt(value, 0, kMaxPngLevel, o.pngLevel)
-                        ? std::string()
-                        : "PNG level '" + value + "' is not in " + Range(0, kMaxPngLevel);
+             return ApplyInt("PNG level", value, 0, kMaxPngLevel, o.pngLevel);
          }},
         {"quality", 0, "Q", QualityHelp(),
          [](const std::string&, const std::string& value, RenderOptions& o) {
