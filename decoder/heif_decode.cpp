@@ -1,8 +1,8 @@
 // HEIC and AVIF through libheif, which hands HEVC to libde265 and AV1 to dav1d or libaom (all
 // dependencies of Debian's libheif1). The primary image is read, with the file's own rotation,
 // mirroring and cropping applied; high bit depths are brought to 8 bits. The codecs may start
-// threads of their own, so the decoding helper's system-call filter must allow that.
-#include <libheif/heif.h>
+// threads of their own, so the decoding helper's system-call filter must allow that. libheif is
+// opened at run time (decoder/heif_library.h).
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "decoder/heif_library.h"
 #include "image/heif_boxes.h"
 
 namespace {
@@ -55,15 +56,17 @@ std::string Explain(const heif_error& error, const char* format) {
 }
 
 struct HeifHandles {
+    explicit HeifHandles(const HeifLibrary& heif) : heif(heif) {}
+    const HeifLibrary& heif;
     heif_context* context = nullptr;
     heif_image_handle* handle = nullptr;
     heif_image* image = nullptr;
     heif_decoding_options* options = nullptr;
     ~HeifHandles() {
-        if (options != nullptr) heif_decoding_options_free(options);
-        if (image != nullptr) heif_image_release(image);
-        if (handle != nullptr) heif_image_handle_release(handle);
-        if (context != nullptr) heif_context_free(context);
+        if (options != nullptr) heif.decoding_options_free(options);
+        if (image != nullptr) heif.image_release(image);
+        if (handle != nullptr) heif.image_handle_release(handle);
+        if (context != nullptr) heif.context_free(context);
     }
 };
 
@@ -73,14 +76,17 @@ int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader&, Decod
     bool av1 = false;
     IsHeifFile(ByteReader(data, size), &av1);
     const char* format = av1 ? "AVIF" : "HEIC";
-    HeifHandles heif;
-    heif.context = heif_context_alloc();
+    const HeifLibrary* library = LoadHeifLibrary(reason);
+    if (library == nullptr) return -1;
+    const HeifLibrary& lib = *library;
+    HeifHandles heif(lib);
+    heif.context = lib.context_alloc();
     if (heif.context == nullptr) {
         reason = std::string("the ") + format + " decoder could not start";
         return -1;
     }
-    heif_context_set_maximum_image_size_limit(heif.context, static_cast<int>(kMaxImageSide));
-    heif_error error = heif_context_read_from_memory_without_copy(heif.context, data, size, nullptr);
+    lib.context_set_maximum_image_size_limit(heif.context, static_cast<int>(kMaxImageSide));
+    heif_error error = lib.context_read_from_memory_without_copy(heif.context, data, size, nullptr);
     if (error.code != heif_error_Ok && BoxesCutShort(data, size)) {
         reason = std::string("the ") + format + " data ends early";
         return -1;
@@ -89,48 +95,48 @@ int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader&, Decod
         reason = std::string("the ") + format + " file could not be read: " + Explain(error, format);
         return -1;
     }
-    error = heif_context_get_primary_image_handle(heif.context, &heif.handle);
+    error = lib.context_get_primary_image_handle(heif.context, &heif.handle);
     if (error.code != heif_error_Ok) {
         reason = std::string("the ") + format + " file has no picture to show: " + Explain(error, format);
         return -1;
     }
     // Which of the file's pictures is meant, for reasons about files that hold several.
     std::string which = std::string("the ") + format + " image";
-    int count = heif_context_get_number_of_top_level_images(heif.context);
+    int count = lib.context_get_number_of_top_level_images(heif.context);
     if (count > 1) {
         std::vector<heif_item_id> ids(static_cast<size_t>(count));
-        heif_context_get_list_of_top_level_image_IDs(heif.context, ids.data(), count);
+        lib.context_get_list_of_top_level_image_IDs(heif.context, ids.data(), count);
         heif_item_id primary = 0;
-        heif_context_get_primary_image_ID(heif.context, &primary);
+        lib.context_get_primary_image_ID(heif.context, &primary);
         for (int i = 0; i < count; ++i) {
             if (ids[static_cast<size_t>(i)] == primary) {
                 which = std::string(format) + " image " + std::to_string(i + 1) + " of " + std::to_string(count);
             }
         }
     }
-    int claimedWidth = heif_image_handle_get_width(heif.handle);
-    int claimedHeight = heif_image_handle_get_height(heif.handle);
+    int claimedWidth = lib.image_handle_get_width(heif.handle);
+    int claimedHeight = lib.image_handle_get_height(heif.handle);
     if (!WithinDecodeLimits(claimedWidth, claimedHeight, format, reason)) return -1;
     // A grid or overlay picture's canvas has its own size, which libheif checks only side by
     // side against this limit: held near the picture's own larger side (coded frames and grid
     // tiles may overhang it a little), the canvas cannot claim far more memory than the size
     // just checked.
-    heif_context_set_maximum_image_size_limit(heif.context, std::max(claimedWidth, claimedHeight) + 1024);
-    heif.options = heif_decoding_options_alloc();
+    lib.context_set_maximum_image_size_limit(heif.context, std::max(claimedWidth, claimedHeight) + 1024);
+    heif.options = lib.decoding_options_alloc();
     if (heif.options != nullptr) heif.options->convert_hdr_to_8bit = 1;
-    error = heif_decode_image(heif.handle, &heif.image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
-                              heif.options);
+    error = lib.decode_image(heif.handle, &heif.image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA,
+                             heif.options);
     if (error.code != heif_error_Ok) {
         reason = which + " could not be decoded: " + Explain(error, format);
         return -1;
     }
-    int width = heif_image_get_width(heif.image, heif_channel_interleaved);
-    int height = heif_image_get_height(heif.image, heif_channel_interleaved);
+    int width = lib.image_get_width(heif.image, heif_channel_interleaved);
+    int height = lib.image_get_height(heif.image, heif_channel_interleaved);
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(heif.image, heif_channel_interleaved, &stride);
+    const uint8_t* plane = lib.image_get_plane_readonly(heif.image, heif_channel_interleaved, &stride);
     if (!WithinDecodeLimits(width, height, format, reason)) return -1;
     if (plane == nullptr || stride < width * 4 ||
-        heif_image_get_bits_per_pixel_range(heif.image, heif_channel_interleaved) != 8) {
+        lib.image_get_bits_per_pixel_range(heif.image, heif_channel_interleaved) != 8) {
         reason = which + " could not be decoded: the decoder gave no 8-bit RGBA picture";
         return -1;
     }

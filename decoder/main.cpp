@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "decoder/decode_image.h"
+#include "decoder/heif_library.h"
 #include "decoder/sandbox.h"
 #include "decoder/supervise.h"
 #include "files/write_all.h"
@@ -117,13 +118,17 @@ int main(int argc, char**) {
     // The pixels' memory is mapped before the limits and the filter, which then have no mapping
     // of a file to allow.
     if (pixels >= 0 && MapPixels(pixels, request.pixelBytes, image, reason) != 0) Refuse(reason);
+    // The format is the program's identification; the helper's table row follows it.
+    ImageFormat format = request.format < 256 ? static_cast<ImageFormat>(request.format) : ImageFormat::kUnknown;
+    // libheif and its codecs are opened for HEIF and AVIF pictures alone, and before the limits
+    // and the filter: their mappings count against the address space, and inside the filter no
+    // file opens and no code is mapped.
+    if (format == ImageFormat::kHeif && LoadHeifLibrary(reason) == nullptr) Refuse(reason);
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
     if (EnterSyscallFilter(reason) != 0) Refuse(reason);
 
-    // The format is the program's identification; the helper's table row follows it.
-    ImageFormat format = request.format < 256 ? static_cast<ImageFormat>(request.format) : ImageFormat::kUnknown;
     if (DecodeImage(bytes.data(), bytes.size(), format, image, reason) != 0) Refuse(reason);
     DecodeReplyHeader header;
     header.kind = image.inPlace ? kDecodeReplyShared : kDecodeReplyPixels;

@@ -12,7 +12,7 @@ QUARRO_PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
   libwebp-dev libstb-dev libimage-exiftool-perl
-  libheif-dev libde265-0 libdav1d6 libaom3 libjpeg62-turbo-dev libtiff-dev libgif-dev
+  libheif-dev libheif1 libde265-0 libdav1d6 libaom3 libjpeg62-turbo-dev libtiff-dev libgif-dev
   python3 python3-dev pybind11-dev python3-numpy python3-pytest
   libseccomp-dev
 )
