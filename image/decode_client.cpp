@@ -185,16 +185,19 @@ size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bo
     return done;
 }
 
-// Reads `size` bytes from the start of the memory file `fd`; the bytes read, or -1.
-ssize_t ReadWhole(int fd, unsigned char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = pread(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? -1 : static_cast<ssize_t>(done);
-        done += static_cast<size_t>(n);
+// Makes the memory file the helper decoded into the picture's own buffer, without a copy. The
+// helper has ended, and no other process ever held the file, so its bytes change no more. The
+// mapping is private: a process forked from ours later, writing to its copy of the picture,
+// does not write to ours.
+int AdoptPixelMemory(int fd, long long bytes, int width, int height, CPixelImage& image, std::string& reason) {
+    void* place = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    if (place == MAP_FAILED) {
+        reason = "there is not enough memory for a " + std::to_string(width) + " x " + std::to_string(height) +
+                 " picture";
+        return -1;
     }
-    return static_cast<ssize_t>(done);
+    image.AdoptMapping(static_cast<unsigned char*>(place), static_cast<size_t>(bytes), width, height, 4);
+    return 0;
 }
 
 // The reason of a helper that did not end with a whole reply and exit status 0, if that is so.
@@ -347,12 +350,6 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
             replyFault = "the decoder's reply claims " + std::to_string(reply.width) + " x " +
                          std::to_string(reply.height) + " pixels, not the " + std::to_string(header.width) + " x " +
                          std::to_string(header.height) + " set aside for them";
-        } else {
-            loaded.Allocate(static_cast<int>(reply.width), static_cast<int>(reply.height), 4);
-            if (loaded.pixels == nullptr) {
-                replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
-                             std::to_string(reply.height) + " picture";
-            }
         }
     } else if (reply.kind != kDecodeReplyPixels) {
         replyFault = "the decoder's reply is not one this program understands";
@@ -386,14 +383,10 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         return -1;
     }
     if (reply.kind == kDecodeReplyShared &&
-        ReadWhole(shared.fd, loaded.pixels, loaded.ByteCount()) != static_cast<ssize_t>(loaded.ByteCount())) {
-        reason = "the decoder's pixels could not be read back";
+        AdoptPixelMemory(shared.fd, pixelBytes, static_cast<int>(reply.width), static_cast<int>(reply.height),
+                         loaded, reason) != 0) {
         return -1;
     }
-    target.Clear();
-    std::swap(target.pixels, loaded.pixels);
-    std::swap(target.width, loaded.width);
-    std::swap(target.height, loaded.height);
-    std::swap(target.bytesPerPixel, loaded.bytesPerPixel);
+    target.Swap(loaded);
     return 0;
 }

@@ -1,8 +1,11 @@
 #include "image/pixel_image.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <utility>
 
 CPixelImage::CPixelImage(const CPixelImage& other) { *this = other; }
 
@@ -13,7 +16,36 @@ CPixelImage& CPixelImage::operator=(const CPixelImage& other) {
     return *this;
 }
 
-CPixelImage::~CPixelImage() { delete[] pixels; }
+CPixelImage::~CPixelImage() { Release(); }
+
+void CPixelImage::Release() {
+    if (mappedBytes_ > 0) {
+        munmap(pixels, mappedBytes_);
+    } else {
+        delete[] pixels;
+    }
+    pixels = nullptr;
+    mappedBytes_ = 0;
+}
+
+void CPixelImage::AdoptMapping(unsigned char* place, size_t mappedBytes, int w, int h, int bpp) {
+    Release();
+    pixels = place;
+    mappedBytes_ = mappedBytes;
+    width = w;
+    height = h;
+    bytesPerPixel = bpp;
+    fileName = "undefined";
+}
+
+void CPixelImage::Swap(CPixelImage& other) {
+    std::swap(pixels, other.pixels);
+    std::swap(mappedBytes_, other.mappedBytes_);
+    std::swap(width, other.width);
+    std::swap(height, other.height);
+    std::swap(bytesPerPixel, other.bytesPerPixel);
+    std::swap(fileName, other.fileName);
+}
 
 size_t CPixelImage::ByteCount() const {
     if (width <= 0 || height <= 0 || bytesPerPixel <= 0) return 0;
@@ -21,8 +53,7 @@ size_t CPixelImage::ByteCount() const {
 }
 
 void CPixelImage::Allocate(int w, int h, int bpp) {
-    delete[] pixels;
-    pixels = nullptr;
+    Release();
     width = w;
     height = h;
     bytesPerPixel = bpp;
@@ -34,8 +65,7 @@ void CPixelImage::Allocate(int w, int h, int bpp) {
 }
 
 void CPixelImage::Clear() {
-    delete[] pixels;
-    pixels = nullptr;
+    Release();
     width = height = bytesPerPixel = 0;
     fileName = "undefined";
 }

@@ -27,6 +27,11 @@ public:
     void Allocate(int w, int h, int bpp);
     // Back to the empty state.
     void Clear();
+    // Takes `place`, a mapping of `mappedBytes` bytes made with mmap and holding at least
+    // w x h x bpp bytes, as the buffer; the image unmaps it when it lets the buffer go.
+    void AdoptMapping(unsigned char* place, size_t mappedBytes, int w, int h, int bpp);
+    // Exchanges buffers, sizes and names with `other`.
+    void Swap(CPixelImage& other);
 
     // The pixel as R, G, B, A; all zero (after a message on stderr) when out of range or
     // for an unknown bytes-per-pixel value.
@@ -40,4 +45,9 @@ public:
     int Load(const std::string& path);
     int Load(const std::string& path, std::string& reason);  // with the reason of a failure
     int Save(const std::string& path);
+
+private:
+    // Frees the buffer, however it was had.
+    void Release();
+    size_t mappedBytes_ = 0;  // 0: the buffer came from new[]
 };

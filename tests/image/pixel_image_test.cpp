@@ -1,6 +1,7 @@
 #include "image/pixel_image.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstring>
 #include <limits>
@@ -62,6 +63,29 @@ TEST(PixelImage, AssignmentCopiesPixelsButNotTheName) {
     EXPECT_EQ(a.fileName, "a.png");
     CPixelImage c(a);
     EXPECT_EQ(std::memcmp(a.pixels, c.pixels, 24), 0);
+}
+
+bool Mapped(void* place, size_t bytes) { return msync(place, bytes, MS_ASYNC) == 0; }
+
+// A mapped buffer is unmapped by whichever image holds it when it lets it go, after a swap too;
+// a buffer from new[] swapped the other way is freed as such (the sanitizers check that).
+TEST(PixelImage, AdoptedMappingIsUnmappedByItsHolder) {
+    const size_t bytes = 4096;
+    void* place = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(place, MAP_FAILED);
+    CPixelImage mapped, allocated;
+    mapped.AdoptMapping(static_cast<unsigned char*>(place), bytes, 16, 8, 4);
+    mapped.fileName = "m.png";
+    allocated.Allocate(2, 2, 4);
+    mapped.Swap(allocated);
+    EXPECT_EQ(allocated.pixels, place);
+    EXPECT_EQ(allocated.width, 16);
+    EXPECT_EQ(allocated.fileName, "m.png");
+    EXPECT_EQ(mapped.ByteCount(), 16u);
+    mapped.Clear();
+    EXPECT_TRUE(Mapped(place, bytes));
+    allocated.Allocate(1, 1, 4);
+    EXPECT_FALSE(Mapped(place, bytes));
 }
 
 TEST(PixelImage, GetPixelReportsOutOfRangePositions) {
