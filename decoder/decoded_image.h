@@ -11,6 +11,7 @@ struct DecodedImage {
     std::vector<unsigned char> rgba;  // 4 bytes per pixel RGBA, top row first, unless they went to `place`
     unsigned char* place = nullptr;   // memory set aside by the caller, or null; never freed here
     size_t placeBytes = 0;
+    int placeFile = -1;               // the memory file behind `place`, which rows may be written to
     bool inPlace = false;             // true when the pixels are at `place` and `rgba` is empty
 
     unsigned char* Pixels() { return inPlace ? place : rgba.data(); }

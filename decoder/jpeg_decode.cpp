@@ -15,6 +15,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "decoder/pixel_rows.h"
 
 namespace {
 
@@ -52,10 +53,11 @@ void OnMessage(j_common_ptr info, int level) {
 
 unsigned char Light(unsigned ink, unsigned black) { return static_cast<unsigned char>((ink * black + 127) / 255); }
 
-// Reads the scan into `out` (already sized), four bytes per pixel: RGBA, or the inks of a
-// four-channel picture. Only plain data lives in this frame, so the jump back from libjpeg's
-// error handler skips no destructor.
-int ReadRows(jpeg_decompress_struct& info, ErrorTrap& trap, DecodedImage& out) {
+// Reads the scan into `rows` (for `out`, already sized), four bytes per pixel: RGBA, or the
+// inks of a four-channel picture; `failure` says why rows could not be kept. Only plain data
+// lives in this frame, so the jump back from libjpeg's error handler skips no destructor.
+int ReadRows(jpeg_decompress_struct& info, ErrorTrap& trap, const DecodedImage& out, PixelRows& rows,
+             std::string& failure) {
     if (setjmp(trap.jump)) return -1;
     jpeg_start_decompress(&info);
     if (info.output_components != 4 || static_cast<int>(info.output_width) != out.width ||
@@ -63,14 +65,17 @@ int ReadRows(jpeg_decompress_struct& info, ErrorTrap& trap, DecodedImage& out) {
         std::snprintf(trap.message, sizeof trap.message, "the decoder gave no four-byte pixels");
         return -1;
     }
-    unsigned char* base = out.Pixels();
+    const size_t rowBytes = static_cast<size_t>(out.width) * 4;
     while (info.output_scanline < info.output_height) {
-        JSAMPROW rows[8];
+        JSAMPROW at[8];
+        unsigned char* next = rows.Next();
         JDIMENSION count = 0;
-        for (; count < 8 && info.output_scanline + count < info.output_height; ++count) {
-            rows[count] = base + static_cast<size_t>(info.output_scanline + count) * out.width * 4;
+        for (; count < 8 && static_cast<int>(count) < rows.Room() && info.output_scanline + count < info.output_height;
+             ++count) {
+            at[count] = next + count * rowBytes;
         }
-        jpeg_read_scanlines(&info, rows, count);
+        JDIMENSION made = jpeg_read_scanlines(&info, at, count);
+        if (rows.Made(static_cast<int>(made), failure) != 0) return -1;
     }
     jpeg_finish_decompress(&info);
     return 0;
@@ -117,7 +122,9 @@ int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader&, Decod
         reason = "the JPEG image needs more memory than the decoder may take";
         return -1;
     }
-    int status = ReadRows(info, trap, out);
+    PixelRows rows(out);
+    std::string failure;
+    int status = ReadRows(info, trap, out, rows, failure);
     jpeg_destroy_decompress(&info);
     if (trap.endedEarly) {
         reason = "the JPEG data ends early";
@@ -125,6 +132,10 @@ int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader&, Decod
     }
     if (trap.corrupt) {
         reason = std::string("the JPEG data is damaged: ") + trap.message;
+        return -1;
+    }
+    if (!failure.empty()) {
+        reason = failure;
         return -1;
     }
     if (status != 0) {

@@ -63,8 +63,9 @@ bool ReadFile(int fd, std::vector<unsigned char>& bytes, std::string& reason) {
     return true;
 }
 
-// Maps the memory file the program made for the pixels as `image`'s place. It must hold exactly
-// the bytes the request says; the program sealed its size, so it stays so.
+// Maps the memory file the program made for the pixels as `image`'s place, and keeps it open for
+// rows written to it. It must hold exactly the bytes the request says; the program sealed its
+// size, so it stays so.
 int MapPixels(int fd, int64_t bytes, DecodedImage& image, std::string& reason) {
     struct stat info;
     if (fstat(fd, &info) != 0 || info.st_size != bytes) {
@@ -73,13 +74,14 @@ int MapPixels(int fd, int64_t bytes, DecodedImage& image, std::string& reason) {
     }
     // Pages are made as the decoder writes them: a file that fails early costs only those.
     void* place = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
     if (place == MAP_FAILED) {
+        close(fd);
         reason = std::string("the decoder could not map the pixel memory: ") + std::strerror(errno);
         return -1;
     }
     image.place = static_cast<unsigned char*>(place);
     image.placeBytes = static_cast<size_t>(bytes);
+    image.placeFile = fd;
     return 0;
 }
 
@@ -127,7 +129,7 @@ int main(int argc, char**) {
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
-    if (EnterSyscallFilter(reason) != 0) Refuse(reason);
+    if (EnterSyscallFilter(reason, image.placeFile) != 0) Refuse(reason);
 
     if (DecodeImage(bytes.data(), bytes.size(), format, image, reason) != 0) Refuse(reason);
     DecodeReplyHeader header;

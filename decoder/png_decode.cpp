@@ -9,6 +9,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "decoder/pixel_rows.h"
 
 namespace {
 
@@ -64,7 +65,21 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
         reason = PngFault(SPNG_EMEM);
         return -1;
     }
-    status = spng_decode_image(ctx, pixels, bytes, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    // Interlaced rows come pass by pass, each spread over the whole picture: those go straight
+    // to the pixels. Other rows come in order, through the batches.
+    if (ihdr.interlace_method != SPNG_INTERLACE_NONE) {
+        status = spng_decode_image(ctx, pixels, bytes, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    } else {
+        status = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+        PixelRows rows(out);
+        const size_t rowBytes = static_cast<size_t>(ihdr.width) * 4;
+        for (uint32_t row = 0; status == 0 && row < ihdr.height; ++row) {
+            status = spng_decode_row(ctx, rows.Next(), rowBytes);
+            // The last row ends the image data: its status says so.
+            if (status == SPNG_EOI && row + 1 == ihdr.height) status = 0;
+            if (status == 0 && rows.Made(1, reason) != 0) return -1;
+        }
+    }
     if (status != 0) {
         reason = PngFault(status);
         return -1;

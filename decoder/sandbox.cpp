@@ -58,7 +58,7 @@ private:
 
 }  // namespace
 
-int EnterSyscallFilter(std::string& reason) {
+int EnterSyscallFilter(std::string& reason, int pixelFile) {
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (filter == nullptr) {
         reason = "the system-call filter could not be set up";
@@ -110,6 +110,9 @@ int EnterSyscallFilter(std::string& reason) {
     // Opening files fails, so that a library's optional look-ups fail quietly.
     for (int call : {SCMP_SYS(open), SCMP_SYS(openat)}) rules.Add(SCMP_ACT_ERRNO(EACCES), call);
 #endif
+    if (pixelFile >= 0) {
+        rules.Add(SCMP_ACT_ALLOW, SCMP_SYS(pwrite64), {SCMP_A0_32(SCMP_CMP_EQ, static_cast<uint32_t>(pixelFile))});
+    }
     rules.Add(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(openat2));
     // New threads only, never new processes: clone must carry CLONE_THREAD, and clone3, whose
     // flags a filter cannot see, reports itself missing so that the C library falls back to clone.

@@ -24,5 +24,6 @@ int LimitCoreDumps();
 // Loads the filter; a call outside it kills the process with SIGSYS, except opening files and
 // other path look-ups, which fail with EACCES so that a library's optional look-ups fail
 // quietly. Signals go to the process's own threads only; no memory becomes executable; fcntl
-// only queries. 0, or -1 and a reason.
-int EnterSyscallFilter(std::string& reason);
+// only queries. Positioned writes go to `pixelFile` alone (the pixels' memory file), when it is
+// a descriptor. 0, or -1 and a reason.
+int EnterSyscallFilter(std::string& reason, int pixelFile = -1);
