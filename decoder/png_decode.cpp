@@ -17,7 +17,9 @@ namespace {
 const size_t kChunkBytes = 16u << 20;
 
 struct Context {
-    spng_ctx* ctx = spng_ctx_new(0);
+    // The chunks' CRCs already guard the image data against damage; zlib's own checksum of the
+    // inflated data would only repeat that.
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
     ~Context() {
         if (ctx != nullptr) spng_ctx_free(ctx);
     }
@@ -70,9 +72,15 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
     if (ihdr.interlace_method != SPNG_INTERLACE_NONE) {
         status = spng_decode_image(ctx, pixels, bytes, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
     } else {
-        status = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
-        PixelRows rows(out);
-        const size_t rowBytes = static_cast<size_t>(ihdr.width) * 4;
+        // 8-bit colour without transparency, the usual photograph, comes as it is stored and is
+        // widened on the way, which costs less than the library's own conversion.
+        spng_trns trns;
+        bool rgb = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8 &&
+                   spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL;
+        int format = rgb ? SPNG_FMT_RGB8 : SPNG_FMT_RGBA8;
+        status = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+        PixelRows rows(out, rgb ? 3 : 4);
+        const size_t rowBytes = static_cast<size_t>(ihdr.width) * (rgb ? 3 : 4);
         for (uint32_t row = 0; status == 0 && row < ihdr.height; ++row) {
             status = spng_decode_row(ctx, rows.Next(), rowBytes);
             // The last row ends the image data: its status says so.

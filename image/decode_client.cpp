@@ -316,6 +316,8 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         }
     }
     file.Reset();
+    // The next picture's helper starts while this one decodes, on another core if there is one.
+    StartSpare(program);
     fcntl(helper->channel.fd, F_SETFL, fcntl(helper->channel.fd, F_GETFL) | O_NONBLOCK);
     Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -371,8 +373,6 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     }
     helper->channel.Reset();
     int status = WaitHelperProcess(helper->process, deadline, timedOut);
-    // The next picture's helper starts now, while this one's pixels are put to use.
-    StartSpare(program);
     if (HelperFailed(status, timedOut, seconds, cpuSeconds, memoryMiB, reason)) return -1;
     if (!replyFault.empty()) {
         reason = replyFault;
