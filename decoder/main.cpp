@@ -38,15 +38,16 @@ void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
     _exit(sent ? 0 : 1);
 }
 
-// Memory for a file's `size` bytes, kept until the helper exits; null without it. A large
-// file's is asked for in huge pages: a fault for every 4 KiB page would cost more than the reading.
+// Memory for a file's `size` bytes, kept until the helper exits; null without it. A photograph's
+// is asked for in whole huge pages: a fault for every 4 KiB page would cost more than the reading.
 unsigned char* ReserveFileMemory(size_t size) {
     const size_t huge = 2 << 20;
-    if (size < huge) return static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
-    void* place = mmap(nullptr, size + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (size < huge / 8) return static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
+    size_t whole = (size + huge - 1) & ~(huge - 1);
+    void* place = mmap(nullptr, whole + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (place == MAP_FAILED) return nullptr;
     uintptr_t start = (reinterpret_cast<uintptr_t>(place) + huge - 1) & ~static_cast<uintptr_t>(huge - 1);
-    madvise(reinterpret_cast<void*>(start), size, MADV_HUGEPAGE);
+    madvise(reinterpret_cast<void*>(start), whole, MADV_HUGEPAGE);
     return reinterpret_cast<unsigned char*>(start);
 }
 
