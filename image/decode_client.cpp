@@ -30,7 +30,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Bytes read here for the header check; formats whose size lies further in are checked by the helper.
+// Bytes read here for the header check, first a few, then more when the size was not among
+// them; formats whose size lies further in are checked by the helper.
+const size_t kFirstHeaderBytes = 64 << 10;
 const size_t kHeaderBytes = 1 << 20;
 
 std::mutex gSettingsMutex;
@@ -280,15 +282,22 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         reason = std::string("the file cannot be read: ") + std::strerror(errno);
         return -1;
     }
-    std::vector<unsigned char> head(static_cast<size_t>(std::min<long long>(info.st_size, kHeaderBytes)));
-    ssize_t got = head.empty() ? 0 : pread(file.fd, head.data(), head.size(), 0);
-    if (got < 0) {
-        reason = std::string("the file cannot be read: ") + std::strerror(errno);
-        return -1;
-    }
-    head.resize(static_cast<size_t>(got));
+    // Most headers give the size within their first bytes; a JPEG's may follow large metadata.
+    std::vector<unsigned char> head;
     ImageHeader header;
-    if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
+    for (size_t want : {kFirstHeaderBytes, kHeaderBytes}) {
+        head.resize(static_cast<size_t>(std::min<long long>(info.st_size, static_cast<long long>(want))));
+        ssize_t got = head.empty() ? 0 : pread(file.fd, head.data(), head.size(), 0);
+        if (got < 0) {
+            reason = std::string("the file cannot be read: ") + std::strerror(errno);
+            return -1;
+        }
+        bool whole = static_cast<size_t>(got) < want;
+        head.resize(static_cast<size_t>(got));
+        header = ImageHeader();
+        if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
+        if (header.width >= 0 || whole) break;
+    }
     if (CheckEncodedSize(head.data(), head.size(), info.st_size, header, reason) != 0) return -1;
 
     std::string program;

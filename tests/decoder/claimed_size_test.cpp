@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "decoder/magick_support.h"
 #include "decoder/sandbox.h"
@@ -104,9 +106,32 @@ bool WriteSixteenBitPng(const std::string& path, int width, int height) {
 
 }  // namespace
 
+// A JPEG's bytes with `bytes` of application data after its start marker, in whole segments.
+std::string AfterMetadata(const std::string& jpeg, size_t bytes) {
+    std::string padded = jpeg.substr(0, 2);
+    for (size_t left = bytes; left > 0;) {
+        size_t body = std::min<size_t>(left, 65533);
+        padded += std::string("\xFF\xEF") + char((body + 2) >> 8) + char((body + 2) & 0xFF) + std::string(body, 'm');
+        left -= body;
+    }
+    return padded + jpeg.substr(2);
+}
+
 TEST(ClaimedSize, TinyFilesClaimingHugePicturesAreRefusedAtOnce) {
     TempFolder folder;
-    for (const BombFile& bomb : MakeBombFiles()) {
+    std::vector<BombFile> bombs = MakeBombFiles();
+    // The same JPEGs with their size beyond the first bytes the program reads for it.
+    for (size_t i = 0, count = bombs.size(); i < count; ++i) {
+        if (bombs[i].name.size() < 4 || bombs[i].name.compare(bombs[i].name.size() - 4, 4, ".jpg") != 0) continue;
+        BombFile later = bombs[i];
+        later.label += " after 200 kB of metadata";
+        later.name = "late-" + later.name;
+        later.bytes = AfterMetadata(later.bytes, 200000);
+        bombs.push_back(later);
+    }
+    // Refused here, before a helper is needed: none can be found.
+    SetImageDecoderPath(folder.File("no-such-decoder"));
+    for (const BombFile& bomb : bombs) {
         std::string path = folder.File(bomb.name);
         WriteWholeFile(path, bomb.bytes);
         CPixelImage image;
@@ -118,6 +143,7 @@ TEST(ClaimedSize, TinyFilesClaimingHugePicturesAreRefusedAtOnce) {
         EXPECT_EQ(reason.rfind(bomb.reason, 0), 0u) << bomb.label << ": " << reason;
         EXPECT_EQ(image.width, 5) << bomb.label;
     }
+    SetImageDecoderPath("");
 }
 
 // The helper makes the same checks on the whole file before a decoder reserves anything: with
