@@ -102,6 +102,19 @@ int MapPixels(int fd, int64_t bytes, DecodedImage& image, std::string& reason) {
     return 0;
 }
 
+// The pixels' memory file goes to this number, which the filter made ahead of need names.
+const int kPixelDescriptor = 9;
+
+// Moves `pixels` to kPixelDescriptor, `file` out of its way first. 0 or -1.
+int MoveDescriptor(int& file, int& pixels) {
+    if (file == kPixelDescriptor && (file = fcntl(file, F_DUPFD_CLOEXEC, kPixelDescriptor + 1)) < 0) return -1;
+    if (pixels == kPixelDescriptor) return 0;
+    if (dup3(pixels, kPixelDescriptor, O_CLOEXEC) < 0) return -1;
+    close(pixels);
+    pixels = kPixelDescriptor;
+    return 0;
+}
+
 }  // namespace
 
 #ifdef QUARRO_SANITIZED_BUILD
@@ -119,12 +132,17 @@ int main(int argc, char**) {
     // Nothing but the socket and the silenced standard streams stays open.
     syscall(SYS_close_range, kDecodeChannelDescriptor + 1, ~0U, 0);
     std::set_new_handler(OnNoMemory);
-    // Started ahead of need, the helper waits here with its libraries loaded.
+    // Started ahead of need, the helper waits here with its libraries loaded and its filter made.
+    PreparedFilter filter;
+    std::string filterFault;
+    PrepareSyscallFilter(kPixelDescriptor, filter, filterFault);
     DecodeRequest request;
     int file, pixels;
     int received = ReceiveDecodeRequest(kDecodeChannelDescriptor, request, file, pixels);
     if (received == 0) _exit(0);
     if (received < 0) _exit(kDecodeExitUsage);
+    if (!filterFault.empty()) Refuse(filterFault);
+    if (pixels >= 0 && MoveDescriptor(file, pixels) != 0) Refuse("the decoder could not place its descriptors");
 
     if (request.cpuSeconds > 0 && LimitCpuTime(request.cpuSeconds) != 0) {
         Refuse("the decoder's CPU-time limit could not be set");
@@ -147,7 +165,7 @@ int main(int argc, char**) {
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
-    if (EnterSyscallFilter(reason, image.placeFile) != 0) Refuse(reason);
+    if (EnterPreparedFilter(filter, reason) != 0) Refuse(reason);
 
     if (DecodeImage(bytes, byteCount, format, image, reason) != 0) Refuse(reason);
     DecodeReplyHeader header;

@@ -1,11 +1,14 @@
 #include "decoder/sandbox.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,9 +59,31 @@ private:
     scmp_filter_ctx filter;
 };
 
+// The filter's instructions, through a pipe, which is how the library hands them out; 0 or -errno.
+int ExportProgram(scmp_filter_ctx filter, std::vector<unsigned char>& program) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -errno;
+    // A filter of this size is a few kilobytes: it fits the pipe's buffer whole.
+    int status = seccomp_export_bpf(filter, ends[1]);
+    close(ends[1]);
+    program.clear();
+    unsigned char buffer[4096];
+    for (ssize_t n; status == 0 && (n = read(ends[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            status = -errno;
+            break;
+        }
+        program.insert(program.end(), buffer, buffer + n);
+    }
+    close(ends[0]);
+    if (status == 0 && program.size() % sizeof(struct sock_filter) != 0) status = -EINVAL;
+    return status;
+}
+
 }  // namespace
 
-int EnterSyscallFilter(std::string& reason, int pixelFile) {
+int PrepareSyscallFilter(int pixelFile, PreparedFilter& prepared, std::string& reason) {
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (filter == nullptr) {
         reason = "the system-call filter could not be set up";
@@ -124,11 +149,30 @@ int EnterSyscallFilter(std::string& reason, int pixelFile) {
         rules.Add(SCMP_ACT_ERRNO(EACCES), call);
     }
     int status = rules.status;
-    if (status == 0) status = seccomp_load(filter);
+    if (status == 0) status = ExportProgram(filter, prepared.program);
     seccomp_release(filter);
     if (status != 0) {
-        reason = std::string("the system-call filter could not be loaded: ") + std::strerror(-status);
+        reason = std::string("the system-call filter could not be made: ") + std::strerror(-status);
         return -1;
     }
     return 0;
+}
+
+int EnterPreparedFilter(const PreparedFilter& prepared, std::string& reason) {
+    struct sock_fprog program;
+    program.len = static_cast<unsigned short>(prepared.program.size() / sizeof(struct sock_filter));
+    program.filter = reinterpret_cast<struct sock_filter*>(const_cast<unsigned char*>(prepared.program.data()));
+    if (program.len == 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) != 0) {
+        reason = std::string("the system-call filter could not be loaded: ") +
+                 std::strerror(program.len == 0 ? EINVAL : errno);
+        return -1;
+    }
+    return 0;
+}
+
+int EnterSyscallFilter(std::string& reason, int pixelFile) {
+    PreparedFilter filter;
+    if (PrepareSyscallFilter(pixelFile, filter, reason) != 0) return -1;
+    return EnterPreparedFilter(filter, reason);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // True in AddressSanitizer and ThreadSanitizer builds, whose shadow memory cannot live under
 // an address-space limit and whose runtime needs a few more system calls.
@@ -21,9 +22,18 @@ int LimitCpuTime(int seconds);
 int LimitAddressSpace(long long bytes);
 // No core file ever: RLIMIT_CORE 0 and the process not dumpable. 0 or -1.
 int LimitCoreDumps();
-// Loads the filter; a call outside it kills the process with SIGSYS, except opening files and
-// other path look-ups, which fail with EACCES so that a library's optional look-ups fail
-// quietly. Signals go to the process's own threads only; no memory becomes executable; fcntl
-// only queries. Positioned writes go to `pixelFile` alone (the pixels' memory file), when it is
-// a descriptor. 0, or -1 and a reason.
+// The filter: a call outside it kills the process with SIGSYS, except opening files and other
+// path look-ups, which fail with EACCES so that a library's optional look-ups fail quietly.
+// Signals go to the process's own threads only; no memory becomes executable; fcntl only
+// queries. Positioned writes go to `pixelFile` alone (the pixels' memory file), when it is a
+// descriptor. It is made ahead of need, by the process it is to confine, while the helper waits
+// for its picture, and entered once the picture is at hand.
+struct PreparedFilter {
+    std::vector<unsigned char> program;  // the filter's instructions, as the kernel takes them
+};
+// 0, or -1 and a reason.
+int PrepareSyscallFilter(int pixelFile, PreparedFilter& filter, std::string& reason);
+// 0, or -1 and a reason.
+int EnterPreparedFilter(const PreparedFilter& filter, std::string& reason);
+// Both at once. 0, or -1 and a reason.
 int EnterSyscallFilter(std::string& reason, int pixelFile = -1);
