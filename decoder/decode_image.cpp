@@ -1,16 +1,15 @@
 #include "decoder/decode_image.h"
 
-#include <IL/il.h>
-
 #include <cctype>
 #include <cstring>
 #include <limits>
 
 #include "decoder/decode_limits.h"
 #include "decoder/extra_decode.h"
+#include "decoder/format_decoders.h"
+#include "decoder/il_library.h"
 #include "image/byte_reader.h"
 #include "image/format_table.h"
-#include "image/library_image.h"
 
 namespace {
 
@@ -45,9 +44,9 @@ ILenum LibraryType(ImageFormat format) {
 
 // The library's last error in words; its own error strings live in a second library the
 // helper does not load.
-std::string LibraryError(const char* formatName) {
-    ILenum error = ilGetError();
-    while (ilGetError() != IL_NO_ERROR) {
+std::string LibraryError(const IlLibrary& il, const char* formatName) {
+    ILenum error = il.GetError();
+    while (il.GetError() != IL_NO_ERROR) {
     }
     std::string format = formatName;
     switch (error) {
@@ -129,16 +128,32 @@ bool IcoEntriesFit(const ByteReader& ico, std::string& reason) {
     return true;
 }
 
-bool StartLibrary() {
+bool StartLibrary(const IlLibrary& il) {
     static bool started = false;
     if (started) return true;
-    ilInit();
-    if (ilGetInteger(IL_VERSION_NUM) < 167) return false;
-    ilEnable(IL_ORIGIN_SET);
-    ilOriginFunc(IL_ORIGIN_UPPER_LEFT);
+    il.Init();
+    if (il.GetInteger(IL_VERSION_NUM) < 167) return false;
+    il.Enable(IL_ORIGIN_SET);
+    il.OriginFunc(IL_ORIGIN_UPPER_LEFT);
     started = true;
     return true;
 }
+
+// One image of the library for one decode, deleted again on every path out.
+class LibraryImage {
+public:
+    explicit LibraryImage(const IlLibrary& il) : il(il) {
+        il.GenImages(1, &name);
+        il.BindImage(name);
+    }
+    ~LibraryImage() { il.DeleteImages(1, &name); }
+    LibraryImage(const LibraryImage&) = delete;
+    LibraryImage& operator=(const LibraryImage&) = delete;
+
+private:
+    const IlLibrary& il;
+    ILuint name = 0;
+};
 
 int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
                       std::string& reason) {
@@ -154,31 +169,34 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
     }
     ByteReader file(data, size);
     if (header.format == ImageFormat::kIco && !IcoEntriesFit(file, reason)) return -1;
-    if (!StartLibrary()) {
+    const IlLibrary* library = LoadIlLibrary(reason);
+    if (library == nullptr) return -1;
+    const IlLibrary& il = *library;
+    if (!StartLibrary(il)) {
         reason = "the image library is too old";
         return -1;
     }
-    LibraryImage image;
-    if (ilLoadL(type, data, static_cast<ILuint>(size)) != IL_TRUE) {
-        reason = LibraryError(name);
+    LibraryImage image(il);
+    if (il.LoadL(type, data, static_cast<ILuint>(size)) != IL_TRUE) {
+        reason = LibraryError(il, name);
         return -1;
     }
     // The library's own idea of the size, checked before the conversion allocates for it.
-    long long width = ilGetInteger(IL_IMAGE_WIDTH);
-    long long height = ilGetInteger(IL_IMAGE_HEIGHT);
-    long long depth = ilGetInteger(IL_IMAGE_DEPTH);
+    long long width = il.GetInteger(IL_IMAGE_WIDTH);
+    long long height = il.GetInteger(IL_IMAGE_HEIGHT);
+    long long depth = il.GetInteger(IL_IMAGE_DEPTH);
     std::string what = std::string("the decoded ") + name + " picture";
     if (CheckImageSize(what.c_str(), width, height, depth, reason) != 0) return -1;
-    if (ilConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) != IL_TRUE) {
-        reason = LibraryError(name);
+    if (il.ConvertImage(IL_RGBA, IL_UNSIGNED_BYTE) != IL_TRUE) {
+        reason = LibraryError(il, name);
         return -1;
     }
     // The library's data must hold every byte of the picture the size promises; a damaged
     // file can leave it shorter.
     size_t bytes = static_cast<size_t>(width * height * 4);
-    const ILubyte* pixels = ilGetData();
-    if (pixels == nullptr || ilGetInteger(IL_IMAGE_WIDTH) != width || ilGetInteger(IL_IMAGE_HEIGHT) != height ||
-        ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL) != 4 || static_cast<size_t>(ilGetInteger(IL_IMAGE_SIZE_OF_DATA)) < bytes) {
+    const ILubyte* pixels = il.GetData();
+    if (pixels == nullptr || il.GetInteger(IL_IMAGE_WIDTH) != width || il.GetInteger(IL_IMAGE_HEIGHT) != height ||
+        il.GetInteger(IL_IMAGE_BYTES_PER_PIXEL) != 4 || static_cast<size_t>(il.GetInteger(IL_IMAGE_SIZE_OF_DATA)) < bytes) {
         reason = "the image library gave back fewer pixels than the " + std::string(name) + " picture holds";
         return -1;
     }
@@ -192,6 +210,12 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
 }
 
 }  // namespace
+
+int LoadDecodingLibraries(ImageFormat format, std::string& reason) {
+    if (LoadDecoderLibraries(format, reason) != 0) return -1;
+    bool libraryMayDecode = LibraryType(format) != IL_TYPE_UNKNOWN && !DecodesEveryFile(format);
+    return libraryMayDecode && LoadIlLibrary(reason) == nullptr ? -1 : 0;
+}
 
 int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, DecodedImage& out, std::string& reason) {
     out.Reset();

@@ -14,3 +14,8 @@
 // `format` is what the program identified from the file's first bytes and name; it is not
 // identified again here.
 int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, DecodedImage& out, std::string& reason);
+
+// Loads the libraries that decoding `format` may open at run time, the format's own decoder's
+// and the general image library when it may be asked: 0, or -1 with a reason naming the library.
+// The helper calls it before its limits and its filter; in-process callers need not.
+int LoadDecodingLibraries(ImageFormat format, std::string& reason);

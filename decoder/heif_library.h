@@ -1,7 +1,6 @@
-// libheif, opened at run time: it brings the HEVC and AV1 codecs, whose loading and static
-// set-up would otherwise cost every start of the decoding helper, while only HEIF and AVIF
-// pictures need them. The helper loads it before its system-call filter, when the program said
-// the picture is HEIF; tests and the fuzz target load it on first use.
+// libheif, opened at run time (decoder/run_time_library.h): it brings the HEVC and AV1 codecs,
+// whose loading and static set-up would otherwise cost every start of the decoding helper,
+// while only HEIF and AVIF pictures need them.
 #pragma once
 
 #include <libheif/heif.h>
@@ -44,7 +43,6 @@ extern const char* const kHeifLibraryName;
 // library. The library stays loaded for the rest of the process.
 int OpenHeifLibrary(const char* soname, HeifLibrary& library, std::string& reason);
 
-// The process's libheif, opened on the first call and kept; later calls give the same answer.
-// nullptr with the reason when it could not be loaded. Opening needs files and executable
-// memory: the helper calls this before entering its filter, inside which it fails cleanly.
+// The process's libheif, opened on the first call and kept; nullptr with the reason when it
+// could not be loaded. The helper calls it before its filter, inside which it fails cleanly.
 const HeifLibrary* LoadHeifLibrary(std::string& reason);

@@ -15,7 +15,6 @@
 #include <string>
 
 #include "decoder/decode_image.h"
-#include "decoder/heif_library.h"
 #include "decoder/sandbox.h"
 #include "decoder/supervise.h"
 #include "files/write_all.h"
@@ -158,10 +157,10 @@ int main(int argc, char**) {
     if (pixels >= 0 && MapPixels(pixels, request.pixelBytes, image, reason) != 0) Refuse(reason);
     // The format is the program's identification; the helper's table row follows it.
     ImageFormat format = request.format < 256 ? static_cast<ImageFormat>(request.format) : ImageFormat::kUnknown;
-    // libheif and its codecs are opened for HEIF and AVIF pictures alone, and before the limits
+    // The libraries only some formats need are opened for those alone, and before the limits
     // and the filter: their mappings count against the address space, and inside the filter no
     // file opens and no code is mapped.
-    if (format == ImageFormat::kHeif && LoadHeifLibrary(reason) == nullptr) Refuse(reason);
+    if (LoadDecodingLibraries(format, reason) != 0) Refuse(reason);
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
