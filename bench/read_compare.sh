@@ -33,5 +33,5 @@ echo "== C++ (wall time per read; cpu_ms_with_helpers counts the helper processe
 QUARRO_BENCH_PNG=$work/photo.png QUARRO_BENCH_JPG=$work/photo.jpg "$build/bench/quarro_decode_bench" \
     --benchmark_filter='png|jpg' --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_min_time=0.3 2>/dev/null | grep -E '_(median|min)|Benchmark|---'
-echo "== Python (best of ${REPEATS:-9})"
+echo "== Python (best of ${ROUNDS:-3} turns of ${REPEATS:-9} calls)"
 PYTHONPATH=$build/python /usr/bin/python3 "$here/bench/read_image.py" "$work/photo.png" "$work/photo.jpg"
