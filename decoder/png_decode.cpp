@@ -10,6 +10,7 @@
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
 #include "decoder/pixel_rows.h"
+#include "decoder/png_chunk_check.h"
 
 namespace {
 
@@ -46,6 +47,11 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
         reason = "the PNG decoder could not start";
         return -1;
     }
+    // The CRCs are checked apart, the image data's on another core while it is inflated; only
+    // a file with a damaged chunk before its image data is left to the library's own checks,
+    // which skip a damaged ancillary chunk.
+    PngChunkCheck chunks(data, size);
+    if (chunks.HeadIntact()) spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_USE);
     spng_set_png_buffer(ctx, data, size);
     spng_set_image_limits(ctx, static_cast<uint32_t>(kMaxImageSide), static_cast<uint32_t>(kMaxImageSide));
     spng_set_chunk_limits(ctx, kChunkBytes, kChunkBytes);
@@ -88,6 +94,8 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
             if (status == 0 && rows.Made(1, reason) != 0) return -1;
         }
     }
+    // Damaged image data is named as such, whatever the decoder made of it.
+    if (!chunks.DataIntact()) status = SPNG_ECHUNK_CRC;
     if (status != 0) {
         reason = PngFault(status);
         return -1;
