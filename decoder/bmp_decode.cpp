@@ -4,8 +4,6 @@
 // short of full white, the alpha of 32-bit pixels is dropped). Plain 40-byte 1- to 24-bit
 // files stay with the image library, which reads them right. stb_image reads no run-length
 // compressed BMP, so those (with the newer headers) are expanded here.
-#include <stb/stb_image.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -15,6 +13,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "decoder/stb_library.h"
 #include "image/byte_reader.h"
 
 namespace {
@@ -152,20 +151,22 @@ int DecodeBmp(const unsigned char* data, size_t size, const ImageHeader&, Decode
         reason = "the BMP file is larger than this program reads";
         return -1;
     }
+    const StbLibrary* stb = LoadStbLibrary(reason);
+    if (stb == nullptr) return -1;
     int width = 0, rows = 0, channels = 0;
-    unsigned char* pixels = stbi_load_from_memory(data, static_cast<int>(size), &width, &rows, &channels, 4);
+    unsigned char* pixels = stb->load_from_memory(data, static_cast<int>(size), &width, &rows, &channels, 4);
     if (pixels == nullptr) {
-        const char* why = stbi_failure_reason();
+        const char* why = stb->failure_reason();
         reason = std::string("the BMP file could not be decoded (") + (why != nullptr ? why : "unknown fault") + ")";
         return -1;
     }
     if (width != header.width || rows != height) {
-        stbi_image_free(pixels);
+        stb->image_free(pixels);
         reason = "the BMP file's picture does not match its header";
         return -1;
     }
     AllocateDecoded(width, rows, out);
     std::memcpy(out.Pixels(), pixels, out.PixelBytes());
-    stbi_image_free(pixels);
+    stb->image_free(pixels);
     return 1;
 }

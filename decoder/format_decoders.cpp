@@ -1,11 +1,23 @@
 // The helper-side table of decoders, one row per format that has a decoder of its own.
 #include "decoder/format_decoders.h"
 
+#include "decoder/gif_library.h"
 #include "decoder/heif_library.h"
+#include "decoder/stb_library.h"
+#include "decoder/tiff_library.h"
+#include "decoder/webp_library.h"
 
 namespace {
 
-int LoadHeif(std::string& reason) { return LoadHeifLibrary(reason) != nullptr ? 0 : -1; }
+// One library's loading as a row's loader: 0, or -1 with the reason.
+template <typename Table, const Table* (*load)(std::string&)>
+int Load(std::string& reason) {
+    return load(reason) != nullptr ? 0 : -1;
+}
+
+int LoadWebp(std::string& reason) {
+    return Load<WebpLibrary, LoadWebpLibrary>(reason) == 0 ? Load<WebpDemuxLibrary, LoadWebpDemuxLibrary>(reason) : -1;
+}
 
 struct DecoderRow {
     ImageFormat format;
@@ -17,13 +29,13 @@ struct DecoderRow {
 };
 
 const DecoderRow kDecoders[] = {
-    {ImageFormat::kWebp, DecodeWebp, true, nullptr},
-    {ImageFormat::kHeif, DecodeHeif, true, LoadHeif},
-    {ImageFormat::kBmp, DecodeBmp, false, nullptr},
+    {ImageFormat::kWebp, DecodeWebp, true, LoadWebp},
+    {ImageFormat::kHeif, DecodeHeif, true, Load<HeifLibrary, LoadHeifLibrary>},
+    {ImageFormat::kBmp, DecodeBmp, false, Load<StbLibrary, LoadStbLibrary>},
     {ImageFormat::kJpeg, DecodeJpeg, true, nullptr},
     {ImageFormat::kPng, DecodePng, true, nullptr},
-    {ImageFormat::kTiff, DecodeTiff, true, nullptr},
-    {ImageFormat::kGif, DecodeGif, true, nullptr},
+    {ImageFormat::kTiff, DecodeTiff, true, Load<TiffLibrary, LoadTiffLibrary>},
+    {ImageFormat::kGif, DecodeGif, true, Load<GifLibrary, LoadGifLibrary>},
 };
 
 const DecoderRow* RowOf(ImageFormat format) {

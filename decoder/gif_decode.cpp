@@ -11,6 +11,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "decoder/gif_library.h"
 
 namespace {
 
@@ -30,14 +31,15 @@ int ReadBytes(GifFileType* gif, GifByteType* buffer, int count) {
 }
 
 struct OpenGif {
+    const GifLibrary& library;
     GifFileType* gif = nullptr;
     ~OpenGif() {
         int ignored;
-        if (gif != nullptr) DGifCloseFile(gif, &ignored);
+        if (gif != nullptr) library.DGifCloseFile(gif, &ignored);
     }
 };
 
-std::string GifFault(int code) {
+std::string GifFault(const GifLibrary& library, int code) {
     switch (code) {
         case 0:  // giflib's reads that come short set no code of their own
         case D_GIF_ERR_READ_FAILED:
@@ -46,7 +48,7 @@ std::string GifFault(int code) {
         case D_GIF_ERR_NOT_GIF_FILE:
         case D_GIF_ERR_WRONG_RECORD: return "the GIF file's structure is damaged";
         default: {
-            const char* text = GifErrorString(code);  // null for codes it does not know
+            const char* text = library.GifErrorString(code);  // null for codes it does not know
             return std::string("the GIF image could not be decoded") + (text != nullptr ? std::string(": ") + text : "");
         }
     }
@@ -64,16 +66,16 @@ int InterlacedRow(int index, int height) {
 }
 
 // Skips an extension's sub-blocks; for a graphic control block, keeps its transparent colour.
-bool ReadExtension(GifFileType* gif, int& transparent) {
+bool ReadExtension(const GifLibrary& library, GifFileType* gif, int& transparent) {
     int code = 0;
     GifByteType* block = nullptr;
-    if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+    if (library.DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
     if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4) {
         GraphicsControlBlock control;
-        if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) transparent = control.TransparentColor;
+        if (library.DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) transparent = control.TransparentColor;
     }
     while (block != nullptr) {
-        if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+        if (library.DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
     }
     return true;
 }
@@ -81,20 +83,23 @@ bool ReadExtension(GifFileType* gif, int& transparent) {
 }  // namespace
 
 int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
+    const GifLibrary* loaded = LoadGifLibrary(reason);
+    if (loaded == nullptr) return -1;
+    const GifLibrary& library = *loaded;
     MemoryInput input{data, size, 0};
     int error = 0;
-    OpenGif open;
-    open.gif = DGifOpen(&input, ReadBytes, &error);
+    OpenGif open{library};
+    open.gif = library.DGifOpen(&input, ReadBytes, &error);
     if (open.gif == nullptr) {
-        reason = GifFault(error);
+        reason = GifFault(library, error);
         return -1;
     }
     GifFileType* gif = open.gif;
     int transparent = NO_TRANSPARENT_COLOR;
     for (;;) {
         GifRecordType record;
-        if (DGifGetRecordType(gif, &record) != GIF_OK) {
-            reason = GifFault(gif->Error);
+        if (library.DGifGetRecordType(gif, &record) != GIF_OK) {
+            reason = GifFault(library, gif->Error);
             return -1;
         }
         if (record == TERMINATE_RECORD_TYPE) {
@@ -102,16 +107,16 @@ int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, Decode
             return -1;
         }
         if (record == EXTENSION_RECORD_TYPE) {
-            if (!ReadExtension(gif, transparent)) {
-                reason = GifFault(gif->Error);
+            if (!ReadExtension(library, gif, transparent)) {
+                reason = GifFault(library, gif->Error);
                 return -1;
             }
             continue;
         }
         if (record == IMAGE_DESC_RECORD_TYPE) break;
     }
-    if (DGifGetImageDesc(gif) != GIF_OK) {
-        reason = GifFault(gif->Error);
+    if (library.DGifGetImageDesc(gif) != GIF_OK) {
+        reason = GifFault(library, gif->Error);
         return -1;
     }
     const GifImageDesc& frame = gif->Image;
@@ -164,9 +169,9 @@ int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, Decode
     std::vector<GifPixelType> line(static_cast<size_t>(frame.Width));
     int visibleFrom = std::min(frame.Left, width), visibleTo = std::min(frame.Left + frame.Width, width);
     for (int index = 0; index < frame.Height; ++index) {
-        if (DGifGetLine(gif, line.data(), frame.Width) != GIF_OK) {
+        if (library.DGifGetLine(gif, line.data(), frame.Width) != GIF_OK) {
             out.Reset();
-            reason = GifFault(gif->Error);
+            reason = GifFault(library, gif->Error);
             return -1;
         }
         int row = frame.Top + (frame.Interlace ? InterlacedRow(index, frame.Height) : index);

@@ -12,6 +12,7 @@
 
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
+#include "decoder/tiff_library.h"
 #include "image/byte_reader.h"
 
 namespace {
@@ -59,16 +60,17 @@ int KeepError(TIFF*, void* user, const char*, const char* format, va_list args) 
 int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 struct OpenTiff {
+    const TiffLibrary& library;
     TIFF* tiff = nullptr;
     ~OpenTiff() {
-        if (tiff != nullptr) TIFFClose(tiff);
+        if (tiff != nullptr) library.Close(tiff);
     }
 };
 
-bool HasUnassociatedAlpha(TIFF* tiff) {
+bool HasUnassociatedAlpha(const TiffLibrary& library, TIFF* tiff) {
     uint16_t count = 0;
     uint16_t* kinds = nullptr;
-    if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || kinds == nullptr) return false;
+    if (!library.GetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || kinds == nullptr) return false;
     for (uint16_t i = 0; i < count; ++i) {
         if (kinds[i] == EXTRASAMPLE_UNASSALPHA) return true;
     }
@@ -92,16 +94,19 @@ bool FirstDirectoryCut(const unsigned char* data, size_t size) {
 }  // namespace
 
 int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
+    const TiffLibrary* library = LoadTiffLibrary(reason);
+    if (library == nullptr) return -1;
+    const TiffLibrary& tiff = *library;
     MemoryFile file{data, size, 0, ""};
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, &file);
+    TIFFOpenOptions* options = tiff.OpenOptionsAlloc();
+    tiff.OpenOptionsSetErrorHandlerExtR(options, KeepError, &file);
+    tiff.OpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, &file);
     // No single buffer beyond the largest picture's pixels (plus room for a strip's overhead).
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxImagePixels * 4 + (1 << 20)));
-    OpenTiff open;
-    open.tiff = TIFFClientOpenExt("image", "rm", &file, ReadBytes, RefuseWrite, SeekBytes, CloseNothing, SizeOf,
-                                  MapNothing, UnmapNothing, options);
-    TIFFOpenOptionsFree(options);
+    tiff.OpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxImagePixels * 4 + (1 << 20)));
+    OpenTiff open{tiff};
+    open.tiff = tiff.ClientOpenExt("image", "rm", &file, ReadBytes, RefuseWrite, SeekBytes, CloseNothing, SizeOf,
+                                   MapNothing, UnmapNothing, options);
+    tiff.OpenOptionsFree(options);
     if (open.tiff == nullptr) {
         // The image library reads TIFF through the same libtiff, so it would fail here too.
         reason = FirstDirectoryCut(data, size)
@@ -109,27 +114,27 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
                      : "the TIFF file could not be read" + (file.lastError.empty() ? "" : ": " + file.lastError);
         return -1;
     }
-    bool straightAlpha = HasUnassociatedAlpha(open.tiff);
+    bool straightAlpha = HasUnassociatedAlpha(tiff, open.tiff);
 
     uint32_t width = 0, height = 0;
-    TIFFGetField(open.tiff, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(open.tiff, TIFFTAG_IMAGELENGTH, &height);
+    tiff.GetField(open.tiff, TIFFTAG_IMAGEWIDTH, &width);
+    tiff.GetField(open.tiff, TIFFTAG_IMAGELENGTH, &height);
     if (!WithinDecodeLimits(width, height, "TIFF", reason)) return -1;
     if (straightAlpha) {
         // libtiff's RGBA reader premultiplies straight alpha; called associated, the samples
         // pass through as stored, which is the straight alpha wanted here.
         uint16_t count = 0;
         uint16_t* kinds = nullptr;
-        TIFFGetField(open.tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds);
+        tiff.GetField(open.tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds);
         std::vector<uint16_t> associated(kinds, kinds + count);
         for (uint16_t& kind : associated) {
             if (kind == EXTRASAMPLE_UNASSALPHA) kind = EXTRASAMPLE_ASSOCALPHA;
         }
-        TIFFSetField(open.tiff, TIFFTAG_EXTRASAMPLES, count, associated.data());
+        tiff.SetField(open.tiff, TIFFTAG_EXTRASAMPLES, count, associated.data());
     }
     char message[1024] = "";
     TIFFRGBAImage image;
-    if (!TIFFRGBAImageOK(open.tiff, message) || !TIFFRGBAImageBegin(&image, open.tiff, 1, message)) {
+    if (!tiff.RGBAImageOK(open.tiff, message) || !tiff.RGBAImageBegin(&image, open.tiff, 1, message)) {
         reason = std::string("the TIFF image could not be decoded: ") + message;
         return -1;
     }
@@ -144,14 +149,14 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
     // but fails at its first strip then costs no more than the pages it touched.
     unsigned char* pixels = ReservePixels(static_cast<int>(width), static_cast<int>(height), out);
     if (pixels == nullptr) {
-        TIFFRGBAImageEnd(&image);
+        tiff.RGBAImageEnd(&image);
         reason = "the TIFF image needs more memory than the decoder may take";
         return -1;
     }
     // libtiff's packed pixels (R in the low byte) are RGBA bytes in a little-endian memory.
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the TIFF raster is read as RGBA bytes");
-    int ok = TIFFRGBAImageGet(&image, reinterpret_cast<uint32_t*>(pixels), width, height);
-    TIFFRGBAImageEnd(&image);
+    int ok = tiff.RGBAImageGet(&image, reinterpret_cast<uint32_t*>(pixels), width, height);
+    tiff.RGBAImageEnd(&image);
     if (!ok) {
         reason = "the TIFF image could not be decoded" + (file.lastError.empty() ? "" : ": " + file.lastError);
         return -1;

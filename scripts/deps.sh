@@ -13,6 +13,7 @@ QUARRO_PACKAGES=(
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
   libwebp-dev libstb-dev libimage-exiftool-perl
   libheif-dev libheif1 libde265-0 libdav1d6 libaom3 libjpeg62-turbo-dev libtiff-dev libgif-dev
+  libtiff6 libwebp7 libwebpdemux2 libgif7 libstb0 libdevil1c2
   python3 python3-dev pybind11-dev python3-numpy python3-pytest
   libseccomp-dev
 )

@@ -3,10 +3,13 @@
 // their refusals of what they cannot read.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
 #include "decoder/extra_decode.h"
 #include "support/decode_bytes.h"
+#include "image/image_file.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -64,6 +67,11 @@ TEST_P(ExtraAgainstMagick, DecodesAsImageMagickDoes) {
     ASSERT_EQ(DecodeWhole(bytes, path, whole, reason), 0)
         << reason;
     EXPECT_EQ(LargestDifference(whole, decoded), 0);
+    // So does the confined helper, which must have loaded the format's libraries before its filter.
+    CPixelImage helped;
+    ASSERT_EQ(ReadImageFile(path, helped, reason), 0) << reason;
+    ASSERT_TRUE(helped.width == whole.width && helped.height == whole.height && helped.bytesPerPixel == 4);
+    EXPECT_EQ(std::memcmp(helped.pixels, whole.Pixels(), whole.PixelBytes()), 0);
 }
 
 std::string MadeFileName(const ::testing::TestParamInfo<MadeFile>& info) {
@@ -78,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, ExtraAgainstMagick, ::testing::Values(
     MadeFile{"lossless.webp", "-define webp:lossless=true", true, 0},
     MadeFile{"lossy.webp", "-quality 90", false, 0},
     MadeFile{"animated.webp", "-define webp:lossless=true \\( +clone -negate \\) -loop 0", true, 0},  // first frame
+    MadeFile{"palette.gif", "", false, 0},
     MadeFile{"v5.bmp", "", false, 0},                      // ImageMagick's default: a 124-byte header
     MadeFile{"v5_alpha.bmp", "", true, 0},                 // V5, 32-bit with an alpha mask
     MadeFile{"v5_565.bmp", "-define bmp:subtype=RGB565", false, 0},

@@ -1,6 +1,6 @@
-// Libraries opened at run time: the helper links neither libheif nor libIL, a library that is
-// missing or lacks a function is refused with a reason that names it, and a HEIF picture met
-// inside the helper's filter without libheif loaded is refused, not a crash.
+// Libraries opened at run time: the helper links none of them, a library that is missing or
+// lacks a function is refused with a reason that names it, and a picture met inside the helper's
+// filter without its library loaded is refused, not a crash.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,13 +8,19 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 
+#include "decoder/decode_image.h"
 #include "decoder/format_decoders.h"
+#include "decoder/gif_library.h"
 #include "decoder/heif_library.h"
 #include "decoder/il_library.h"
 #include "decoder/sandbox.h"
+#include "decoder/stb_library.h"
+#include "decoder/tiff_library.h"
+#include "decoder/webp_library.h"
 
 namespace {
 
@@ -28,81 +34,123 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-// First in this file: the process must not have loaded libheif yet. (libIL cannot be tried the
-// same way: the tests link it, through the core library.)
-TEST(RunTimeLibraries, AHeifPictureMetInsideTheFilterWithoutTheLibraryIsRefused) {
+// First in this file: the process must not have loaded these libraries yet (this test program
+// needs none of them, so the linker leaves out even the core library's libIL).
+TEST(RunTimeLibraries, APictureMetInsideTheFilterWithoutItsLibraryIsRefused) {
 #ifdef QUARRO_SANITIZED_BUILD
     GTEST_SKIP() << "sanitizer builds let the filter open files";
 #endif
-    ASSERT_EQ(dlopen(kHeifLibraryName, RTLD_NOW | RTLD_NOLOAD), nullptr) << "this process has libheif loaded already";
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        close(ends[0]);
-        std::string reason;
-        if (EnterSyscallFilter(reason) != 0) _exit(2);
-        const std::string heic = std::string("\0\0\0\x18", 4) + "ftypheic" + std::string(4, '\0') + "mif1heic";
-        DecodedImage out;
-        int status = DecodeHeif(reinterpret_cast<const unsigned char*>(heic.data()), heic.size(), ImageHeader(), out,
-                                reason);
-        ssize_t written = write(ends[1], reason.data(), reason.size());
-        _exit(status == -1 && written == static_cast<ssize_t>(reason.size()) ? 0 : 1);
-    }
-    close(ends[1]);
-    std::string reason = ReadAll(ends[0]);
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << reason;
-    EXPECT_EQ(reason.rfind("HEIF and AVIF pictures need libheif.so.1, which could not be loaded: ", 0), 0u) << reason;
-}
-
-TEST(RunTimeLibraries, AMissingLibraryOrFunctionIsNamed) {
-    auto heif = [](const char* soname) {
-        return [soname](std::string& reason) {
-            HeifLibrary library;
-            return OpenHeifLibrary(soname, library, reason) == -1 && library.context_alloc == nullptr;
-        };
-    };
-    auto il = [](const char* soname) {
-        return [soname](std::string& reason) {
-            IlLibrary library;
-            return OpenIlLibrary(soname, library, reason) == -1 && library.Init == nullptr;
-        };
-    };
+    // A one-pixel BMP with the 12-byte header, which the BMP decoder hands to libstb.
+    const std::string bmp = std::string("BM\x1e\0\0\0\0\0\0\0\x1a\0\0\0\x0c\0\0\0\x01\0\x01\0\x01\0\x18\0", 26) +
+                            std::string("\x10\x20\x30\0", 4);
+    // A one-pixel TGA, which only the general image library reads.
+    const std::string tga = std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\x01\0\x01\0\x18\x20", 18) + "\x10\x20\x30";
+    FormatDecoder wholeTga = [](const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out,
+                                std::string& reason) { return DecodeImage(data, size, ImageFormat::kTga, out, reason); };
     struct Case {
-        std::function<bool(std::string&)> refused;
+        const char* library;
+        FormatDecoder decode;
+        std::string bytes;
         const char* reason;
     } cases[] = {
-        {heif("libheif-absent.so.1"), "HEIF and AVIF pictures need libheif-absent.so.1, which could not be loaded: "
-                                      "libheif-absent.so.1: cannot open shared object file"},
-        {heif("libc.so.6"), "HEIF and AVIF pictures need libc.so.6, which could not be loaded: it has no function "
-                            "heif_context_alloc"},
-        {il("libIL-absent.so.1"), "pictures of this format need libIL-absent.so.1, which could not be loaded: "
-                                  "libIL-absent.so.1: cannot open shared object file"},
-        {il("libc.so.6"), "pictures of this format need libc.so.6, which could not be loaded: it has no function ilInit"},
+        {kHeifLibraryName, DecodeHeif, std::string("\0\0\0\x18", 4) + "ftypheic" + std::string(4, '\0') + "mif1heic",
+         "HEIF and AVIF pictures need libheif.so.1, which could not be loaded: "},
+        {kGifLibraryName, DecodeGif, "GIF89a", "GIF pictures need libgif.so.7, which could not be loaded: "},
+        {kWebpLibraryName, DecodeWebp, "RIFF\x1a\0\0\0WEBPVP8L", "WebP pictures need libwebp.so.7, which could not be loaded: "},
+        {kTiffLibraryName, DecodeTiff, "II*\0", "TIFF pictures need libtiff.so.6, which could not be loaded: "},
+        {kIlLibraryName, wholeTga, tga, "pictures of this format need libIL.so.1, which could not be loaded: "},
+        {kStbLibraryName, DecodeBmp, bmp, "BMP pictures need libstb.so.0, which could not be loaded: "},
     };
     for (const Case& c : cases) {
-        std::string reason;
-        EXPECT_TRUE(c.refused(reason)) << c.reason;
+        ASSERT_EQ(dlopen(c.library, RTLD_NOW | RTLD_NOLOAD), nullptr) << "this process has " << c.library << " loaded";
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            close(ends[0]);
+            std::string reason;
+            if (EnterSyscallFilter(reason) != 0) _exit(2);
+            DecodedImage out;
+            int status = c.decode(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size(), ImageHeader(),
+                                  out, reason);
+            ssize_t written = write(ends[1], reason.data(), reason.size());
+            _exit(status == -1 && written == static_cast<ssize_t>(reason.size()) ? 0 : 1);
+        }
+        close(ends[1]);
+        std::string reason = ReadAll(ends[0]);
+        close(ends[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_FALSE(WIFSIGNALED(status)) << c.library << ": killed by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << reason;
         EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
     }
 }
 
+namespace {
+
+// How a library's table is opened: its Open function, with what it found counted as slots set.
+struct TableOpener {
+    std::function<int(const char* soname, std::string& reason, size_t& slots, size_t& set)> open;
+    const char* soname;
+    const char* users;
+    const char* firstFunction;
+};
+
+template <typename Table>
+TableOpener Opener(int (*open)(const char*, Table&, std::string&), const char* soname, const char* users,
+                   const char* firstFunction) {
+    auto count = [open](const char* name, std::string& reason, size_t& slots, size_t& set) {
+        Table table;
+        int status = open(name, table, reason);
+        // Every member is a function pointer, the table nothing else.
+        void* pointers[sizeof(Table) / sizeof(void*)];
+        static_assert(sizeof(Table) % sizeof(void*) == 0, "a table of pointers");
+        std::memcpy(pointers, &table, sizeof(Table));
+        slots = sizeof(Table) / sizeof(void*);
+        set = 0;
+        for (void* pointer : pointers) set += pointer != nullptr;
+        return status;
+    };
+    return {count, soname, users, firstFunction};
+}
+
+const TableOpener kTables[] = {
+    Opener(OpenHeifLibrary, kHeifLibraryName, "HEIF and AVIF pictures", "heif_context_alloc"),
+    Opener(OpenIlLibrary, kIlLibraryName, "pictures of this format", "ilInit"),
+    Opener(OpenTiffLibrary, kTiffLibraryName, "TIFF pictures", "TIFFOpenOptionsAlloc"),
+    Opener(OpenWebpLibrary, kWebpLibraryName, "WebP pictures", "WebPGetFeaturesInternal"),
+    Opener(OpenWebpDemuxLibrary, kWebpDemuxLibraryName, "WebP pictures", "WebPAnimDecoderOptionsInitInternal"),
+    Opener(OpenGifLibrary, kGifLibraryName, "GIF pictures", "DGifOpen"),
+    Opener(OpenStbLibrary, kStbLibraryName, "BMP pictures", "stbi_load_from_memory"),
+};
+
+}  // namespace
+
+TEST(RunTimeLibraries, AMissingLibraryOrFunctionIsNamedAndSetsNothing) {
+    for (const TableOpener& table : kTables) {
+        std::string absent = std::string("absent-") + table.soname, reason;
+        size_t slots = 0, set = 0;
+        EXPECT_EQ(table.open(absent.c_str(), reason, slots, set), -1) << absent;
+        EXPECT_EQ(set, 0u) << absent;
+        std::string expected = std::string(table.users) + " need " + absent + ", which could not be loaded: " + absent +
+                               ": cannot open shared object file";
+        EXPECT_EQ(reason.rfind(expected, 0), 0u) << reason;
+
+        EXPECT_EQ(table.open("libc.so.6", reason, slots, set), -1) << table.soname;
+        EXPECT_EQ(set, 0u) << table.soname;
+        EXPECT_EQ(reason, std::string(table.users) + " need libc.so.6, which could not be loaded: it has no function " +
+                              table.firstFunction);
+    }
+}
+
 TEST(RunTimeLibraries, TheInstalledLibrariesResolveEveryFunction) {
-    std::string reason;
-    HeifLibrary heif;
-    ASSERT_EQ(OpenHeifLibrary(kHeifLibraryName, heif, reason), 0) << reason;
-#define QUARRO_EXPECT_HEIF(name) EXPECT_NE(heif.name, nullptr) << #name;
-    QUARRO_HEIF_FUNCTIONS(QUARRO_EXPECT_HEIF)
-#undef QUARRO_EXPECT_HEIF
-    IlLibrary il;
-    ASSERT_EQ(OpenIlLibrary(kIlLibraryName, il, reason), 0) << reason;
-#define QUARRO_EXPECT_IL(name) EXPECT_NE(il.name, nullptr) << #name;
-    QUARRO_IL_FUNCTIONS(QUARRO_EXPECT_IL)
-#undef QUARRO_EXPECT_IL
+    for (const TableOpener& table : kTables) {
+        std::string reason;
+        size_t slots = 0, set = 0;
+        ASSERT_EQ(table.open(table.soname, reason, slots, set), 0) << reason;
+        EXPECT_EQ(set, slots) << table.soname;
+    }
 }
 
 // Linked at build time, they and what they bring would load at every start of the helper.
@@ -112,7 +160,9 @@ TEST(RunTimeLibraries, TheHelperLinksNoneOfThem) {
     std::string needed = ReadAll(fileno(ldd));
     ASSERT_EQ(pclose(ldd), 0) << needed;
     ASSERT_NE(needed.find("libc.so"), std::string::npos) << needed;
-    for (const char* library : {"libheif", "libde265", "libx265", "libdav1d", "libaom", "libIL", "libmng", "liblcms2"}) {
+    for (const char* library : {"libheif", "libde265", "libx265", "libdav1d", "libaom", "libIL", "libmng", "liblcms2",
+                                "libtiff", "libwebp", "libgif", "libstb", "libzstd", "liblzma", "libLerc", "libjbig",
+                                "libdeflate"}) {
         EXPECT_EQ(needed.find(library), std::string::npos) << library;
     }
 }
