@@ -124,7 +124,9 @@ void ReadSgi(const ByteReader& b, ImageHeader& header) {
 // Run-length rows: a table of offsets and lengths, then two bytes per run of at most 127 samples.
 long long SgiLeastBytes(const ByteReader& b, const ImageHeader& h) {
     long long storage;
-    if (!b.U8(2, storage) || h.channels == 0) return -1;
+    if (!b.U8(2, storage)) return -1;
+    // Cut short before its channel count, a file still needs its whole 512-byte header.
+    if (h.channels == 0) return 512;
     if (storage == 0) return 512 + h.width * h.height * h.channels * (h.bitDepth / 8);
     return 512 + h.height * h.channels * 8 + h.height * h.channels * 2 * CeilDiv(h.width, 127);
 }

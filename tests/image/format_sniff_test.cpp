@@ -151,6 +151,9 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
         {"ascii pbm", "P1 319 239 ", 11 + 319 * 239, "the PNM header claims 319 x 239 pixels, which take at least 76252 bytes; the file holds 11"},
         {"ascii ppm", "P3 319 239 255 ", 15 + 2 * 3 * 319 * 239 - 1,
          "the PNM header claims 319 x 239 pixels, which take at least 457460 bytes; the file holds 15"},
+        // Cut short before its channel count: the header alone takes 512 bytes.
+        {"sgi without channels", std::string("\x01\xda\x00\x26\x04\x79\x00\x42\x47\x49\x4d", 11), 512,
+         "the SGI header claims 66 x 18249 pixels, which take at least 512 bytes; the file holds 11"},
         {"uncompressed tga", Tga(319, 239, 24), 18 + 3 * 319 * 239,
          "the TGA header claims 319 x 239 pixels, which take at least 228741 bytes; the file holds 18"},
     };
