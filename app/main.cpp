@@ -9,6 +9,7 @@
 #include "app/command_line.h"
 #include "app/morph_ui.h"
 #include "files/pending_temps.h"
+#include "files/printable_name.h"
 #include "morph/fast_sqrt.h"
 
 namespace {
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
             std::printf("quarro %s\n", QuarroVersion());
             return 0;
         case CommandLine::Action::kUsageError:
-            std::fprintf(stderr, "quarro: %s\n\n%s", commandLine.error.c_str(), UsageText().c_str());
+            std::fprintf(stderr, "quarro: %s\nTry 'quarro --help'.\n", PrintableName(commandLine.error).c_str());
             return 2;
         case CommandLine::Action::kRun:
             break;

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
             std::printf("quarro-render %s\n", QUARRO_VERSION);
             return 0;
         case ParseResult::UsageError:
-            std::fprintf(stderr, "quarro-render: %s\n%s", PrintableName(error).c_str(), RenderUsage());
+            // The reason and where to read more: the whole text would scroll the reason away.
+            std::fprintf(stderr, "quarro-render: %s\nTry 'quarro-render --help'.\n", PrintableName(error).c_str());
             return 2;
         case ParseResult::Render:
             break;

@@ -118,14 +118,14 @@ struct OptionRow {
 
 std::string ApplyConstant(const std::string& name, const std::string& value, float& constant) {
     double parsed;
-    if (!ParseDouble(value, parsed)) return "value '" + value + "' of " + name + " is not a number";
+    if (!ParseDouble(value, parsed)) return "'" + value + "' is not a number";
     const FieldWeight which = name == "-a" ? FieldWeight::A : name == "-b" ? FieldWeight::B : FieldWeight::P;
     const std::string problem = FieldWeightProblem(which, parsed, constant);
-    return problem.empty() ? problem : name + " " + problem;
+    return problem.empty() ? problem : "'" + value + "' " + problem;
 }
 
-std::string ApplyFraction(const std::string& name, const std::string& value, double& fraction) {
-    return ParseFraction(value, fraction) ? std::string() : "value '" + value + "' of " + name + " is not in [0,1]";
+std::string ApplyFraction(const std::string& value, double& fraction) {
+    return ParseFraction(value, fraction) ? std::string() : "'" + value + "' is not in [0,1]";
 }
 
 // An integer option within [low, high]; the refusal names what it counts and the range.
@@ -134,9 +134,9 @@ std::string ApplyInt(const char* what, const std::string& value, int low, int hi
                                              : std::string(what) + " '" + value + "' is not in " + Range(low, high);
 }
 
-std::string ApplyPath(const std::string& name, const std::string& value, std::string& path) {
+std::string ApplyPath(const std::string& value, std::string& path) {
     path = value;
-    return value.empty() ? "the path of " + name + " is empty" : std::string();
+    return value.empty() ? "the path is empty" : std::string();
 }
 
 std::string QualityHelp() {
@@ -168,18 +168,18 @@ const std::vector<OptionRow>& Rows() {
          }},
         {"fraction", 't', "T",
          "warp and dissolve fraction in [0,1], like the window's slider (default " + Number(0.5) + ")",
-         [](const std::string& name, const std::string& value, RenderOptions& o) {
-             return ApplyFraction(name, value, o.fraction);
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ApplyFraction(value, o.fraction);
          }},
         {"warp", 0, "W", "the geometry fraction alone, in [0,1] (overrides -t for the warp)",
-         [](const std::string& name, const std::string& value, RenderOptions& o) {
+         [](const std::string&, const std::string& value, RenderOptions& o) {
              o.hasWarp = true;
-             return ApplyFraction(name, value, o.warp);
+             return ApplyFraction(value, o.warp);
          }},
         {"dissolve", 0, "D", "the colour fraction alone, in [0,1] (overrides -t for the dissolve)",
-         [](const std::string& name, const std::string& value, RenderOptions& o) {
+         [](const std::string&, const std::string& value, RenderOptions& o) {
              o.hasDissolve = true;
-             return ApplyFraction(name, value, o.dissolve);
+             return ApplyFraction(value, o.dissolve);
          }},
         {"size", 's', "WxH", "output size, each side " + Range(1, kMaxSide) + " (default: image A's size)",
          [](const std::string&, const std::string& value, RenderOptions& o) {
@@ -207,12 +207,12 @@ const std::vector<OptionRow>& Rows() {
              return ApplyConstant(name, value, o.p);
          }},
         {"image-a", 0, "PATH", "use this image A instead of the document's",
-         [](const std::string& name, const std::string& value, RenderOptions& o) {
-             return ApplyPath(name, value, o.imageA);
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ApplyPath(value, o.imageA);
          }},
         {"image-b", 0, "PATH", "use this image B instead of the document's",
-         [](const std::string& name, const std::string& value, RenderOptions& o) {
-             return ApplyPath(name, value, o.imageB);
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             return ApplyPath(value, o.imageB);
          }},
         {"frames", 'n', "N",
          "render N frames, " + Range(1, kMaxFrames) + ", at fractions 0, 1/(N-1), ..., 1; OUTPUT then holds "
@@ -344,14 +344,32 @@ const char* RenderUsage() {
     return usage.c_str();
 }
 
-ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error) {
-    options = RenderOptions();
-    auto fail = [&error](const std::string& message) {
-        error = message;
-        return ParseResult::UsageError;
-    };
-    const std::vector<OptionRow>& rows = Rows();
+namespace {
 
+// What the option scan found besides the values it stored: the words that are not options,
+// and the rows of the options given, for the checks between options.
+struct ScannedWords {
+    std::vector<std::string> positional;
+    std::vector<int> rows;
+
+    bool Given(const char* longName) const {
+        for (int row : rows) {
+            if (Rows()[row].longName != nullptr && std::strcmp(Rows()[row].longName, longName) == 0) return true;
+        }
+        return false;
+    }
+};
+
+ParseResult Refuse(std::string& error, const std::string& message) {
+    error = message;
+    return ParseResult::UsageError;
+}
+
+// Reads the words in order, storing each option's value through its row. Help and version
+// win over anything after them; the first wrong option or value is the usage error.
+ParseResult ScanOptions(const std::vector<std::string>& args, RenderOptions& options, ScannedWords& scanned,
+                        std::string& error) {
+    const std::vector<OptionRow>& rows = Rows();
     // "-" first: arguments are taken in order, a non-option comes back as code 1 (no
     // reordering, so each option's own text is at hand); ":" next: a missing value comes back
     // as ':' and getopt prints nothing itself.
@@ -380,8 +398,6 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
     // inside a group of short options), so the parser can run any number of times in a process.
     optind = 0;
     opterr = 0;
-    std::vector<std::string> positional;
-    std::vector<int> seen;
     for (;;) {
         const int at = optind == 0 ? 1 : optind;  // the argument being read
         int longIndex = -1;
@@ -389,7 +405,7 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
         if (code == -1) break;
         const std::string text = at < argc ? argv[at] : "";
         if (code == 1) {
-            positional.push_back(optarg);
+            scanned.positional.push_back(optarg);
             continue;
         }
         // A long option is the whole argument up to any '='; a short one may stand in a group.
@@ -399,75 +415,88 @@ ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptio
         if (code == '?') {
             const int row = isLong ? RowNamed(spelled.substr(2)) : RowOf(optopt);
             if (row >= 0 && rows[row].apply == nullptr) return Asked(row);  // help and version win
-            if (row >= 0 && rows[row].valueName == nullptr) return fail("option " + spelled + " takes no value");
-            return fail("unknown option " + text);
+            if (row >= 0 && rows[row].valueName == nullptr) return Refuse(error, "option " + spelled + " takes no value");
+            return Refuse(error, "unknown option " + (isLong ? spelled : text));
         }
-        if (code == ':') return fail("option " + spelled + " needs a value");
+        if (code == ':') return Refuse(error, "option " + spelled + " needs a value");
         const int row = RowOf(code);
         // Only whole names: getopt_long would take an unambiguous abbreviation too.
-        if (isLong && spelled != std::string("--") + rows[row].longName) return fail("unknown option " + text);
+        if (isLong && spelled != std::string("--") + rows[row].longName) return Refuse(error, "unknown option " + spelled);
         if (rows[row].apply == nullptr) return Asked(row);
-        if (rows[row].valueName == nullptr && !isLong && optind == at) return fail("option " + spelled + " takes no value");
-        const std::string problem = rows[row].apply(spelled, rows[row].valueName != nullptr ? optarg : "", options);
-        if (!problem.empty()) return fail(problem);
-        seen.push_back(row);
-    }
-    for (int i = optind; i < argc; ++i) positional.push_back(argv[i]);
-    auto given = [&seen, &rows](const char* longName) {
-        for (int row : seen) {
-            if (rows[row].longName != nullptr && std::strcmp(rows[row].longName, longName) == 0) return true;
+        if (rows[row].valueName == nullptr && !isLong && optind == at) {
+            return Refuse(error, "option " + spelled + " takes no value");
         }
-        return false;
-    };
-    const bool hasFraction = given("fraction"), hasRange = given("frame-range");
-    if (positional.empty()) return fail("no morph document given");
-    if (positional.size() > 1) return fail("more than one morph document given: '" + positional[1] + "'");
-    options.documentPath = positional[0];
-    if (options.outputPath.empty()) return fail("no output file given (-o OUTPUT)");
+        const std::string problem = rows[row].apply(spelled, rows[row].valueName != nullptr ? optarg : "", options);
+        if (!problem.empty()) return Refuse(error, "option " + spelled + ": " + problem);
+        scanned.rows.push_back(row);
+    }
+    for (int i = optind; i < argc; ++i) scanned.positional.push_back(argv[i]);
+    return ParseResult::Render;
+}
+
+// The rules between options: what each needs and what excludes what, once every value is in.
+ParseResult CheckBetweenOptions(const ScannedWords& scanned, RenderOptions& options, std::string& error) {
+    const bool hasFraction = scanned.Given("fraction"), hasRange = scanned.Given("frame-range");
+    if (scanned.positional.empty()) return Refuse(error, "no morph document given");
+    if (scanned.positional.size() > 1) {
+        return Refuse(error, "more than one morph document given: '" + scanned.positional[1] + "'");
+    }
+    options.documentPath = scanned.positional[0];
+    if (options.outputPath.empty()) return Refuse(error, "no output file given (-o OUTPUT)");
     const bool toStdout = WritesToStdout(options);
-    if (given("format") && !toStdout) return fail("--format applies to -o - (frames on the standard output)");
+    if (scanned.Given("format") && !toStdout) return Refuse(error, "--format applies to -o - (frames on the standard output)");
     if (toStdout && options.format.empty()) options.format = "png";
     const bool animation = !toStdout && IsAnimationPath(options.outputPath);
     const bool png = toStdout ? options.format == "png" : IsPngPath(options.outputPath);
-    if (given("png-level") && !png) return fail("--png-level applies to .png output and --format png");
-    if (given("fps") && !animation && options.format != "y4m") {
-        return fail("--fps applies to animations (.mp4 .webm .mkv .mov .gif .webp) and --format y4m");
+    if (scanned.Given("png-level") && !png) return Refuse(error, "--png-level applies to .png output and --format png");
+    if (scanned.Given("fps") && !animation && options.format != "y4m") {
+        return Refuse(error, "--fps applies to animations (.mp4 .webm .mkv .mov .gif .webp) and --format y4m");
     }
-    if (given("codec")) {
-        if (OutputCodec(options) == nullptr) return fail("--codec applies to video files (.mp4 .mov .mkv .webm)");
+    if (scanned.Given("codec")) {
+        if (OutputCodec(options) == nullptr) return Refuse(error, "--codec applies to video files (.mp4 .mov .mkv .webm)");
         const VideoCodec& codec = *FindVideoCodec(options.codec);
         if (!ContainerCarries(codec, options.outputPath)) {
-            return fail("a " + FileExtension(options.outputPath) + " file does not carry " + codec.name + " (" +
-                        codec.name + " goes in " + codec.containers + ")");
+            return Refuse(error, "--codec " + std::string(codec.name) + ": a " + FileExtension(options.outputPath) +
+                                     " file does not carry " + codec.name + " (" + codec.name + " goes in " +
+                                     codec.containers + ")");
         }
     }
     QualityScale scale;
-    if (given("quality") && !QualityScaleOf(options, scale)) {
-        return fail("--quality applies to video files, .webp animations and JPEG frames");
+    if (scanned.Given("quality") && !QualityScaleOf(options, scale)) {
+        return Refuse(error, "--quality applies to video files, .webp animations and JPEG frames");
     }
-    if (given("quality") && (options.quality < scale.low || options.quality > scale.high)) {
-        return fail("quality " + std::to_string(options.quality) + " is out of range: " + scale.what + " is " +
-                    Range(scale.low, scale.high));
+    if (scanned.Given("quality") && (options.quality < scale.low || options.quality > scale.high)) {
+        return Refuse(error, "--quality " + std::to_string(options.quality) + " is out of range: " + scale.what +
+                                 " is " + Range(scale.low, scale.high));
     }
     if (options.frames == 0) {
-        if (hasRange) return fail("--frame-range needs --frames");
-        if (options.bounce) return fail("--bounce needs --frames");
-        if (animation) return fail("an animation needs --frames N");
+        if (hasRange) return Refuse(error, "--frame-range needs --frames");
+        if (options.bounce) return Refuse(error, "--bounce needs --frames");
+        if (animation) return Refuse(error, "an animation needs --frames N (-n N)");
         return ParseResult::Render;
     }
-    if (hasFraction) return fail("-t and --frames exclude each other");
+    if (hasFraction) return Refuse(error, "-t and --frames exclude each other");
     if (animation) {
-        if (hasRange) return fail("an animation is written by one run; --frame-range splits frame files");
+        if (hasRange) return Refuse(error, "an animation is written by one run; --frame-range splits frame files");
     } else if (!toStdout && !IsFramePattern(options.outputPath)) {
-        return fail("with --frames, OUTPUT must hold exactly one integer field such as %03d, be an animation, or be -");
+        return Refuse(error,
+                      "with --frames, OUTPUT must hold exactly one integer field such as %03d, be an animation, or be -");
     }
     const int length = RunLength(options);
     if (!hasRange) {
         options.firstFrame = 0;
         options.lastFrame = length - 1;
-    } else {
-        const std::string problem = FrameRangeProblem(options.firstFrame, options.lastFrame, options.frames, options.bounce);
-        if (!problem.empty()) return fail(problem);
+        return ParseResult::Render;
     }
-    return ParseResult::Render;
+    const std::string problem = FrameRangeProblem(options.firstFrame, options.lastFrame, options.frames, options.bounce);
+    return problem.empty() ? ParseResult::Render : Refuse(error, "--frame-range: " + problem);
+}
+
+}  // namespace
+
+ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error) {
+    options = RenderOptions();
+    ScannedWords scanned;
+    const ParseResult scan = ScanOptions(args, options, scanned, error);
+    return scan == ParseResult::Render ? CheckBetweenOptions(scanned, options, error) : scan;
 }

@@ -47,7 +47,7 @@ enum class ParseResult { Render, Help, Version, UsageError };
 // one line saying what is wrong.
 ParseResult ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error);
 
-// The usage text printed with --help and after a usage error, made from the option table.
+// The usage text printed with --help, made from the option table.
 const char* RenderUsage();
 
 // True when the frames go to the standard output (-o -) rather than to files.

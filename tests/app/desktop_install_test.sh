@@ -34,6 +34,8 @@ no_display "$QUARRO" --bogus >"$OUT/bogus.out" 2>"$OUT/bogus.err" || STATUS=$?
 [ "$STATUS" = 2 ] || fail "an unknown option ended with status $STATUS, not 2"
 grep -q -- '--bogus' "$OUT/bogus.err" || fail "the refusal does not name the option: $(cat "$OUT/bogus.err")"
 [ ! -s "$OUT/bogus.out" ] || fail "a refused command line printed to the standard output"
+[ "$(wc -l <"$OUT/bogus.err")" = 2 ] && [ "$(tail -n 1 "$OUT/bogus.err")" = "Try 'quarro --help'." ] ||
+  fail "a refusal is the reason and a pointer to --help, not: $(cat "$OUT/bogus.err")"
 echo "--help, --version and a wrong option answer without a display"
 
 for tool in desktop-file-validate update-mime-database xdg-mime mimetype; do

@@ -87,16 +87,39 @@ TEST_F(RenderCli, ImageOverrideReplacesTheDocumentsImage) {
     EXPECT_TRUE(FileHolds(folder.File("o.png"), Expected(0.5f, 0.5f)));
 }
 
-TEST_F(RenderCli, BadArgumentsAreUsageErrorsThatWriteNothing) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"scene.mrf", "-t", "1.5", "-o", "x.png"},  {"scene.mrf", "-s", "0x10", "-o", "x.png"},
-        {"scene.mrf", "-s", "axb", "-o", "x.png"},  {"scene.mrf", "-j", "0", "-o", "x.png"},
-        {"scene.mrf", "-n", "0", "-o", "x%d.png"},  {"scene.mrf"},
-        {"scene.mrf", "-o", "x.png", "--nonsense"}, {"scene.mrf", "-n", "2", "-o", "x.png"}};
-    for (const auto& args : cases) {
-        CliRun run = Render(folder, args);
-        EXPECT_EQ(2, run.status) << args.size();
-        EXPECT_NE(std::string::npos, run.err.find("usage: quarro-render"));
+// A usage error is the reason, naming the option and what it takes, and where to read more:
+// two lines on the standard error, status 2, and no file.
+TEST_F(RenderCli, UsageErrorsAreOneReasonAndAPointerToHelp) {
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<const char*> reasonNames;  // what the reason line must hold
+    };
+    const Case cases[] = {
+        {{"scene.mrf", "-t", "1.5", "-o", "x.png"}, {"-t", "'1.5'", "[0,1]"}},
+        {{"scene.mrf", "-s", "0x10", "-o", "x.png"}, {"-s", "1..10000"}},
+        {{"scene.mrf", "-s", "axb", "-o", "x.png"}, {"-s", "WxH"}},
+        {{"scene.mrf", "-j", "0", "-o", "x.png"}, {"-j", "1..256"}},
+        {{"scene.mrf", "-n", "0", "-o", "x%d.png"}, {"-n", "1..1000000"}},
+        {{"scene.mrf", "-a", "0", "-o", "x.png"}, {"-a", "greater than 0"}},
+        {{"scene.mrf"}, {"-o OUTPUT"}},
+        {{"scene.mrf", "-o", "x.png", "--nonsense=3"}, {"unknown option --nonsense"}},
+        {{"scene.mrf", "-n", "2", "-o", "x.png"}, {"--frames", "%03d"}},
+        {{"scene.mrf", "-n", "2", "-o", "m.mp4", "--quality", "52"}, {"--quality 52", "h264", "0..51"}},
+        {{"scene.mrf", "-n", "2", "-o", "m.mp4", "--codec", "prores"}, {"--codec", "'prores'", "h264, hevc, vp9, av1"}},
+        {{"scene.mrf", "-o", "m.mp4"}, {"--frames N"}},
+    };
+    for (const Case& c : cases) {
+        CliRun run = Render(folder, c.args);
+        SCOPED_TRACE(run.err);
+        EXPECT_EQ(2, run.status);
+        EXPECT_EQ("", run.out);
+        const std::string pointer = "\nTry 'quarro-render --help'.\n";
+        ASSERT_GT(run.err.size(), pointer.size());
+        const std::string reason = run.err.substr(0, run.err.size() - pointer.size());
+        EXPECT_EQ(pointer, run.err.substr(reason.size()));
+        EXPECT_EQ(0u, reason.find("quarro-render: "));
+        EXPECT_EQ(std::string::npos, reason.find('\n'));
+        for (const char* name : c.reasonNames) EXPECT_NE(std::string::npos, reason.find(name)) << name;
     }
     std::vector<std::string> entries = folder.Entries();
     std::sort(entries.begin(), entries.end());
