@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #ifndef QUARRO_VERSION
@@ -35,6 +36,7 @@ std::string AbsolutePath(const std::string& path) {
 
 CommandLine ParseCommandLine(int argc, char** argv) {
     std::vector<std::string> documents;
+    std::vector<std::string> toolkitWords = {argc > 0 ? argv[0] : "quarro"};
     bool optionsEnded = false;
     int i = 1;
     while (i < argc) {
@@ -54,8 +56,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
             CommandLine result;
             result.action = CommandLine::Action::kVersion;
             return result;
-        } else if (Fl::arg(argc, argv, i) == 0) {
-            return Refuse(std::string(word) + " is no option of this program or its toolkit, or its value is missing");
+        } else {
+            const int at = i;
+            if (Fl::arg(argc, argv, i) == 0) {
+                return Refuse(std::string(word) + " is no option of this program or its toolkit, or its value is missing");
+            }
+            toolkitWords.insert(toolkitWords.end(), argv + at, argv + i);
         }
     }
     if (documents.size() > 1) {
@@ -63,6 +69,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     }
     CommandLine result;
     if (!documents.empty()) result.documentPath = AbsolutePath(documents[0]);
+    result.toolkitWords = std::move(toolkitWords);
     return result;
 }
 
@@ -81,3 +88,11 @@ std::string UsageText() {
 }
 
 const char* QuarroVersion() { return QUARRO_VERSION; }
+
+std::string NoDisplayReason(const char* display) {
+    const std::string instead = "; quarro-render renders documents without a window";
+    if (display == nullptr || *display == '\0') {
+        return "no display to open the window on: DISPLAY is not set (e.g. DISPLAY=:0)" + instead;
+    }
+    return "cannot open the display '" + std::string(display) + "' named by DISPLAY" + instead;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct CommandLine {
     enum class Action { kRun, kHelp, kVersion, kUsageError };
@@ -12,6 +13,9 @@ struct CommandLine {
     std::string documentPath;
     // What was wrong with the words, for kUsageError.
     std::string error;
+    // The program's name and the toolkit's options with their values, for Fl_Window::show:
+    // the document is not among them, since the toolkit's parser refuses any word it does not know.
+    std::vector<std::string> toolkitWords;
 };
 
 // Reads argv in order; the first --help, --version or wrong word decides. The toolkit's options
@@ -23,3 +27,7 @@ std::string UsageText();
 
 // The project's version, as --version prints it.
 const char* QuarroVersion();
+
+// The one line said when no display can be opened: why, and what to do instead. `display` is
+// the DISPLAY variable's value, or nullptr when it is not set.
+std::string NoDisplayReason(const char* display);

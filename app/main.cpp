@@ -2,9 +2,12 @@
 // signals, the one main window, the progress timer, the document named on the command line,
 // and the toolkit's event loop. Nothing is torn down at exit.
 #include <FL/Fl.H>
+#include <FL/x.H>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/morph_ui.h"
@@ -23,7 +26,7 @@ void LoadStartDocument(void*) { gMorphUI->LoadMorphDocument(gStartDocument); }
 }  // namespace
 
 int main(int argc, char** argv) {
-    const CommandLine commandLine = ParseCommandLine(argc, argv);
+    CommandLine commandLine = ParseCommandLine(argc, argv);
     switch (commandLine.action) {
         case CommandLine::Action::kHelp:
             std::fputs(UsageText().c_str(), stdout);
@@ -38,11 +41,23 @@ int main(int argc, char** argv) {
             break;
     }
 
+    // The display is opened here, so that its absence is said in words a user can act on
+    // rather than in the toolkit's fatal error.
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fprintf(stderr, "quarro: %s\n", NoDisplayReason(std::getenv("DISPLAY")).c_str());
+        return 1;
+    }
+    fl_open_display(display);
+
     InitFastSqrt();
     // A kill during a save removes its temporary file.
     RemoveTempsOnSignals();
     gMorphUI = new CMorphUI();
-    gMorphUI->mainWindow->show(argc, argv);
+    std::vector<char*> toolkitArgs;
+    for (std::string& word : commandLine.toolkitWords) toolkitArgs.push_back(word.data());
+    toolkitArgs.push_back(nullptr);
+    gMorphUI->mainWindow->show(static_cast<int>(commandLine.toolkitWords.size()), toolkitArgs.data());
     Fl::add_timeout(static_cast<double>(kProgressPeriod), ProgressTick, nullptr);
     if (!commandLine.documentPath.empty()) {
         gStartDocument = commandLine.documentPath;
