@@ -1,11 +1,14 @@
 #include "cli/progress_bar.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "files/pending_temps.h"
 
@@ -67,33 +70,90 @@ std::string Clock(double seconds) {
     return text;
 }
 
+std::string Format(const char* format, double a, double b = 0.0) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+// Set by SIGWINCH: the terminal's width is read again before the next line.
+std::atomic<bool> gResized{true};
+
+void NoteResize(int) { gResized.store(true); }
+
+// The terminal's columns, or 80 when it does not say.
+int TerminalWidth() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+const int kBarMax = 40, kBarMin = 10;
+
 }  // namespace
 
-std::string ProgressLine(float fraction, int written, int frames, double seconds) {
-    if (!(fraction >= 0.0f)) fraction = 0.0f;
-    if (fraction > 1.0f) fraction = 1.0f;
-    const int kWidth = 40;
-    const int filled = static_cast<int>(fraction * kWidth);
-    std::string line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kWidth - filled), '.') + "]";
-    char text[160];
-    std::snprintf(text, sizeof text, " %3d%%", static_cast<int>(fraction * 100.0f));
-    line += text;
-    if (frames > 1) {
-        const double rate = seconds > 0 ? written / seconds : 0.0;
-        std::snprintf(text, sizeof text, "  %d/%d frames  %.1f frames/s", written, frames, rate);
-        line += text;
+std::string ProgressLine(const ProgressState& state, int width) {
+    float fraction = state.fraction >= 0.0f ? std::min(state.fraction, 1.0f) : 0.0f;
+    const bool done = state.written >= state.frames;
+    // Rendered is not yet written: the job is whole only once the last frame is.
+    if (!done) fraction = std::min(fraction, 0.99f);
+    const int percent = static_cast<int>(fraction * 100.0f);
+    const bool sequence = state.frames > 1;
+    const double rate = state.seconds > 0 ? state.written / state.seconds : 0.0;
+    std::string time;  // the time left follows the part done so far; it is not guessed before
+    if (done) {
+        time = "done in " + Clock(state.seconds);
+    } else if (fraction > 0.0f && state.seconds > 0) {
+        time = Clock(state.seconds * (1.0 - fraction) / fraction) + " left";
     }
-    // The time left follows the part done so far; it is not guessed before there is one.
-    if (fraction >= 1.0f) {
-        line += "  done in " + Clock(seconds);
-    } else if (fraction > 0.0f && seconds > 0) {
-        line += "  " + Clock(seconds * (1.0 - fraction) / fraction) + " left";
+    const std::string count = std::to_string(state.written) + "/" + std::to_string(state.frames);
+    // From the fullest form to the barest; the first that fits is drawn.
+    struct Form {
+        bool bar;
+        std::vector<std::string> parts;
+    };
+    std::vector<Form> forms;
+    const std::string share = Format("%3.0f%%", percent);
+    if (sequence) {
+        forms.push_back({true, {share, count + " frames", Format("%.1f frames/s", rate), time}});
+        forms.push_back({true, {share, count, Format("%.1f/s", rate), time}});
+        forms.push_back({true, {share, count, time}});
+        forms.push_back({false, {share, count, time}});
+        forms.push_back({false, {share, count}});
+    } else {
+        forms.push_back({true, {share, time}});
+        forms.push_back({false, {share, time}});
     }
+    forms.push_back({false, {share}});
+    const int room = std::max(width - 1, 0);
+    for (const Form& form : forms) {
+        std::string rest;
+        for (const std::string& part : form.parts) {
+            if (!part.empty()) rest += (rest.empty() ? "" : "  ") + part;
+        }
+        if (!form.bar) {
+            if (static_cast<int>(rest.size()) <= room) return rest;
+            continue;
+        }
+        const int barWidth = std::min(kBarMax, room - static_cast<int>(rest.size()) - 3);
+        if (barWidth < kBarMin) continue;
+        const int filled = static_cast<int>(fraction * static_cast<float>(barWidth));
+        return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(barWidth - filled), '.') +
+               "] " + rest;
+    }
+    return share.substr(0, static_cast<size_t>(room));
+}
+
+std::string SummaryLine(int frames, double seconds) {
+    std::string line = "Rendered " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") + " in " +
+                       Format("%.2f s", seconds);
+    if (frames > 1 && seconds > 0) line += Format(", %.1f frames/s", frames / seconds);
     return line;
 }
 
-CProgressBar::CProgressBar(bool wanted, int runFrames, const std::string& notice)
-    : active(wanted && isatty(STDERR_FILENO) == 1), frames(runFrames), start(std::chrono::steady_clock::now()) {
+CProgressBar::CProgressBar(bool wanted, int runFrames, const std::string& notice,
+                           std::chrono::steady_clock::time_point runStart)
+    : active(wanted && isatty(STDERR_FILENO) == 1), frames(runFrames), start(runStart) {
     gNotice.armed.store(false);
     std::snprintf(gNotice.start, sizeof gNotice.start, "%s", notice.c_str());
     gNotice.written.store(0);
@@ -101,29 +161,48 @@ CProgressBar::CProgressBar(bool wanted, int runFrames, const std::string& notice
     gNotice.midLine.store(false);
     gNotice.armed.store(true);
     SetSignalNotice(&SayInterrupted);
+    if (active) {
+        struct sigaction resize = {};
+        resize.sa_handler = &NoteResize;
+        sigemptyset(&resize.sa_mask);
+        resize.sa_flags = SA_RESTART;
+        sigaction(SIGWINCH, &resize, &previousResize);
+        gResized.store(true);
+    }
 }
 
 CProgressBar::~CProgressBar() {
+    if (active) sigaction(SIGWINCH, &previousResize, nullptr);
     SetSignalNotice(nullptr);
     gNotice.armed.store(false);
 }
 
-void CProgressBar::Show(float fraction) {
-    if (!(fraction >= 0.0f)) fraction = 0.0f;
-    lastFraction = fraction > 1.0f ? 1.0f : fraction;
-    if (active) Draw(lastFraction);
+double CProgressBar::Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void CProgressBar::FrameWritten() { gNotice.written.fetch_add(1); }
+void CProgressBar::Show(float fraction) {
+    if (!(fraction >= 0.0f)) fraction = 0.0f;
+    std::lock_guard<std::mutex> lock(drawing);
+    lastFraction = fraction > 1.0f ? 1.0f : fraction;
+    if (active) Draw(lastFraction, Seconds());
+}
 
-void CProgressBar::Draw(float fraction) {
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::string line = ProgressLine(fraction, gNotice.written.load(), frames, seconds);
+void CProgressBar::FrameWritten() {
+    gNotice.written.fetch_add(1);
+    std::lock_guard<std::mutex> lock(drawing);
+    if (active) Draw(lastFraction, Seconds());
+}
+
+void CProgressBar::Draw(float fraction, double seconds) {
+    if (gResized.exchange(false)) width = TerminalWidth();
+    std::string line = ProgressLine(ProgressState{fraction, gNotice.written.load(), frames, seconds}, width);
     if (line == lastLine) return;
     lastLine = line;
-    // A shorter line is padded over the end of the longer one before it.
-    size_t length = line.size();
-    if (length < lastLength) line.append(lastLength - length, ' ');
+    // A shorter line is padded over the end of the longer one before it, within the width.
+    const size_t length = line.size();
+    const size_t room = static_cast<size_t>(std::max(width - 1, 0));
+    if (length < lastLength) line.append(std::min(lastLength, room) - std::min(length, room), ' ');
     lastLength = length;
     gNotice.midLine.store(true);
     std::fprintf(stderr, "\r%s", line.c_str());
@@ -131,9 +210,10 @@ void CProgressBar::Draw(float fraction) {
     drawn = true;
 }
 
-void CProgressBar::Finish() {
+void CProgressBar::Finish(double seconds) {
+    std::lock_guard<std::mutex> lock(drawing);
     if (drawn) {
-        Draw(lastFraction);
+        Draw(lastFraction, seconds);
         std::fputc('\n', stderr);
         gNotice.midLine.store(false);
     }

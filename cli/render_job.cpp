@@ -199,7 +199,7 @@ int RunRender(const RenderOptions& options) {
     StreamFormat format = StreamFormat::Png;
     StreamFormatNamed(options.format, format);
     CFrameStream stream(STDOUT_FILENO, format, options.fpsNum, options.fpsDen, options.pngLevel);
-    CProgressBar bar(!options.quiet, count, "quarro-render: " + options.outputPath + ": ");
+    CProgressBar bar(!options.quiet, count, "quarro-render: " + options.outputPath + ": ", start);
     CFramePipeline::EncodeFunction encode = FrameEncoder(options, animation, writer, stream);
     CFramePipeline pipeline(
         [&bar, &encode](QueuedFrame& frame, std::string& why) {
@@ -228,15 +228,16 @@ int RunRender(const RenderOptions& options) {
         pipeline.Submit(frame);
     }
     std::string failedPath;
-    int written = pipeline.Finish(failedPath, reason);
-    bar.Finish();
+    const int written = pipeline.Finish(failedPath, reason);
+    // The animation is whole only once its writer has ended; the bar's last line and the
+    // summary then tell the same time and rate.
+    const bool unfinished = written == 0 && unrendered.empty() && animation && writer.Finish(reason) != 0;
+    const double seconds = bar.Seconds();
+    bar.Finish(seconds);
     if (!unrendered.empty()) return Fail(unrendered, "the frame could not be rendered");
     if (written != 0) return Fail(failedPath, reason);
-    if (animation && writer.Finish(reason) != 0) return Fail(options.outputPath, reason);
+    if (unfinished) return Fail(options.outputPath, reason);
 
-    if (!options.quiet) {
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::fprintf(stderr, "Rendered %d frame%s in %.2f s\n", count, count == 1 ? "" : "s", seconds);
-    }
+    if (!options.quiet) std::fprintf(stderr, "%s\n", SummaryLine(count, seconds).c_str());
     return 0;
 }
