@@ -1,11 +1,17 @@
-// The frame PNG writer: what another decoder reads back, the colour type it picks, its
-// refusals, and that its pixels equal the image library's save of the same frame.
+// The frame PNG writer: what other decoders read back, the colour type it picks, its
+// refusals, that its pixels equal the image library's save of the same frame, and that its
+// bytes do not depend on the threads that deflated its bands.
 #include "image/png_encoder.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <spng.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -89,6 +95,99 @@ TEST(PngEncoder, PixelsEqualTheImageLibrarysSaveOfTheSameFrame) {
         ASSERT_EQ(library.ByteCount(), fast.ByteCount());
         EXPECT_TRUE(std::equal(fast.pixels, fast.pixels + fast.ByteCount(), library.pixels)) << opaque;
         EXPECT_TRUE(std::equal(fast.pixels, fast.pixels + fast.ByteCount(), frame.pixels)) << opaque;
+    }
+}
+
+// Odd sizes whose filtered rows span several bands, and one of a single row.
+TEST(PngEncoder, BytesAreTheSameOnAnyNumberOfThreads) {
+    struct Case {
+        int width, height;
+        bool opaque;
+        int level;
+    };
+    const Case cases[] = {{1031, 767, true, 1}, {1031, 767, false, 1}, {613, 1201, true, 0}, {701, 403, true, 6},
+                          {4099, 1, false, 1}};
+    for (const Case& c : cases) {
+        CPixelImage frame = MakeFrame(c.width, c.height, c.opaque, static_cast<unsigned>(c.width + c.level));
+        std::vector<unsigned char> first;
+        std::string reason;
+        ASSERT_EQ(0, EncodePng(frame, c.level, 1, first, reason)) << reason;
+        for (int threads : {2, 3, 8}) {
+            std::vector<unsigned char> other;
+            ASSERT_EQ(0, EncodePng(frame, c.level, threads, other, reason)) << reason;
+            EXPECT_TRUE(other == first) << c.width << " x " << c.height << " on " << threads << " threads";
+        }
+        TempFolder folder;
+        std::string path = folder.File("banded.png");
+        WriteWholeFile(path, std::string(first.begin(), first.end()));
+        PngPicture decoded;
+        ASSERT_TRUE(DecodePng(path, decoded)) << c.width << " x " << c.height;
+        EXPECT_TRUE(SameRgba(decoded, frame)) << c.width << " x " << c.height;
+    }
+    EXPECT_GT(PngBandCount(1031 * 3 + 1, 767), 2);
+    EXPECT_EQ(1, PngBandCount(4099 * 4 + 1, 1));
+}
+
+// RGBA from libspng in this process; true when it read the file.
+bool ReadWithLibspng(const std::string& path, std::vector<unsigned char>& rgba) {
+    std::string bytes = ReadWholeFile(path);
+    std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(0), spng_ctx_free);
+    size_t size = 0;
+    if (spng_set_png_buffer(ctx.get(), bytes.data(), bytes.size()) != 0 ||
+        spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &size) != 0) {
+        return false;
+    }
+    rgba.resize(size);
+    return spng_decode_image(ctx.get(), rgba.data(), size, SPNG_FMT_RGBA8, 0) == 0;
+}
+
+// RGBA from a command that prints it; true when the command ran and succeeded.
+bool ReadWithCommand(const std::string& command, std::vector<unsigned char>& rgba) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return false;
+    char buffer[1 << 16];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) rgba.insert(rgba.end(), buffer, buffer + n);
+    return pclose(pipe) == 0;
+}
+
+bool HasCommand(const std::string& test) { return std::system((test + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Three decoders of other makers read a banded file (many bands, a translucent pixel, one
+// opaque) back to the very pixels written.
+TEST(PngEncoder, OtherDecodersReadTheBandedFileBack) {
+    struct Reader {
+        const char* name;
+        const char* available;  // a shell test; the reader is skipped when it fails
+        std::function<bool(const std::string&, std::vector<unsigned char>&)> read;
+    };
+    const std::string pillow = "/usr/bin/python3 -c 'import sys; from PIL import Image; "
+                               "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert(\"RGBA\").tobytes())' ";
+    const Reader readers[] = {
+        {"libspng", "true", ReadWithLibspng},
+        {"ImageMagick", "command -v convert",
+         [](const std::string& path, std::vector<unsigned char>& rgba) {
+             return ReadWithCommand("convert '" + path + "' -depth 8 rgba:-", rgba);
+         }},
+        {"Pillow", "/usr/bin/python3 -c 'import PIL'",
+         [&pillow](const std::string& path, std::vector<unsigned char>& rgba) {
+             return ReadWithCommand(pillow + "'" + path + "'", rgba);
+         }},
+    };
+    TempFolder folder;
+    for (bool opaque : {true, false}) {
+        CPixelImage frame = MakeFrame(1283, 721, opaque, 23);
+        std::string path = folder.File(opaque ? "opaque.png" : "alpha.png"), reason;
+        ASSERT_EQ(0, WritePngFile(path, frame, kDefaultPngLevel, reason)) << reason;
+        for (const Reader& reader : readers) {
+            if (!HasCommand(reader.available)) {
+                std::printf("%s is not installed: not read back with it\n", reader.name);
+                continue;
+            }
+            std::vector<unsigned char> rgba;
+            ASSERT_TRUE(reader.read(path, rgba)) << reader.name;
+            EXPECT_TRUE(rgba.size() == frame.ByteCount() && std::equal(rgba.begin(), rgba.end(), frame.pixels))
+                << reader.name << ", opaque " << opaque;
+        }
     }
 }
 
