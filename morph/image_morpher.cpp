@@ -88,6 +88,7 @@ void CImageMorpher::ReapFinishedControllers() {
 
 int CImageMorpher::StartMorph(const MorphSettings& settings) {
     std::lock_guard<std::mutex> lock(requestMutex);
+    cancelRequested.store(false);
     ReapFinishedControllers();
     auto controller = std::make_unique<Controller>();
     Controller* self = controller.get();
@@ -192,7 +193,7 @@ int CImageMorpher::RunMorph(const MorphSettings& settings) {
         callback = completionCallback;
         data = callbackData;
     }
-    if (callback != nullptr && !stopRequested.load()) callback(data);
+    if (callback != nullptr && !stopRequested.load() && !cancelRequested.load()) callback(data);
     Reset();
     return 0;
 }
@@ -264,7 +265,7 @@ void CImageMorpher::MorphRows(const RowBand& band) {
     const float dy = 1.0f / H;
     float y = (static_cast<float>(band.firstRow) + 0.5f) / H;
     for (int32_t row = band.firstRow; row < band.endRow; ++row) {
-        if (stopRequested.load(std::memory_order_relaxed)) break;
+        if (stopRequested.load(std::memory_order_relaxed) || cancelRequested.load(std::memory_order_relaxed)) break;
         if (fast) {
             MorphRowFast(*fastPlan, static_cast<uint32_t>(row), y, activeMask, scratch);
         } else {

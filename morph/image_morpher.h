@@ -60,6 +60,11 @@ public:
     // to its controller thread; -1 (after a message on stderr) when no thread could be had.
     int StartMorph(const MorphSettings& settings);
 
+    // Stops the morphs requested so far at their next row: they end without the completion
+    // callback, so RenderOneFrame says they were not rendered. For a caller that gives a frame
+    // up (Python's Ctrl+C); the next StartMorph renders again. From any thread.
+    void Cancel() { cancelRequested.store(true); }
+
     // Never waits. -1 (nothing written) before the first morph; otherwise 0 with the finished
     // fraction of rows while a morph runs, and 1.0 while none runs.
     int GetProgress(float* fraction);
@@ -113,6 +118,7 @@ private:
     std::list<std::unique_ptr<Controller>> controllers;
     std::condition_variable controllerFinished;  // with requestMutex
     std::atomic<bool> stopRequested{false};
+    std::atomic<bool> cancelRequested{false};
     MorphJob job;
     std::atomic<MorphKernel> kernel{MorphKernel::Fast};
     std::unique_ptr<CFastMorphPlan> fastPlan;  // prepared per morph when the vector kernel renders it

@@ -55,6 +55,8 @@ int WriteAnimation(const py::object& file, const py::object& frames, const py::o
         }
         if (written != 0) RaiseFileError(0, reason, path);
         ++count;
+        // Ctrl+C between frames: the writer, unfinished, removes what it wrote.
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
     if (count == 0) throw py::value_error("frames holds no frame; an animation needs at least one");
     int finished;

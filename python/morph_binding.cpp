@@ -27,6 +27,24 @@ bool PixelUnits(const py::handle& units) {
     return text == "pixels";
 }
 
+// Runs the signal handlers every 0.1 s while the engine renders, as the interpreter does
+// between its steps: when one raises (Ctrl+C's KeyboardInterrupt), the morph stops at its next
+// row and the exception is left set for the caller to raise.
+struct SignalWatch {
+    CImageMorpher& engine;
+    bool raised = false;
+
+    static void Check(float, void* data) {
+        auto* self = static_cast<SignalWatch*>(data);
+        if (self->raised) return;
+        py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+            self->raised = true;
+            self->engine.Cancel();
+        }
+    }
+};
+
 PixelFrame FrameOf(const CPixelImage& image) {
     return PixelFrame{static_cast<double>(image.width), static_cast<double>(image.height)};
 }
@@ -53,6 +71,8 @@ struct MorphInputs {
 
     // Renders the frame at these fractions into a new array, without the interpreter lock.
     py::array Render(CImageMorpher& engine, double warp, double dissolve) {
+        // Frames quicker than the watch's period are many: a signal is seen between them too.
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
         auto output = std::make_unique<CPixelImage>();
         FrameRequest frame = request;
         frame.warp = warp;
@@ -61,11 +81,13 @@ struct MorphInputs {
         PointSettingsAt(settings, imageA.image, imageB.image, *output, segmentsA, segmentsB);
         ApplyFrameRequest(frame, imageA.image, settings);
         int result;
+        SignalWatch watch{engine};
         {
             py::gil_scoped_release unlocked;
             engine.SetThreadCount(static_cast<uint32_t>(threads));
-            result = RenderOneFrame(engine, settings);
+            result = RenderOneFrame(engine, settings, &SignalWatch::Check, &watch);
         }
+        if (watch.raised) throw py::error_already_set();
         if (result == -1) throw std::runtime_error("no thread could be started for the morph");
         if (result != 0) {
             PyErr_SetString(PyExc_MemoryError, ("no memory for a frame of " + std::to_string(settings.outputWidth) +
