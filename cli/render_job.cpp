@@ -16,6 +16,7 @@
 #include "cli/progress_bar.h"
 #include "document/mrf_file.h"
 #include "files/printable_name.h"
+#include "image/decode_client.h"
 #include "image/image_file.h"
 #include "files/input_file.h"
 #include "files/output_path.h"
@@ -40,13 +41,25 @@ bool Exists(const std::string& path) {
     return fs::exists(path, ignored);
 }
 
-int LoadInput(const std::string& path, const char* which, CPixelImage& image) {
+// Reads image A or B. A colour profile that could not be used is a warning; with `verbose`, so
+// is the profile a picture was converted from.
+int LoadInput(const std::string& path, const char* which, bool verbose, CPixelImage& image) {
     if (!Exists(path)) return Fail(path, std::string("image ") + which + " is missing");
     std::string reason;
     int fd = OpenInputFile(path, reason);  // a FIFO or a device would block the decoder
     if (fd < 0) return Fail(path, std::string("image ") + which + " cannot be read: " + reason);
     close(fd);
-    if (image.Load(path, reason) != 0) return Fail(path, std::string("image ") + which + " could not be decoded: " + reason);
+    ImageColour colour;
+    if (ReadImageFile(path, image, reason, &colour) != 0) {
+        return Fail(path, std::string("image ") + which + " could not be decoded: " + reason);
+    }
+    image.fileName = path;
+    if (colour.warning) {
+        std::fprintf(stderr, "quarro-render: warning: image %s %s: %s\n", which, PrintableName(path).c_str(),
+                     colour.note.c_str());
+    } else if (verbose && !colour.note.empty()) {
+        std::fprintf(stderr, "quarro-render: image %s %s: %s\n", which, PrintableName(path).c_str(), colour.note.c_str());
+    }
     return 0;
 }
 
@@ -178,7 +191,8 @@ int RunRender(const RenderOptions& options) {
         return 1;
     }
     if (RefuseReplacingInputs(options, pathA, pathB, paths) != 0) return 1;
-    if (LoadInput(pathA, "A", scene.imageA) != 0 || LoadInput(pathB, "B", scene.imageB) != 0) {
+    if (LoadInput(pathA, "A", options.verbose, scene.imageA) != 0 ||
+        LoadInput(pathB, "B", options.verbose, scene.imageB) != 0) {
         return 1;
     }
 

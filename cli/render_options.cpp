@@ -271,6 +271,11 @@ const std::vector<OptionRow>& Rows() {
              o.quiet = true;
              return std::string();
          }},
+        {"verbose", 'v', nullptr, "name the colour profile each picture was converted from",
+         [](const std::string&, const std::string&, RenderOptions& o) {
+             o.verbose = true;
+             return std::string();
+         }},
         {"help", 'h', nullptr, "this text", nullptr},
         {"version", 0, nullptr, "the version", nullptr},
     };

@@ -28,6 +28,7 @@ struct RenderOptions {
     int frames = 0;                // -n: 0 renders one frame, N a sequence at 0, 1/(N-1), ..., 1
     int firstFrame = 0, lastFrame = -1;  // --frame-range F:L within the sequence
     bool quiet = false;
+    bool verbose = false;          // -v: say what became of each picture's colour profile
     int pngLevel = kDefaultPngLevel;             // --png-level: zlib level of PNG output, 0..9
     int fpsNum = 25, fpsDen = 1;   // --fps N/D: frames a second of an animation or a y4m stream
     bool bounce = false;           // --bounce: A -> B -> A, the turning frames once each

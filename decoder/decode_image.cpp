@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "decoder/colour_convert.h"
 #include "decoder/decode_limits.h"
 #include "decoder/extra_decode.h"
 #include "decoder/format_decoders.h"
@@ -258,6 +259,7 @@ int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, Deco
         out.Reset();
         return -1;
     }
+    ConvertDecodedColours(data, size, format, out);
     if (format == ImageFormat::kJpeg || format == ImageFormat::kTiff) ApplyExifOrientation(data, size, out);
     return 0;
 }

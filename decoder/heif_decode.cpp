@@ -1,6 +1,7 @@
 // HEIC and AVIF through libheif, which hands HEVC to libde265 and AV1 to dav1d or libaom (all
 // dependencies of Debian's libheif1). The primary image is read, with the file's own rotation,
-// mirroring and cropping applied; high bit depths are brought to 8 bits. The codecs may start
+// mirroring and cropping applied; high bit depths are brought to 8 bits; the primary image's
+// colour box (an ICC profile, or nclx primaries and transfer) converts it to sRGB. The codecs may start
 // threads of their own, so the decoding helper's system-call filter must allow that. libheif is
 // opened at run time (decoder/heif_library.h).
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "decoder/colour_convert.h"
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
 #include "decoder/heif_library.h"
@@ -53,6 +55,31 @@ std::string Explain(const heif_error& error, const char* format) {
         return std::string("the ") + format + " image needs more memory than the decoder may take";
     }
     return std::string(error.message != nullptr ? error.message : "unknown fault");
+}
+
+// The primary image's colour box as a description: an ICC profile before nclx code points.
+ColourDescription HeifColours(const HeifLibrary& lib, const heif_image_handle* handle, const char* format) {
+    std::string source = std::string("the ") + format + "'s ICC profile";
+    heif_color_profile_type type = lib.image_handle_get_color_profile_type(handle);
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        std::vector<unsigned char> profile(lib.image_handle_get_raw_color_profile_size(handle));
+        if (profile.empty() || lib.image_handle_get_raw_color_profile(handle, profile.data()).code != heif_error_Ok) {
+            ColourDescription none;
+            none.kind = ColourDescription::Kind::kUnusable;
+            none.source = source;
+            none.fault = "it could not be read";
+            return none;
+        }
+        return ProfileDescription(profile.data(), profile.size(), source);
+    }
+    heif_color_profile_nclx* nclx = nullptr;
+    if (type != heif_color_profile_type_nclx || lib.image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok ||
+        nclx == nullptr) {
+        return ColourDescription();
+    }
+    ColourDescription described = NclxDescription(nclx->color_primaries, nclx->transfer_characteristics);
+    lib.nclx_color_profile_free(nclx);
+    return described;
 }
 
 struct HeifHandles {
@@ -145,5 +172,6 @@ int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader&, Decod
         std::memcpy(&out.Pixels()[static_cast<size_t>(y) * width * 4], plane + static_cast<size_t>(y) * stride,
                     static_cast<size_t>(width) * 4);
     }
+    if (!out.keepStoredColour) ConvertDecodedColours(HeifColours(lib, heif.handle, format), out);
     return 1;
 }

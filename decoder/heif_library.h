@@ -20,6 +20,11 @@
     X(image_handle_get_width)                  \
     X(image_handle_get_height)                 \
     X(image_handle_release)                    \
+    X(image_handle_get_color_profile_type)     \
+    X(image_handle_get_raw_color_profile_size) \
+    X(image_handle_get_raw_color_profile)      \
+    X(image_handle_get_nclx_color_profile)     \
+    X(nclx_color_profile_free)                 \
     X(decoding_options_alloc)                  \
     X(decoding_options_free)                   \
     X(decode_image)                            \

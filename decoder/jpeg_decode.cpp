@@ -2,8 +2,8 @@
 // written straight into the pixels' memory. Grey and colour pictures come out as RGBA from the
 // library itself. Four-channel (CMYK and YCCK) pictures: files with an Adobe marker store the
 // inks inverted (255 = no ink), as Adobe's programs write them; files without one store them
-// plainly. The ink is turned into RGB without a colour profile: each channel is what its ink
-// and the black leave of the light. Damaged scan data or data that ends early is refused,
+// plainly. The inks are converted by the file's colour profile; without one (or asked for the
+// stored numbers) each channel is what its ink and the black leave of the light. Damaged scan data or data that ends early is refused,
 // rather than shown with the decoder's made-up remainder.
 #include <csetjmp>
 #include <cstddef>
@@ -13,6 +13,7 @@
 #include <jpeglib.h>  // needs size_t and FILE declared first
 #include <jerror.h>
 
+#include "decoder/colour_convert.h"
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
 #include "decoder/pixel_rows.h"
@@ -142,7 +143,7 @@ int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader&, Decod
         reason = std::string("the JPEG image could not be decoded: ") + trap.message;
         return -1;
     }
-    if (!inks) return 1;
+    if (!inks || ConvertInks(data, size, inverted, out)) return 1;
     unsigned char* pixels = out.Pixels();
     for (size_t i = 0; i < out.PixelBytes(); i += 4) {
         unsigned char* p = pixels + i;

@@ -14,6 +14,8 @@
 #include <new>
 #include <string>
 
+#include "decoder/colour_description.h"
+#include "decoder/colour_library.h"
 #include "decoder/decode_image.h"
 #include "decoder/sandbox.h"
 #include "decoder/supervise.h"
@@ -161,6 +163,11 @@ int main(int argc, char**) {
     // and the filter: their mappings count against the address space, and inside the filter no
     // file opens and no code is mapped.
     if (LoadDecodingLibraries(format, reason) != 0) Refuse(reason);
+    // The colour engine, for pictures that describe their colours other than as sRGB; without
+    // it they are shown as stored, with the reason.
+    image.keepStoredColour = request.keepStoredColour != 0;
+    std::string noEngine;
+    if (!image.keepStoredColour && MayNeedColourEngine(bytes, byteCount, format)) LoadLcmsLibrary(noEngine);
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
@@ -171,7 +178,11 @@ int main(int argc, char**) {
     header.kind = image.inPlace ? kDecodeReplyShared : kDecodeReplyPixels;
     header.width = static_cast<uint32_t>(image.width);
     header.height = static_cast<uint32_t>(image.height);
+    std::string note = image.colourNote.substr(0, kDecodeMaxReasonBytes);
+    header.colourNoteBytes = static_cast<uint32_t>(note.size());
+    header.colourWarning = image.colourWarning ? 1 : 0;
     bool sent = WriteAll(kDecodeChannelDescriptor, &header, sizeof header) &&
+                WriteAll(kDecodeChannelDescriptor, note.data(), note.size()) &&
                 (image.inPlace || WriteAll(kDecodeChannelDescriptor, image.rgba.data(), image.rgba.size()));
     // No exit handlers: nothing is left to flush, and a leak checker has no business here.
     _exit(sent ? 0 : 1);

@@ -1,12 +1,15 @@
 // PNG through libspng, decoded straight into the pixels' memory as 8-bit RGBA: palettes, grey
 // and low bit depths widened, a tRNS chunk as alpha, 16-bit samples cut to their high byte (as
-// the image library did), Adam7 interlace undone. Gamma and colour profiles are not applied,
-// as before. A file whose image data is damaged or ends early is refused rather than shown in
+// the image library did), Adam7 interlace undone. A 16-bit picture with a colour description
+// other than sRGB's is converted from its 16-bit samples; 8-bit ones are converted afterwards
+// (decoder/colour_convert.h). A file whose image data is damaged or ends early is refused rather than shown in
 // part; a damaged ancillary chunk is skipped.
 #include <spng.h>
 
 #include <cstring>
+#include <vector>
 
+#include "decoder/colour_convert.h"
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
 #include "decoder/pixel_rows.h"
@@ -73,9 +76,25 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
         reason = PngFault(SPNG_EMEM);
         return -1;
     }
-    // Interlaced rows come pass by pass, each spread over the whole picture: those go straight
-    // to the pixels. Other rows come in order, through the batches.
-    if (ihdr.interlace_method != SPNG_INTERLACE_NONE) {
+    // 16-bit samples with a colour description are converted before they are cut to 8 bits.
+    ColourDescription colours;
+    if (ihdr.bit_depth == 16 && !out.keepStoredColour) FindColourDescription(data, size, ImageFormat::kPng, colours);
+    ColourConversion conversion;
+    bool grey = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE || ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
+    if ((colours.NeedsConversion() || colours.kind == ColourDescription::Kind::kUnusable) &&
+        conversion.Prepare(colours, ColourSamples::kRgba16, grey, out)) {
+        out.colourSeenTo = true;
+        std::vector<unsigned char> wide;
+        size_t wideBytes = 0;
+        status = spng_decoded_image_size(ctx, SPNG_FMT_RGBA16, &wideBytes);
+        if (status == 0) {
+            wide.resize(wideBytes);
+            status = spng_decode_image(ctx, wide.data(), wide.size(), SPNG_FMT_RGBA16, SPNG_DECODE_TRNS);
+        }
+        if (status == 0) conversion.Convert(wide.data(), pixels, static_cast<size_t>(ihdr.width) * ihdr.height);
+    } else if (ihdr.interlace_method != SPNG_INTERLACE_NONE) {
+        // Interlaced rows come pass by pass, each spread over the whole picture: those go straight
+        // to the pixels. Other rows come in order, through the batches.
         status = spng_decode_image(ctx, pixels, bytes, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
     } else {
         // 8-bit colour without transparency, the usual photograph, comes as it is stored and is

@@ -1,7 +1,8 @@
 // Every TIFF through libtiff's RGBA reader (the first page), written straight into the pixels'
 // memory. The pixels come back in the order they are stored and with their alpha as stored:
 // unassociated (straight) alpha is not premultiplied, and ApplyExifOrientation turns the
-// picture afterwards by its Orientation, as it does every JPEG's.
+// picture afterwards by its Orientation, as it does every JPEG's. 16-bit RGB strips with a colour
+// profile other than sRGB's are read row by row and converted before they are cut to 8 bits.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "decoder/colour_convert.h"
 #include "decoder/decode_limits.h"
 #include "decoder/format_decoders.h"
 #include "decoder/tiff_library.h"
@@ -91,6 +93,35 @@ bool FirstDirectoryCut(const unsigned char* data, size_t size) {
     return static_cast<uint64_t>(count) > size || !b.Has(static_cast<uint64_t>(offset), static_cast<uint64_t>(count) * (big ? 20 : 12));
 }
 
+// 16-bit RGB (with straight alpha or none) in strips, converted by `conversion` from the samples
+// to the pixels row by row: 1, 0 when the picture is not such a one (nothing read), -1 refused.
+int DecodeWideRows(const TiffLibrary& tiff, TIFF* file, bool straightAlpha, const ColourConversion& conversion,
+                   uint32_t width, uint32_t height, DecodedImage& out, std::string& reason) {
+    uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    tiff.GetField(file, TIFFTAG_BITSPERSAMPLE, &bits);
+    tiff.GetField(file, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    tiff.GetField(file, TIFFTAG_PHOTOMETRIC, &photometric);
+    tiff.GetField(file, TIFFTAG_PLANARCONFIG, &planar);
+    bool wide = bits == 16 && photometric == PHOTOMETRIC_RGB && planar == PLANARCONFIG_CONTIG && !tiff.IsTiled(file) &&
+                (samples == 3 || (samples == 4 && straightAlpha));
+    if (!wide || tiff.ScanlineSize(file) != static_cast<tmsize_t>(width) * samples * 2) return 0;
+    unsigned char* pixels = ReservePixels(static_cast<int>(width), static_cast<int>(height), out);
+    if (pixels == nullptr) {
+        reason = "the TIFF image needs more memory than the decoder may take";
+        return -1;
+    }
+    std::vector<uint16_t> row(static_cast<size_t>(width) * samples), rgba(static_cast<size_t>(width) * 4, 65535);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (tiff.ReadScanline(file, row.data(), y, 0) != 1) {
+            reason = "the TIFF image could not be decoded: its row " + std::to_string(y + 1) + " is damaged";
+            return -1;
+        }
+        for (size_t x = 0; x < width; ++x) std::memcpy(&rgba[4 * x], &row[samples * x], samples * 2);
+        conversion.Convert(rgba.data(), pixels + static_cast<size_t>(y) * width * 4, width);
+    }
+    return 1;
+}
+
 }  // namespace
 
 int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
@@ -120,6 +151,22 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
     tiff.GetField(open.tiff, TIFFTAG_IMAGEWIDTH, &width);
     tiff.GetField(open.tiff, TIFFTAG_IMAGELENGTH, &height);
     if (!WithinDecodeLimits(width, height, "TIFF", reason)) return -1;
+    ColourDescription colours;
+    if (!out.keepStoredColour) FindColourDescription(data, size, ImageFormat::kTiff, colours);
+    uint16_t bits = 0;
+    tiff.GetField(open.tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    if (bits == 16 && colours.NeedsConversion()) {
+        ColourConversion conversion;
+        DecodedImage judged;
+        if (conversion.Prepare(colours, ColourSamples::kRgba16, false, judged)) {
+            int wide = DecodeWideRows(tiff, open.tiff, straightAlpha, conversion, width, height, out, reason);
+            if (wide != 0) {
+                out.colourNote = judged.colourNote;
+                out.colourSeenTo = true;
+                return wide;
+            }
+        }
+    }
     if (straightAlpha) {
         // libtiff's RGBA reader premultiplies straight alpha; called associated, the samples
         // pass through as stored, which is the straight alpha wanted here.

@@ -21,7 +21,10 @@
     X(RGBAImageOK)                        \
     X(RGBAImageBegin)                     \
     X(RGBAImageGet)                       \
-    X(RGBAImageEnd)
+    X(RGBAImageEnd)                       \
+    X(IsTiled)                            \
+    X(ScanlineSize)                       \
+    X(ReadScanline)
 
 // One pointer per function, typed by the header's own declaration.
 struct TiffLibrary {

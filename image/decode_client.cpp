@@ -104,8 +104,9 @@ int MakePixelMemory(long long bytes) {
 // Hands the helper the open file, the pixels' memory file (if `pixels` >= 0, of `pixelBytes`
 // bytes) and its limits. 0, or -1 when the helper is gone.
 int SendRequest(Helper& helper, int file, int pixels, long long pixelBytes, const std::string& name,
-                const ImageHeader& header, int cpuSeconds, long long memoryMiB) {
+                const ImageHeader& header, int cpuSeconds, long long memoryMiB, bool keepStoredColour) {
     DecodeRequest request;
+    request.keepStoredColour = keepStoredColour ? 1 : 0;
     request.cpuSeconds = cpuSeconds;
     request.memoryMiB = memoryMiB;
     request.format = static_cast<uint32_t>(header.format);
@@ -266,6 +267,11 @@ int FindImageDecoder(std::string& program, std::string& reason) {
 }
 
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason) {
+    return DecodeImageFile(path, target, reason, nullptr);
+}
+
+int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour) {
+    const bool keepStored = colour != nullptr && colour->keepStored;
     double seconds;
     {
         std::lock_guard<std::mutex> lock(gSettingsMutex);
@@ -313,13 +319,13 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     Descriptor shared(pixelBytes > 0 ? MakePixelMemory(pixelBytes) : -1);
     std::unique_ptr<Helper> helper = TakeSpare(program);
     if (helper != nullptr &&
-        SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
+        SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB, keepStored) != 0) {
         helper = nullptr;
     }
     if (helper == nullptr) {
         helper = std::make_unique<Helper>();
         if (StartHelper(program, *helper, reason) != 0) return -1;
-        if (SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB) != 0) {
+        if (SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB, keepStored) != 0) {
             reason = "the decoder could not be handed the file";
             return -1;
         }
@@ -337,12 +343,26 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
     DecodeReplyHeader reply;
     size_t headerBytes = ReadReply(helper->channel.fd, &reply, sizeof reply, deadline, timedOut);
     bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
-    std::string replyFault, refusal;
+    std::string replyFault, refusal, note;
+    // The colour note of a picture's reply, before its pixels: false with the fault.
+    auto readNote = [&] {
+        if (reply.colourNoteBytes > kDecodeMaxReasonBytes) {
+            replyFault = "the decoder's reply was longer than it may be";
+            return false;
+        }
+        note.resize(reply.colourNoteBytes);
+        if (ReadReply(helper->channel.fd, &note[0], note.size(), deadline, timedOut) != note.size()) {
+            replyFault = "the decoder's reply was cut short";
+            return false;
+        }
+        return true;
+    };
     CPixelImage loaded;
     if (headerBytes != sizeof reply) {
         replyFault = "the decoder's reply was cut short";
     } else if (!headerWhole) {
         replyFault = "the decoder's reply is not one this program understands";
+    } else if (reply.kind != kDecodeReplyRefused && !readNote()) {
     } else if (reply.kind == kDecodeReplyRefused) {
         if (reply.width > kDecodeMaxReasonBytes) {
             replyFault = "the decoder's reply was longer than it may be";
@@ -397,5 +417,9 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
         return -1;
     }
     target.Swap(loaded);
+    if (colour != nullptr) {
+        colour->note = note.empty() ? note : CleanText(note);
+        colour->warning = !note.empty() && reply.colourWarning != 0;
+    }
     return 0;
 }

@@ -25,3 +25,14 @@ void SetImageDecodeTimeLimit(double seconds);
 // user can act on ("the PNG header claims 100000 x 100000 pixels, more than this program
 // reads", "the decoder crashed (...)") and `target` untouched.
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason);
+
+// What to do with a picture's colour profile, and what was done with it.
+struct ImageColour {
+    bool keepStored = false;  // asked: the numbers as stored instead of converted to sRGB
+    // Told: "converted to sRGB from the JPEG's ICC profile "Display P3"", or, with `warning`, why
+    // the colours are as stored; empty for untagged and sRGB pictures.
+    std::string note;
+    bool warning = false;
+};
+// DecodeImageFile as `colour` asks, filling in its note; `colour` may be null (converted, untold).
+int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour);

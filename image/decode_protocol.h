@@ -5,8 +5,8 @@
 // ahead of need and wait. It takes one DecodeRequest, sent with the open file to decode
 // attached (SCM_RIGHTS) and, when the program knows the picture's size, a second descriptor:
 // a sealed memory file of `pixelBytes` bytes for the pixels. It answers on the same socket with
-// one DecodeReplyHeader, then for kDecodeReplyPixels width x height x 4 bytes of RGBA (top row
-// first), for kDecodeReplyShared nothing (the pixels, as many bytes, are in the memory file),
+// one DecodeReplyHeader and its colour note, then for kDecodeReplyPixels width x height x 4 bytes
+// of RGBA (top row first), for kDecodeReplyShared nothing (the pixels, as many bytes, are in the memory file),
 // for kDecodeReplyRefused `width` bytes of reason text; then it exits 0. A socket closed before
 // any request ends it quietly.
 #pragma once
@@ -39,7 +39,7 @@ struct DecodeRequest {
     int64_t memoryMiB = 0;    // address space; 0: no limit
     char name[256] = {};      // the file's name, for messages
     uint32_t format = 0;      // the ImageFormat the program identified; the helper does not identify again
-    uint32_t reserved = 0;
+    uint32_t keepStoredColour = 0;  // 1: the numbers as stored, not converted by the file's colour profile
     int64_t width = -1;       // the size the program validated from the file's first bytes; -1: not known
     int64_t height = -1;
     int64_t pixelBytes = 0;   // the size of the memory file sent for the pixels; 0: none sent
@@ -50,6 +50,10 @@ struct DecodeReplyHeader {
     uint32_t kind = kDecodeReplyPixels;
     uint32_t width = 0;   // for a refusal: the reason's length in bytes
     uint32_t height = 0;
+    // Pixels: the length of the colour note that follows the header, before any pixels (what
+    // became of the file's colour profile), at most kDecodeMaxReasonBytes; 0 for none.
+    uint32_t colourNoteBytes = 0;
+    uint32_t colourWarning = 0;  // 1: the note says why the colours are as stored
 };
 
 // The helper's side: waits for the request and the descriptors sent with it. 1 with the file

@@ -156,11 +156,15 @@ bool InitImageLibrary() {
 }
 
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason) {
+    return ReadImageFile(path, target, reason, nullptr);
+}
+
+int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour) {
     if (!InitImageLibrary()) {
         reason = "the image library is older than this program needs";
         return -1;
     }
-    return DecodeImageFile(path, target, reason);
+    return DecodeImageFile(path, target, reason, colour);
 }
 
 int ReadImageFile(const std::string& path, CPixelImage& target) {

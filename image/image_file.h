@@ -9,6 +9,8 @@
 
 #include "image/pixel_image.h"
 
+struct ImageColour;  // image/decode_client.h
+
 // True when the library is ready; repeats the version check (and its message) until it passes.
 bool InitImageLibrary();
 // 0 on success, -1 on failure (the target is untouched by a failed read).
@@ -16,6 +18,8 @@ int ReadImageFile(const std::string& path, CPixelImage& target);
 // The same, with the reason of a failure for the user ("the file is empty", "the PNG header
 // claims 100000 x 100000 pixels, more than this program reads", "the decoder crashed (...)").
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason);
+// The same, with what to do about the picture's colour profile and what was done (decode_client.h).
+int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour);
 // 0 on success, -1 on failure; the format follows the path's extension. A failure prints
 // its line on standard output and the reason on the standard error stream.
 int WriteImageFile(const std::string& path, const CPixelImage& source);

@@ -16,6 +16,7 @@ QUARRO_PACKAGES=(
   libtiff6 libwebp7 libwebpdemux2 libgif7 libstb0 libdevil1c2
   python3 python3-dev pybind11-dev python3-numpy python3-pytest
   libseccomp-dev
+  liblcms2-dev liblcms2-2 icc-profiles-free colord-data libgs-common
 )
 
 quarro_install_deps() {
