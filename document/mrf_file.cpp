@@ -252,13 +252,13 @@ int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char
 }
 
 int WriteMorphFile(const std::string& path, const MorphSettings& settings, std::string& reason) {
+    if (CheckOutputPath(path, reason) != 0) return -1;
     std::vector<unsigned char> bytes;
     if (EncodeMorphDocument(settings, bytes) != 0) {
         reason = "the set-up does not fit the document format (more than 65535 pairs, a path longer than 65534 "
                  "bytes, or lists of different lengths)";
         return -1;
     }
-    if (CheckOutputPath(path, reason) != 0) return -1;
     return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);
 }
 

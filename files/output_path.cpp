@@ -11,6 +11,7 @@
 #include "files/file_name.h"
 #include "files/input_file.h"
 #include "files/replace_file.h"
+#include "files/writable_target.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ int CheckOutputPath(const std::string& path, std::string& reason) {
         errno = EEXIST;
         return -1;
     }
-    return 0;
+    return CheckTargetWritable(target, reason);
 }
 
 int CheckImageOutputPath(const std::string& path, std::string& reason) {

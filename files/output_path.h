@@ -1,6 +1,7 @@
 // Checks of a path the program is about to save to, made before any work is spent on the
 // content: the image format is one the program writes, the folder exists and takes new
-// files, the name fits the file system's limits and does not name a folder or a FIFO.
+// files, the name fits the file system's limits and does not name a folder or a FIFO, and a
+// file already there may be written.
 #pragma once
 
 #include <sys/types.h>
@@ -15,7 +16,8 @@ unsigned WritableImageType(const std::string& path, std::string& reason);
 // 0 when a file can be saved at `path`; -1 with `reason` ("the output folder out does not
 // exist", "the file name is 300 bytes long, more than the 255 the file system allows", ...)
 // and errno saying which kind of refusal it is: ENOENT (no folder), ENOTDIR, EACCES or EROFS
-// (the folder takes no new file), EISDIR (a folder), ENAMETOOLONG, EEXIST (a FIFO or device).
+// (the folder takes no new file, or the file there may not be written), EISDIR (a folder),
+// ENAMETOOLONG, EEXIST (a FIFO or device).
 int CheckOutputPath(const std::string& path, std::string& reason);
 
 // CheckOutputPath, preceded by the image format check of WritableImageType.

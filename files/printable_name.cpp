@@ -48,7 +48,6 @@ std::string PrintableName(const std::string& name) {
             continue;
         }
         switch (c) {
-            case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;

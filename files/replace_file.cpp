@@ -13,7 +13,9 @@
 #include <ctime>
 
 #include "files/file_name.h"
+#include "files/in_place_write.h"
 #include "files/pending_temps.h"
+#include "files/writable_target.h"
 #include "files/write_all.h"
 
 namespace {
@@ -24,10 +26,19 @@ mode_t NewFileMode() {
     return static_cast<mode_t>(0666 & ~mask);
 }
 
-// The mode the saved file gets: the earlier file's, or what a new file would get.
-mode_t SavedFileMode(const std::string& target) {
+// Gives the finished file `fd` the owner, group and mode of the file it replaces (`earlier`,
+// null when there is none: then the mode a new file would get). False when the owner or group
+// cannot be given, as an ordinary user cannot give away a file; some file systems keep no
+// permission bits, which alone does not fail the save.
+bool TakeOverIdentity(int fd, const struct stat* earlier) {
+    bool owned = true;
     struct stat info;
-    return stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : NewFileMode();
+    if (earlier != nullptr && fstat(fd, &info) == 0 && (info.st_uid != earlier->st_uid || info.st_gid != earlier->st_gid)) {
+        owned = fchown(fd, earlier->st_uid, earlier->st_gid) == 0;
+    }
+    // After fchown, which clears the set-user-ID and set-group-ID bits.
+    (void)fchmod(fd, earlier != nullptr ? (earlier->st_mode & 07777) : NewFileMode());
+    return owned;
 }
 
 // Six random letters or digits for a temporary name.
@@ -173,7 +184,7 @@ int CreateTempBeside(const std::string& destination, const std::string& suffix, 
         }
         // Recorded before it exists, so that no moment leaves a named file unrecorded.
         int slot = RegisterPendingTemp(name.c_str());
-        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             int saved = errno;
             ReleasePendingTemp(slot);
@@ -206,8 +217,22 @@ int CommitTempFile(TempFile& temp, const std::string& destination) {
         return -1;
     }
     std::string target = ResolveDestination(destination);
-    // Some file systems keep no permission bits; that alone does not fail the save.
-    (void)fchmod(temp.fd, SavedFileMode(target));
+    // The earlier file is opened for writing: a file that may not be written is not replaced.
+    int earlierFd = -1;
+    struct stat earlier;
+    if (OpenTargetForWriting(target, earlierFd, earlier) != 0) return DiscardAndFail(temp);
+    const struct stat* kept = earlierFd >= 0 ? &earlier : nullptr;
+    // A file that other hard links name, or whose owner a new file cannot have, keeps its inode:
+    // the finished content is written into it.
+    if (!TakeOverIdentity(temp.fd, kept) || (kept != nullptr && earlier.st_nlink > 1)) {
+        int result = OverwriteInPlace(earlierFd, temp.fd);
+        int saved = errno;
+        close(earlierFd);
+        DiscardTempFile(temp);
+        errno = saved;
+        return result;
+    }
+    if (earlierFd >= 0) close(earlierFd);
     if (fsync(temp.fd) != 0) return DiscardAndFail(temp);
     if (temp.path.empty()) {
         if (LinkIntoPlace(temp.fd, target) == 0) {
@@ -219,7 +244,7 @@ int CommitTempFile(TempFile& temp, const std::string& destination) {
         if (CopyToNamedTemp(temp.fd, target, named) != 0) return DiscardAndFail(temp);
         DiscardTempFile(temp);
         temp = named;
-        (void)fchmod(temp.fd, SavedFileMode(target));
+        (void)TakeOverIdentity(temp.fd, kept);
         if (fsync(temp.fd) != 0) return DiscardAndFail(temp);
     }
     int closed = close(temp.fd);

@@ -3,7 +3,10 @@
 // on disk. A failed or interrupted save therefore leaves the earlier file (or no file) and
 // never a partial one, nor a temporary file beside it: where the file system allows, the
 // temporary file has no name until it is complete (O_TMPFILE); otherwise its name is
-// recorded for the signal handlers of pending_temps.h.
+// recorded for the signal handlers of pending_temps.h. The file replaced keeps its owner, group
+// and mode; one that may not be written is not replaced. A file that other hard links also
+// name, or whose owner a new file could not be given, keeps its inode instead: the finished
+// content is written into it (in_place_write.h), which is not atomic.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +24,13 @@ struct TempFile {
 int OpenTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp);
 
 // Creates an empty named temporary file beside `destination` whose name ends with `suffix`.
-// 0 with temp.fd open for writing, or -1 (errno set) when the folder takes no new file.
+// 0 with temp.fd open for reading and writing, or -1 (errno set) when the folder takes no new file.
 int CreateTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp);
 
-// Flushes the temporary file to disk and gives it the destination's name (which keeps its
-// permission bits if it existed), then flushes the folder. 0 on success; -1 otherwise (errno
-// set), with the temporary file removed.
+// Flushes the temporary file to disk and gives it the destination's name (with the owner,
+// group and mode of the file it replaces), then flushes the folder; or writes its content into
+// the earlier file where that must keep its inode. 0 on success; -1 otherwise (errno set:
+// EACCES for an earlier file that may not be written), with the temporary file removed.
 int CommitTempFile(TempFile& temp, const std::string& destination);
 
 // Writes `size` bytes as the whole new content of `destination`: every write is checked, the

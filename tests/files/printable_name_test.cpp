@@ -11,7 +11,8 @@ TEST(PrintableName, EscapesWhatATerminalWouldObey) {
         {"caf\xc3\xa9 \xe2\x82\xac.png", "caf\xc3\xa9 \xe2\x82\xac.png"},  // UTF-8 stays readable
         {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
         {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
-        {"back\\slash", "back\\\\slash"},
+        {"a\\b.pal", "a\\b.pal"},                      // a backslash is a name's own letter
+        {"\x1b]0;owned\x07.png", "\\x1b]0;owned\\x07.png"},  // would retitle the terminal
         {"c1 \xc2\x9b" "2J", "c1 \\xc2\\x9b2J"},    // U+009B, the one-byte CSI
         {"raw \x9b" "2J \xff", "raw \\x9b2J \\xff"},  // bytes that are not UTF-8
         {"cut \xe2\x82", "cut \\xe2\\x82"},
