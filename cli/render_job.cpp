@@ -23,6 +23,7 @@
 #include "image/pixel_image.h"
 #include "image/png_encoder.h"
 #include "files/replace_file.h"
+#include "files/writable_target.h"
 #include "morph/frame_request.h"
 #include "morph/image_morpher.h"
 #include "morph/morph_scene.h"
@@ -173,6 +174,11 @@ int RunRender(const RenderOptions& options) {
         }
     } else if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) {
         return 1;
+    } else {
+        // A file of the run that may not be written stops it before anything is read.
+        for (const std::string& path : paths) {
+            if (CheckTargetWritable(path, reason) != 0) return Fail(path, reason);
+        }
     }
     if (animation && FindFfmpeg(reason).empty()) return Fail(options.outputPath, reason);
 

@@ -1,14 +1,19 @@
 // The File menu's document commands on a live window: Save Morph and Load Morph with the
 // choosers, the failures, and the search for a document's missing image.
 #include <FL/Fl.H>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "app/ui_fixture.h"
 #include "document/mrf_file.h"
 #include "image/chooser_pattern.h"
 #include "morph/morph_scene.h"
+#include "support/ordinary_user.h"
 
 class Documents : public UiTest {
 protected:
@@ -83,6 +88,36 @@ TEST_F(Documents, SaveMorphCancelledWritesNothingAndAFailedWriteIsReported) {
               bad + ": the output folder " + TempPath("no/such/dir") + " does not exist\n");
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_EQ(dialogs.alerts[0], "Error saving to file " + bad);
+}
+
+// As an ordinary user, Save Image and Save Morph onto a file that may not be written show their
+// alerts, with the system's reason on the standard error, and leave the file as it was.
+TEST_F(Documents, ReadOnlyTargetsOfSaveImageAndSaveMorphAreRefused) {
+    LoadScene();
+    FillSlot(2, 9, 7, 3);
+    ASSERT_TRUE(GiveToUser(folder.path));
+    OrdinaryUser user;
+    if (!user.Available()) GTEST_SKIP() << user.whyNot;
+    struct Case {
+        const char* name;
+        std::function<void()> command;
+        std::string alert;
+    } cases[] = {
+        {"ro.png", [this] { ui->OnSaveImage(2); }, "Error saving image file "},
+        {"ro.mrf", [this] { ui->OnSaveMorph(); }, "Error saving to file "},
+    };
+    for (const Case& c : cases) {
+        const std::string path = TempPath(c.name);
+        WriteWholeFile(path, "earlier");
+        ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+        dialogs.alerts.clear();
+        dialogs.choices = {path};
+        testing::internal::CaptureStderr();
+        c.command();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), path + ": the file may not be written: Permission denied\n");
+        EXPECT_EQ(dialogs.alerts, std::vector<std::string>{c.alert + path});
+        EXPECT_EQ(ReadWholeFile(path), "earlier") << c.name;
+    }
 }
 
 TEST_F(Documents, LoadMorphAppliesImagesPairsAndPresetsTheSize) {

@@ -3,6 +3,7 @@
 // file is either the earlier file or a complete new one, and nothing else is left beside it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include "document/mrf_file.h"
 #include "image/image_file.h"
 #include "support/child_process.h"
+#include "support/ordinary_user.h"
 #include "support/random_scene.h"
 #include "support/small_disk.h"
 #include "support/temp_folder.h"
@@ -88,6 +90,41 @@ TEST_F(RenderFaults, FifoDocumentOrImageIsRefusedAtOnce) {
     EXPECT_LT(run.seconds, 1.0);
     EXPECT_EQ("quarro-render: b.png: image B cannot be read: is a FIFO, not a regular file\n", run.err);
     EXPECT_FALSE(std::filesystem::exists(inputs.File("out.png")));
+}
+
+// As an ordinary user, an output file that may not be written stops the run before anything is
+// read or rendered: exit 1 with the system's reason, the file unchanged, no frame written.
+TEST_F(RenderFaults, ReadOnlyOutputsAreRefusedBeforeAnyWork) {
+    std::string whyNot;
+    uid_t uid;
+    gid_t gid;
+    if (!OrdinaryUserIds(uid, gid, whyNot)) GTEST_SKIP() << whyNot;
+    TempFolder outputs;
+    ASSERT_TRUE(GiveToUser(inputs.path) && GiveToUser(outputs.path));
+    struct Case {
+        std::string output, readOnly;
+        std::vector<std::string> extra;
+    } cases[] = {
+        {"ro.png", "ro.png", {}},
+        {"ro.bmp", "ro.bmp", {}},
+        {"f%d.png", "f1.png", {"-n", "3"}},  // the middle frame of a sequence
+    };
+    ChildSetup setup;
+    setup.ordinaryUser = true;
+    for (const Case& c : cases) {
+        const std::string readOnly = outputs.File(c.readOnly);
+        WriteWholeFile(readOnly, kEarlier);
+        ASSERT_EQ(0, chown(readOnly.c_str(), uid, gid));
+        ASSERT_EQ(0, chmod(readOnly.c_str(), 0444));
+        std::vector<std::string> args{"scene.mrf", "-q", "-o", outputs.File(c.output)};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ChildResult run = Render(args, setup);
+        EXPECT_TRUE(run.exited && run.status == 1) << c.output << ": " << run.err;
+        EXPECT_EQ("quarro-render: " + readOnly + ": the file may not be written: Permission denied\n", run.err);
+        EXPECT_EQ(ReadWholeFile(readOnly), kEarlier) << c.output;
+        EXPECT_EQ(outputs.Entries(), std::vector<std::string>{c.readOnly}) << c.output;
+        std::filesystem::remove(readOnly);
+    }
 }
 
 // One frame and a sequence, through the fast PNG writer and through the image library, on a

@@ -153,8 +153,18 @@ for name, call in calls.items():
         call()
         print(name, "no error")
     except Exception as error:
-        print(name, type(error).__name__)
+        print(name, type(error).__name__, "|", error)
 """
+
+
+def _run_unprivileged(folder):
+    """The calls of UNPRIVILEGED on `folder`: one line per call, its exception's name and message."""
+    done = subprocess.run([sys.executable, "-c", UNPRIVILEGED, folder], capture_output=True, text=True,
+                          timeout=60, env=dict(os.environ, PYTHONPATH=os.pathsep.join(map(os.path.abspath, sys.path[1:]))))
+    if done.stderr.strip() == "unreachable":
+        pytest.skip("the module's folder is not readable by the unprivileged user 65534")
+    assert done.returncode == 0, done.stderr
+    return done.stdout.split("\n")[:4]
 
 
 def test_a_closed_folder_raises_permission_error(tmp_path):
@@ -163,14 +173,30 @@ def test_a_closed_folder_raises_permission_error(tmp_path):
         quarro.write_image(os.path.join(folder, "secret.png"), np.zeros((2, 2, 3), np.uint8))
         os.chmod(os.path.join(folder, "secret.png"), 0o200)
         os.chmod(folder, 0o555)
-        done = subprocess.run([sys.executable, "-c", UNPRIVILEGED, folder], capture_output=True, text=True,
-                              timeout=60, env=dict(os.environ, PYTHONPATH=os.pathsep.join(map(os.path.abspath, sys.path[1:]))))
-        if done.stderr.strip() == "unreachable":
-            pytest.skip("the module's folder is not readable by the unprivileged user 65534")
-        assert done.returncode == 0, done.stderr
-        assert done.stdout.split("\n")[:4] == [f"{name} PermissionError" for name in
-                                               ("read_image", "write_image", "write_document", "write_animation")]
+        lines = _run_unprivileged(folder)
+        assert [line.split(" |")[0] for line in lines] == [
+            f"{name} PermissionError" for name in ("read_image", "write_image", "write_document", "write_animation")]
         assert os.listdir(folder) == ["secret.png"]
     finally:
         os.chmod(folder, 0o755)
+        shutil.rmtree(folder)
+
+
+def test_a_read_only_file_raises_permission_error_and_stays(tmp_path):
+    """In a folder the user may write, a file the user may not write is refused before any work."""
+    folder = tempfile.mkdtemp(prefix="quarro-read-only-")
+    try:
+        targets = [os.path.join(folder, name) for name in ("x.png", "x.mrf", "x.gif")]
+        for target in targets:
+            pathlib.Path(target).write_bytes(b"earlier")
+            os.chmod(target, 0o444)
+        if os.getuid() == 0:
+            for path in [folder] + targets:
+                os.chown(path, 65534, 65534)
+        lines = _run_unprivileged(folder)
+        assert lines[1:] == [f"{name} PermissionError | [Errno 13] the file may not be written: Permission denied: '{target}'"
+                             for name, target in zip(("write_image", "write_document", "write_animation"), targets)]
+        assert all(pathlib.Path(target).read_bytes() == b"earlier" for target in targets)
+        assert sorted(os.listdir(folder)) == ["x.gif", "x.mrf", "x.png"]
+    finally:
         shutil.rmtree(folder)

@@ -1,6 +1,6 @@
 // Runs a program as a child process for tests that signal it, limit it or time it: its two
 // output streams go to files, a set-up may run in the child before exec (file-size limit,
-// ignored signals), and a child that hangs is killed after a generous time-out.
+// ignored signals, an ordinary user), and a child that hangs is killed after a generous time-out.
 #pragma once
 
 #include <fcntl.h>
@@ -17,10 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/ordinary_user.h"
+
 struct ChildSetup {
     long fileSizeLimit = -1;      // RLIMIT_FSIZE in bytes, -1 for none
     bool ignoreFileSizeSignal = false;  // SIGXFSZ ignored, so a write past the limit fails with EFBIG
     std::vector<std::string> environment;  // "NAME=value" entries added to the child's environment
+    bool ordinaryUser = false;  // run as an ordinary user: as nobody when the test runs as root
 };
 
 struct ChildResult {
@@ -47,6 +50,10 @@ public:
         std::vector<char*> envp;
         for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
         envp.push_back(nullptr);
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::string whyNot;
+        const bool dropRoot = setup.ordinaryUser && geteuid() == 0 && OrdinaryUserIds(uid, gid, whyNot);
         start = std::chrono::steady_clock::now();
         pid = fork();
         if (pid != 0) return;
@@ -58,6 +65,7 @@ public:
             rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
         }
+        if (dropRoot && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) _exit(126);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
