@@ -13,11 +13,13 @@
 bool WithinDecodeLimits(long long width, long long height, const char* format, std::string& reason);
 
 // Sizes `out` for `width` x `height` pixels (already within the limits), every byte zero, in
-// `out`'s place when it holds exactly that many bytes. Without memory, `out` ends up empty (the
-// helper itself exits at once through its out-of-memory handler).
+// `out`'s place when it holds exactly that many bytes. Nothing is written: the place the helper
+// is handed is a fresh memory file, whose pages are zero until a row reaches them, and a vector
+// is zeroed as it grows. Without memory, `out` ends up empty (the helper itself exits at once
+// through its out-of-memory handler).
 void AllocateDecoded(int width, int height, DecodedImage& out);
 
 // Memory for `width` x `height` RGBA pixels (already within the limits): `out`'s place when it
 // holds exactly that many bytes, else its own vector; null when there is no memory for it.
-// The bytes' contents are unspecified: the decoder writes every one.
+// The bytes are zero, as with AllocateDecoded.
 unsigned char* ReservePixels(int width, int height, DecodedImage& out);

@@ -80,6 +80,27 @@ bool ReadExtension(const GifLibrary& library, GifFileType* gif, int& transparent
     return true;
 }
 
+// Where the frame does not reach, the screen shows its background colour, or nothing when that
+// colour is the transparent one or there is no global palette to take it from. Done once the
+// frame's rows have come, and only outside them: the pixels are zero (nothing) already.
+void FillBackground(const GifFileType* gif, const GifImageDesc& frame, int transparent, DecodedImage& out) {
+    int index = gif->SBackGroundColor;
+    if (gif->SColorMap == nullptr || index == transparent || index >= gif->SColorMap->ColorCount) return;
+    const GifColorType& c = gif->SColorMap->Colors[index];
+    const unsigned char background[4] = {c.Red, c.Green, c.Blue, 255};
+    int left = std::min(frame.Left, out.width), right = std::min(frame.Left + frame.Width, out.width);
+    int top = std::min(frame.Top, out.height), bottom = std::min(frame.Top + frame.Height, out.height);
+    size_t stride = static_cast<size_t>(out.width) * 4;
+    for (int y = 0; y < out.height; ++y) {
+        unsigned char* row = out.Pixels() + static_cast<size_t>(y) * stride;
+        bool framed = y >= top && y < bottom;
+        for (int x = 0; x < out.width; ++x) {
+            if (framed && x == left) x = std::max(left, right);
+            if (x < out.width) std::memcpy(row + static_cast<size_t>(x) * 4, background, 4);
+        }
+    }
+}
+
 }  // namespace
 
 int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
@@ -149,23 +170,6 @@ int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, Decode
         colours[i][2] = c != nullptr ? c->Blue : 0;
         colours[i][3] = i == transparent ? 0 : 255;
     }
-    // Where the frame does not reach, the screen shows its background colour, or nothing when
-    // that colour is the transparent one or there is no global palette to take it from.
-    bool covered = frame.Left == 0 && frame.Top == 0 && frame.Width >= width && frame.Height >= height;
-    if (!covered) {
-        unsigned char background[4] = {0, 0, 0, 0};
-        int index = gif->SBackGroundColor;
-        if (gif->SColorMap != nullptr && index != transparent && index < gif->SColorMap->ColorCount) {
-            const GifColorType& c = gif->SColorMap->Colors[index];
-            background[0] = c.Red;
-            background[1] = c.Green;
-            background[2] = c.Blue;
-            background[3] = 255;
-        }
-        for (size_t i = 0; i < static_cast<size_t>(width) * static_cast<size_t>(height); ++i) {
-            std::memcpy(pixels + i * 4, background, 4);
-        }
-    }
     std::vector<GifPixelType> line(static_cast<size_t>(frame.Width));
     int visibleFrom = std::min(frame.Left, width), visibleTo = std::min(frame.Left + frame.Width, width);
     for (int index = 0; index < frame.Height; ++index) {
@@ -182,5 +186,6 @@ int DecodeGif(const unsigned char* data, size_t size, const ImageHeader&, Decode
             std::memcpy(target + static_cast<size_t>(x) * 4, colours[line[static_cast<size_t>(x - frame.Left)]], 4);
         }
     }
+    FillBackground(gif, frame, transparent, out);
     return 1;
 }

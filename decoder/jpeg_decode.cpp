@@ -20,13 +20,27 @@
 
 namespace {
 
+// Encoders make a dozen scans, a few dozen at most; each scan of a progressive picture is
+// another pass over all its blocks, so a small file of thousands of refinements costs minutes.
+constexpr int kMaxJpegScans = 1000;
+
 struct ErrorTrap {
     jpeg_error_mgr manager;
+    jpeg_progress_mgr progress;
     std::jmp_buf jump;
     bool endedEarly;
     bool corrupt;
+    bool tooManyScans;
     char message[JMSG_LENGTH_MAX];
 };
+
+// Called as the input is taken in, scan by scan: stops a file that goes on past kMaxJpegScans.
+void OnProgress(j_common_ptr info) {
+    ErrorTrap* trap = reinterpret_cast<ErrorTrap*>(info->err);
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number <= kMaxJpegScans) return;
+    trap->tooManyScans = true;
+    std::longjmp(trap->jump, 1);
+}
 
 void OnError(j_common_ptr info) {
     ErrorTrap* trap = reinterpret_cast<ErrorTrap*>(info->err);
@@ -123,12 +137,19 @@ int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader&, Decod
         reason = "the JPEG image needs more memory than the decoder may take";
         return -1;
     }
+    // Set once the header is read: creating the decompressor clears the field.
+    trap.progress.progress_monitor = OnProgress;
+    info.progress = &trap.progress;
     PixelRows rows(out);
     std::string failure;
     int status = ReadRows(info, trap, out, rows, failure);
     jpeg_destroy_decompress(&info);
     if (trap.endedEarly) {
         reason = "the JPEG data ends early";
+        return -1;
+    }
+    if (trap.tooManyScans) {
+        reason = "the JPEG file holds more than " + std::to_string(kMaxJpegScans) + " scans";
         return -1;
     }
     if (trap.corrupt) {

@@ -39,21 +39,13 @@ void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
     _exit(sent ? 0 : 1);
 }
 
-// Memory for a file's `size` bytes, kept until the helper exits; null without it. A photograph's
-// is asked for in whole huge pages: a fault for every 4 KiB page would cost more than the reading.
-unsigned char* ReserveFileMemory(size_t size) {
-    const size_t huge = 2 << 20;
-    if (size < huge / 8) return static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
-    size_t whole = (size + huge - 1) & ~(huge - 1);
-    void* place = mmap(nullptr, whole + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (place == MAP_FAILED) return nullptr;
-    uintptr_t start = (reinterpret_cast<uintptr_t>(place) + huge - 1) & ~static_cast<uintptr_t>(huge - 1);
-    madvise(reinterpret_cast<void*>(start), whole, MADV_HUGEPAGE);
-    return reinterpret_cast<unsigned char*>(start);
-}
+// Files up to this size are mapped with their pages at once, as one read would bring them: a
+// fault for every few pages of a photograph would cost more than the reading.
+const size_t kPopulatedFileBytes = 64 << 20;
 
-// The whole file into `data`, its `size` bytes.
-bool ReadFile(int fd, unsigned char*& data, size_t& size, std::string& reason) {
+// The whole file mapped read-only as `data`, its `size` bytes: the decoders read only the pages
+// they use, so padding and data a format never reaches cost nothing. Done after the limits.
+bool MapFile(int fd, const unsigned char*& data, size_t& size, std::string& reason) {
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         reason = "the decoder was not handed a regular file";
@@ -64,20 +56,17 @@ bool ReadFile(int fd, unsigned char*& data, size_t& size, std::string& reason) {
         return false;
     }
     size = static_cast<size_t>(info.st_size);
-    data = ReserveFileMemory(size);
-    if (data == nullptr) _exit(kDecodeExitOutOfMemory);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = pread(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            reason = std::string("the file could not be read: ") + std::strerror(errno);
-            return false;
-        }
-        if (n == 0) break;  // shrunk meanwhile
-        done += static_cast<size_t>(n);
+    static const unsigned char kNothing = 0;
+    data = &kNothing;
+    if (size == 0) return true;
+    int flags = MAP_PRIVATE | (size <= kPopulatedFileBytes ? MAP_POPULATE : 0);
+    void* place = mmap(nullptr, size, PROT_READ, flags, fd, 0);
+    if (place == MAP_FAILED) {
+        if (errno == ENOMEM) _exit(kDecodeExitOutOfMemory);
+        reason = std::string("the file could not be read: ") + std::strerror(errno);
+        return false;
     }
-    size = done;
+    data = static_cast<const unsigned char*>(place);
     return true;
 }
 
@@ -148,11 +137,7 @@ int main(int argc, char**) {
     if (request.cpuSeconds > 0 && LimitCpuTime(request.cpuSeconds) != 0) {
         Refuse("the decoder's CPU-time limit could not be set");
     }
-    unsigned char* bytes = nullptr;
-    size_t byteCount = 0;
     std::string reason;
-    if (!ReadFile(file, bytes, byteCount, reason)) Refuse(reason);
-    close(file);
     DecodedImage image;
     // The pixels' memory is mapped before the limits and the filter, which then have no mapping
     // of a file to allow.
@@ -171,6 +156,10 @@ int main(int argc, char**) {
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
+    const unsigned char* bytes = nullptr;
+    size_t byteCount = 0;
+    if (!MapFile(file, bytes, byteCount, reason)) Refuse(reason);
+    close(file);
     if (EnterPreparedFilter(filter, reason) != 0) Refuse(reason);
 
     if (DecodeImage(bytes, byteCount, format, image, reason) != 0) Refuse(reason);

@@ -37,7 +37,11 @@ int DecodeFirstFrame(const WebpDemuxLibrary& demux, const unsigned char* data, s
         reason = "the first frame of the WebP animation is damaged or ends early";
         return -1;
     }
-    AllocateDecoded(static_cast<int>(info.canvas_width), static_cast<int>(info.canvas_height), out);
+    if (ReservePixels(static_cast<int>(info.canvas_width), static_cast<int>(info.canvas_height), out) == nullptr) {
+        demux.AnimDecoderDelete(decoder);
+        reason = "the WebP image needs more memory than the decoder may take";
+        return -1;
+    }
     std::memcpy(out.Pixels(), canvas, out.PixelBytes());
     demux.AnimDecoderDelete(decoder);
     return 1;

@@ -19,6 +19,22 @@ constexpr long long kLzwBestRatio = 2731;
 
 bool IsPng(const ByteReader& b) { return b.Matches(0, "\x89PNG\r\n\x1a\n", 8); }
 
+// The image data: IDAT chunks (and an animation's fdAT), their lengths summed up to IEND.
+void CountPngData(const ByteReader& b, ImageHeader& header) {
+    uint64_t at = 8;
+    long long length, data = 0;
+    while (b.U32(at, true, length) && b.Has(at + 4, 4)) {
+        if (b.Matches(at + 4, "IEND", 4)) {
+            header.dataBytes = data;
+            return;
+        }
+        if (b.Matches(at + 4, "IDAT", 4) || b.Matches(at + 4, "fdAT", 4)) data = std::min(data + length, 1LL << 40);
+        at += 12 + static_cast<uint64_t>(length);
+    }
+    header.dataBytes = data;
+    header.dataBeyondBytes = true;
+}
+
 void ReadPng(const ByteReader& b, ImageHeader& header) {
     static const int kChannels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type; 0: no such type
     long long depth, colourType;
@@ -27,12 +43,13 @@ void ReadPng(const ByteReader& b, ImageHeader& header) {
         header.bitDepth = static_cast<int>(depth);
         header.channels = kChannels[colourType];
     }
+    CountPngData(b, header);
 }
 
-// The raw scanlines, a filter byte each, deflated at best.
+// The raw scanlines, a filter byte each, deflated at best into the image data.
 long long PngLeastBytes(const ByteReader&, const ImageHeader& h) {
     if (h.channels == 0 || h.bitDepth == 0) return -1;
-    return 33 + CeilDiv(h.height * (1 + CeilDiv(h.width * h.bitDepth * h.channels, 8)), kDeflateBestRatio);
+    return CeilDiv(h.height * (1 + CeilDiv(h.width * h.bitDepth * h.channels, 8)), kDeflateBestRatio);
 }
 
 bool IsMng(const ByteReader& b) { return b.Matches(0, "\x8aMNG\r\n\x1a\n", 8); }
@@ -52,9 +69,11 @@ void ReadJpeg(const ByteReader& b, ImageHeader& header) {
     header.bitDepth = frame.bitDepth;
 }
 
-long long JpegLeast(const ByteReader& b, const ImageHeader&) {
+// Arithmetic coding spends far less than a bit on a flat block: a small picture is not bounded.
+long long JpegLeast(const ByteReader& b, const ImageHeader& h) {
     JpegFrame frame;
-    return ReadJpegFrame(b, frame) ? JpegLeastBytes(frame) : -1;
+    if (!ReadJpegFrame(b, frame) || (frame.arithmetic() && h.width * h.height <= kUnboundedPixels)) return -1;
+    return JpegLeastBytes(frame);
 }
 
 // BMP -------------------------------------------------------------------------------------------
@@ -63,14 +82,45 @@ constexpr long long kBmpCoreHeader = 12;  // OS/2 1.x: 16-bit sizes, no compress
 
 bool IsBmp(const ByteReader& b) { return b.Matches(0, "BM", 2) && b.Has(0, 26); }
 
+// The pixels run-length codes (RLE8, or RLE4 with `fourBits`) from `at` give before their
+// end-of-bitmap, into carriedPixels: a delta or a row's early end moves on without coding any.
+void CountBmpRuns(const ByteReader& b, uint64_t at, bool fourBits, ImageHeader& header) {
+    long long count, code, pixels = 0, rows = 0, area = header.width * header.height;
+    while (b.U8(at, count) && b.U8(at + 1, code)) {
+        at += 2;
+        if (count > 0) {
+            pixels += count;
+        } else if (code == 1) {
+            header.carriedPixels = std::min(pixels, area);
+            return;
+        } else if (code == 0) {
+            ++rows;
+        } else if (code == 2) {
+            at += 2;
+        } else {
+            pixels += code;
+            at += static_cast<uint64_t>(CeilDiv(fourBits ? CeilDiv(code, 2) : code, 2) * 2);
+        }
+        // Past the last row, or with every pixel given, the decoder reads no further.
+        if (rows > header.height || pixels >= area) {
+            header.carriedPixels = std::min(pixels, area);
+            return;
+        }
+    }
+    header.carriedPixels = pixels;
+    header.framesBeyondBytes = true;
+}
+
 void ReadBmp(const ByteReader& b, ImageHeader& header) {
-    long long headerSize, w, h, bits;
+    long long headerSize, w, h, bits, compression = 0, start;
     if (!b.U32(14, false, headerSize)) return;
     bool core = headerSize == kBmpCoreHeader;
     if (core ? !(b.U16(18, false, w) && b.U16(20, false, h)) : !(b.I32(18, false, w) && b.I32(22, false, h))) return;
     header.width = std::abs(w);
     header.height = std::abs(h);  // negative: rows stored top first
     if (b.U16(core ? 24 : 28, false, bits)) header.bitDepth = static_cast<int>(bits);
+    bool runs = !core && b.U32(30, false, compression) && (compression == 1 || compression == 2);
+    if (runs && b.U32(10, false, start)) CountBmpRuns(b, static_cast<uint64_t>(start), compression == 2, header);
 }
 
 // Plain rows are padded to four bytes. A run-length code (RLE8 or RLE4) spends at least two
@@ -100,9 +150,22 @@ bool SkipGifSubBlocks(const ByteReader& b, uint64_t& at) {
     return false;
 }
 
-// The logical screen, and the frames (image descriptors) whose areas are summed into
-// carriedPixels: as with an animated WebP, the screen may be at most kCanvasPerCarriedPixel
-// times what they carry.
+// The bytes of the data sub-blocks that start at `at`, up to a zero length; false when they run
+// past the bytes given.
+bool CountGifSubBlocks(const ByteReader& b, uint64_t at, long long& bytes) {
+    long long length;
+    bytes = 0;
+    while (b.U8(at, length)) {
+        if (length == 0) return true;
+        bytes += length;
+        at += 1 + static_cast<uint64_t>(length);
+    }
+    return false;
+}
+
+// The logical screen, and the first frame (the one shown) into carriedPixels: its area, or as
+// much of it as its LZW codes can give at best. The screen may be at most kCanvasPerCarriedPixel
+// times that; later frames are never decoded and count for nothing.
 void ReadGif(const ByteReader& b, ImageHeader& header) {
     long long flags, block, w, h;
     if (!b.U16(6, false, header.width) || !b.U16(8, false, header.height) || !b.U8(10, flags)) return;
@@ -119,9 +182,11 @@ void ReadGif(const ByteReader& b, ImageHeader& header) {
             at += 2;
             whole = SkipGifSubBlocks(b, at);
         } else if (block == 0x2C && b.U16(at + 5, false, w) && b.U16(at + 7, false, h) && b.U8(at + 9, flags)) {
-            carried = std::min(carried + w * h, 1LL << 40);
             at += 10 + ((flags & 0x80) ? 3ULL << ((flags & 7) + 1) : 0) + 1;  // descriptor, local colours, code size
-            whole = SkipGifSubBlocks(b, at);
+            long long codes;
+            whole = CountGifSubBlocks(b, at, codes);
+            carried = std::min(w * h, codes * kLzwBestRatio);
+            if (whole) break;
         } else if (block == 0x2C) {
             whole = false;
         } else {
@@ -146,7 +211,23 @@ bool IsTiff(const ByteReader& b) {
 
 struct TiffFields {
     long long width = -1, height = -1, bits = 1, samples = 1, compression = 1;
+    long long dataBytes = -1;       // the strips' or tiles' byte counts summed; -1 without them
+    bool dataBeyondBytes = false;   // some of the counts lie past the bytes given
 };
+
+// The byte counts of `n` strips or tiles of `size` bytes each from `at`, summed into `fields`.
+void SumTiffCounts(const ByteReader& b, uint64_t at, long long n, int size, bool be, TiffFields& fields) {
+    long long sum = std::max(fields.dataBytes, 0LL);
+    for (long long i = 0; i < n; ++i) {
+        uint64_t count;
+        if (!b.Unsigned(at + static_cast<uint64_t>(i) * static_cast<uint64_t>(size), size, be, count)) {
+            fields.dataBeyondBytes = true;
+            break;
+        }
+        sum = static_cast<long long>(std::min<uint64_t>(static_cast<uint64_t>(sum) + count, uint64_t{1} << 50));
+    }
+    fields.dataBytes = sum;
+}
 
 // The first value of each field of the first directory that the checks need.
 bool ReadTiffFields(const ByteReader& b, TiffFields& fields) {
@@ -171,6 +252,10 @@ bool ReadTiffFields(const ByteReader& b, TiffFields& fields) {
             if (!(big ? b.U64(at, be, offset) : b.U32(at, be, offset))) continue;
             at = static_cast<uint64_t>(offset);
         }
+        if (tag == 279 || tag == 325) {  // StripByteCounts, TileByteCounts
+            SumTiffCounts(b, at, n, size, be, fields);
+            continue;
+        }
         uint64_t raw;
         if (!b.Unsigned(at, size, be, raw) || raw > (uint64_t{1} << 40)) continue;
         long long value = static_cast<long long>(raw);
@@ -193,23 +278,33 @@ void ReadTiff(const ByteReader& b, ImageHeader& header) {
     header.height = fields.height;
     header.bitDepth = static_cast<int>(std::min(fields.bits, 64LL));
     header.channels = static_cast<int>(std::min(fields.samples, 64LL));
+    header.dataBytes = fields.dataBytes;
+    header.dataBeyondBytes = fields.dataBeyondBytes;
 }
 
-// By compression: none, PackBits (two bytes for a run of up to 128), LZW, deflate, JPEG (a bit
-// per 8 x 8 block of the first component) and the fax codes (a bit per row). Others (LZMA,
-// Zstandard, ...) are not bounded.
+// Zstandard's best: a run-length block of 128 KiB in four bytes.
+constexpr long long kZstdBestRatio = 32768;
+// LZMA's best: a repeated match of 273 bytes costs its range coder about a third of a bit.
+constexpr long long kLzmaBestRatio = 16384;
+
+// The strips' or tiles' bytes, by compression: none, PackBits (two bytes for a run of up to
+// 128), LZW, deflate (PixarLog is deflate too), Zstandard, LZMA, JPEG (a bit per 8 x 8 block of
+// the first component) and the fax codes (a bit per row). Every other coding libtiff reads
+// (JBIG, LERC, WebP, ThunderScan, ...) sets no bound.
 long long TiffLeastBytes(const ByteReader& b, const ImageHeader& h) {
     TiffFields fields;
     if (!ReadTiffFields(b, fields)) return -1;
     long long raw = CeilDiv(h.width * std::max(h.bitDepth, 1) * std::max(h.channels, 1), 8) * h.height;
     switch (fields.compression) {
-        case 1: return 8 + raw;
-        case 32773: return 8 + 2 * CeilDiv(raw, 128);
-        case 5: return 8 + CeilDiv(raw, kLzwBestRatio);
-        case 8: case 32946: return 8 + CeilDiv(raw, kDeflateBestRatio);
-        case 6: case 7: return 8 + CeilDiv(CeilDiv(h.width, 8) * CeilDiv(h.height, 8), 8);
-        case 2: case 3: case 4: return 8 + CeilDiv(h.height, 8);
-        default: return -1;
+        case 1: return raw;
+        case 32773: return 2 * CeilDiv(raw, 128);
+        case 5: return CeilDiv(raw, kLzwBestRatio);
+        case 8: case 32946: case 32909: return CeilDiv(raw, kDeflateBestRatio);
+        case 50000: return CeilDiv(raw, kZstdBestRatio);
+        case 34925: return CeilDiv(raw, kLzmaBestRatio);
+        case 6: case 7: return CeilDiv(CeilDiv(h.width, 8) * CeilDiv(h.height, 8), 8);
+        case 2: case 3: case 4: return CeilDiv(h.height, 8);
+        default: return kNoDataBound;
     }
 }
 
@@ -217,25 +312,48 @@ long long TiffLeastBytes(const ByteReader& b, const ImageHeader& h) {
 
 bool IsWebp(const ByteReader& b) { return b.Matches(0, "RIFF", 4) && b.Matches(8, "WEBP", 4); }
 
-// An animation's frames ('ANMF' chunks after the extended header) are summed into carriedPixels:
-// the canvas may be at most kCanvasPerCarriedPixel times what they carry.
+// The pixels a bitstream chunk (VP8 or VP8L) at `at` can cover, `area` at most: none when it
+// holds no more than its own header (a frame that only claims a size), the whole area otherwise,
+// since a lossless stream may code a flat picture in next to nothing. `end` bounds the chunks.
+void CountWebpBitstream(const ByteReader& b, uint64_t at, uint64_t end, long long area, ImageHeader& header) {
+    long long chunkSize;
+    for (; at + 8 <= end; at += 8 + static_cast<uint64_t>(chunkSize) + (chunkSize & 1)) {
+        if (!b.U32(at + 4, false, chunkSize)) break;
+        bool lossy = b.Matches(at, "VP8 ", 4), lossless = b.Matches(at, "VP8L", 4);
+        if (!lossy && !lossless) continue;
+        // What of the chunk the bytes given hold; the rest counts once they are the whole file.
+        uint64_t held = std::min<uint64_t>(static_cast<uint64_t>(chunkSize), b.size() - std::min<uint64_t>(b.size(), at + 8));
+        if (held < static_cast<uint64_t>(chunkSize)) header.framesBeyondBytes = true;
+        header.carriedPixels = held > (lossy ? 10u : 5u) ? area : 0;
+        return;
+    }
+    header.carriedPixels = 0;
+    header.framesBeyondBytes = at + 8 > b.size();
+}
+
+// An animation's first frame (the 'ANMF' chunk shown first) into carriedPixels: the canvas may be
+// at most kCanvasPerCarriedPixel times what it covers. Later frames are never decoded.
 void ReadWebpFrames(const ByteReader& b, ImageHeader& header) {
     long long riffSize, chunkSize;
     if (!b.U32(4, false, riffSize)) return;
     uint64_t end = 8 + static_cast<uint64_t>(riffSize), at = 12;
-    long long carried = 0;
     while (at + 8 <= end) {
         uint64_t w, h;
         bool frame = b.Matches(at, "ANMF", 4);
         if (!b.U32(at + 4, false, chunkSize) ||
             (frame && !(b.Unsigned(at + 14, 3, false, w) && b.Unsigned(at + 17, 3, false, h)))) {
+            header.carriedPixels = 0;
             header.framesBeyondBytes = true;
-            break;
+            return;
         }
-        if (frame) carried = std::min(carried + static_cast<long long>((w + 1) * (h + 1)), 1LL << 50);
+        if (frame) {
+            uint64_t frameEnd = std::min(end, at + 8 + static_cast<uint64_t>(chunkSize));
+            CountWebpBitstream(b, at + 24, frameEnd, static_cast<long long>((w + 1) * (h + 1)), header);
+            return;
+        }
         at += 8 + static_cast<uint64_t>(chunkSize) + (chunkSize & 1);
     }
-    header.carriedPixels = carried;
+    header.carriedPixels = 0;
 }
 
 void ReadWebp(const ByteReader& b, ImageHeader& header) {
@@ -243,9 +361,11 @@ void ReadWebp(const ByteReader& b, ImageHeader& header) {
     if (b.Matches(12, "VP8 ", 4) && b.U16(26, false, w) && b.U16(28, false, h)) {
         header.width = w & 0x3FFF;
         header.height = h & 0x3FFF;
+        CountWebpBitstream(b, 12, UINT64_MAX, header.width * header.height, header);
     } else if (b.Matches(12, "VP8L", 4) && b.U32(21, false, bits)) {
         header.width = (bits & 0x3FFF) + 1;
         header.height = ((bits >> 14) & 0x3FFF) + 1;
+        CountWebpBitstream(b, 12, UINT64_MAX, header.width * header.height, header);
     } else if (b.Matches(12, "VP8X", 4) && b.U32(24, false, w) && b.U32(27, false, h)) {
         header.width = (w & 0xFFFFFF) + 1;
         header.height = (h & 0xFFFFFF) + 1;

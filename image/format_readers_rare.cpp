@@ -108,7 +108,8 @@ void ReadIlbm(const ByteReader& b, ImageHeader& header) {
 
 bool IsPic(const ByteReader& b) { return b.Matches(0, "\x53\x80\xf6\x34", 4); }
 
-void ReadPic(const ByteReader& b, ImageHeader& header) { b.U16(88, true, header.width), b.U16(90, true, header.height); }
+// The magic number, the version, an 80-byte comment and the 'PICT' mark come before the size.
+void ReadPic(const ByteReader& b, ImageHeader& header) { b.U16(92, true, header.width), b.U16(94, true, header.height); }
 
 bool IsSgi(const ByteReader& b) { return b.Matches(0, "\x01\xda", 2); }
 

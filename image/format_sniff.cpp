@@ -1,6 +1,8 @@
 // Format identification and the header checks, read from the format table (format_table.h).
 #include "image/format_sniff.h"
 
+#include <algorithm>
+
 #include "files/file_name.h"
 #include "image/format_table.h"
 
@@ -52,18 +54,29 @@ int CheckEncodedSize(const unsigned char* data, size_t size, long long fileSize,
                      std::string& reason) {
     // Sizes beyond the limits are CheckImageSize's to refuse; the bounds below assume they are within.
     if (header.width <= 0 || header.height <= 0 || header.width > kMaxImageSide || header.height > kMaxImageSide) return 0;
+    long long pixels = header.width * header.height;
     const ImageFormatRow& row = FormatRow(header.format);
     long long needed = row.leastBytes != nullptr ? row.leastBytes(ByteReader(data, size), header) : -1;
-    if (needed >= 0 && fileSize < needed) {
-        reason = Claim(header) + ", which take at least " + std::to_string(needed) + " bytes; the file holds " +
-                 std::to_string(fileSize);
+    if (needed == kNoDataBound && pixels > kUnboundedPixels) {
+        reason = Claim(header) + ", but its data is coded in a way that sets no bound on how few bytes it takes; such a "
+                 "picture may have at most " + std::to_string(kUnboundedPixels) + " pixels";
         return -1;
     }
-    // Frames past the bytes given count once the bytes are the whole file: they do not exist.
+    // The bytes that carry pixels, where the header counted them and the picture is large enough
+    // to matter; the data may go on in the bytes not read.
+    long long unread = std::max(0LL, fileSize - static_cast<long long>(size));
+    bool counted = header.dataBytes >= 0 && pixels > kUnboundedPixels;
+    long long held = counted ? std::min(fileSize, header.dataBytes + (header.dataBeyondBytes ? unread : 0)) : fileSize;
+    if (needed >= 0 && held < needed) {
+        reason = Claim(header) + ", which take at least " + std::to_string(needed) + (counted ? " bytes of pixel data; the file holds " : " bytes; the file holds ") +
+                 std::to_string(held);
+        return -1;
+    }
+    // Frames or runs past the bytes given count once the bytes are the whole file: they do not exist.
     bool carriedKnown = header.carriedPixels >= 0 && (!header.framesBeyondBytes || static_cast<long long>(size) >= fileSize);
-    if (carriedKnown && header.width * header.height > kCanvasPerCarriedPixel * header.carriedPixels) {
-        reason = Claim(header) + " for a canvas whose frames carry " + std::to_string(header.carriedPixels) +
-                 " pixels; a canvas may be at most " + std::to_string(kCanvasPerCarriedPixel) + " times that";
+    if (carriedKnown && pixels > kCanvasPerCarriedPixel * header.carriedPixels) {
+        reason = Claim(header) + ", but its data covers only " + std::to_string(header.carriedPixels) +
+                 " of them; a picture may be at most " + std::to_string(kCanvasPerCarriedPixel) + " times what its data covers";
         return -1;
     }
     return 0;

@@ -24,11 +24,17 @@ struct ImageHeader {
     // Samples per pixel and bits per sample, where the reader learns them; 0 when it does not.
     int channels = 0;
     int bitDepth = 0;
-    // For an animation whose canvas is larger than its frames: the pixels its frames carry,
-    // summed; -1 when that is not known (or not an animation).
+    // The pixels the file's data can cover where that may fall short of the picture: the first
+    // frame of an animation (GIF, WebP) as far as its coded bytes reach, the pixels a run-length
+    // BMP codes before its end-of-bitmap; -1 when that is not known.
     long long carriedPixels = -1;
-    // The frames ran on past the bytes read: carriedPixels counts only those within them.
+    // The frame or the runs went on past the bytes read: carriedPixels counts only those within them.
     bool framesBeyondBytes = false;
+    // The bytes that can carry pixels (PNG image data, TIFF strips or tiles) found within the
+    // bytes read; -1 where the format's row does not count them, so that the file's size stands in.
+    long long dataBytes = -1;
+    // That data went on past the bytes read: the rest of the file may hold more of it.
+    bool dataBeyondBytes = false;
 };
 
 // Short upper-case name for messages ("PNG", "JPEG", ...).
@@ -50,10 +56,11 @@ int InspectImageHeader(const unsigned char* data, size_t size, const std::string
                        ImageHeader& header, std::string& reason);
 
 // 0 when a file of `fileSize` bytes can hold the picture its header claims, given the best
-// compression its format allows (run lengths, deflate, LZW, a bit per JPEG block), and when an
-// animation's canvas is not far larger than its frames; otherwise -1 and a reason ("the PCX
-// header claims 9728 x 26912 pixels, which take at least 7854 bytes; the file holds 80"). A few
-// bytes claiming a huge picture make a decoder spend gigabytes and seconds on made-up pixels.
+// compression its format allows (run lengths, deflate, LZW, a bit per JPEG block), counting the
+// bytes that carry pixels where the format says which they are, and when its data can cover at
+// least a kCanvasPerCarriedPixel-th of the picture; otherwise -1 and a reason ("the PCX header
+// claims 9728 x 26912 pixels, which take at least 7854 bytes; the file holds 80"). A few bytes
+// claiming a huge picture make a decoder spend gigabytes and seconds on made-up pixels.
 // `data` holds the file's first bytes; checks that need more pass.
 int CheckEncodedSize(const unsigned char* data, size_t size, long long fileSize, const ImageHeader& header,
                      std::string& reason);

@@ -23,7 +23,9 @@ struct ImageFormatRow {
     // leaves -1 where the header does not say or lies beyond them.
     void (*readHeader)(const ByteReader& bytes, ImageHeader& header);
     // The fewest bytes a file of this format can take for the header's picture at the format's
-    // best compression; -1 when the bytes given do not tell, nullptr when nothing bounds it.
+    // best compression (only the bytes that carry pixels where the header counts them in
+    // dataBytes); -1 when the bytes given do not tell, kNoDataBound for a coding that has no
+    // such bound, nullptr when nothing bounds it.
     long long (*leastBytes)(const ByteReader& bytes, const ImageHeader& header);
     // Every whole file of the format gives its size in its first bytes, so a file without one is damaged.
     bool sizeInHeader;
@@ -36,7 +38,17 @@ const ImageFormatRow* ImageFormatRows(size_t& count);
 // The row of `format`; the row of ImageFormat::kUnknown (no reader, no bound) for a format without one.
 const ImageFormatRow& FormatRow(ImageFormat format);
 
-// How far an animation's canvas may outgrow the pixels its frames carry (their areas summed):
-// what lies outside every frame is made-up background, and a tiny frame on a huge canvas costs
-// the canvas's memory for nothing.
+// How far a picture may outgrow the pixels its data covers (an animation's first frame, a
+// run-length BMP's runs): the rest is made-up background, and a tiny frame on a huge canvas
+// costs the canvas's memory for nothing.
 constexpr long long kCanvasPerCarriedPixel = 4;
+
+// Pictures up to this many pixels cost little whatever their file holds: below it, codings
+// whose bound is not firm (arithmetic-coded JPEG spends far less than a bit on a flat block) or
+// that have none are not bounded, and the bound is on the file's size rather than on the bytes
+// that carry pixels.
+constexpr long long kUnboundedPixels = 4096LL * 4096;
+
+// leastBytes's answer for a coding with no lower bound on its bytes (LZMA, JBIG, ... in TIFF):
+// such a picture is refused above kUnboundedPixels.
+constexpr long long kNoDataBound = -2;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -134,7 +136,7 @@ TEST(FormatSniff, EncodedSizeMustBeAbleToHoldThePicture) {
         {"run-length pcx", pcx, 128 + 2 * ((9728LL * 26912 + 62) / 63),
          "the PCX header claims 9728 x 26912 pixels, which take at least 8311238 bytes; the file holds 128"},
         {"deflated png", Png(16384, 16384), 33 + (16384LL * (1 + 16384 * 4) + 1031) / 1032,
-         "the PNG header claims 16384 x 16384 pixels, which take at least 1040497 bytes; the file holds 33"},
+         "the PNG header claims 16384 x 16384 pixels, which take at least 1040464 bytes of pixel data; the file holds 0"},
         {"plain bmp", Bmp(319, 239), 14 + 40 + 40 * 239,
          "the BMP header claims 319 x 239 pixels, which take at least 9614 bytes; the file holds 54"},
         {"gif", "GIF89a" + Le16(30000) + Le16(8000) + Zeros(8), 13 + (30000LL * 8000 + 2730) / 2731,
@@ -265,28 +267,41 @@ TEST(FormatSniff, TinyFilesClaimingHugePicturesAreRefused) {
     }
 }
 
-// The animation rule (WebP and GIF): the canvas may be at most four times the pixels its frames
-// carry. Frames past the bytes read are not known to be missing until those bytes are the whole file.
+// The animation rule (WebP and GIF): the canvas may be at most four times the pixels its first
+// frame's data covers; later frames are never shown. Frames past the bytes read are not known to
+// be missing until those bytes are the whole file.
 TEST(FormatSniff, AnAnimatedCanvasIsBoundedByItsFrames) {
-    auto animation = [](unsigned canvas, std::vector<unsigned> frames) {
+    // Frames of `side` x `side` pixels; a negative side: a frame that only claims its size.
+    auto animation = [](unsigned canvas, std::vector<int> frames) {
         std::string chunks;
-        for (unsigned side : frames) {
-            std::string frame = Zeros(6) + Le16(side - 1) + '\0' + Le16(side - 1) + '\0' + Zeros(4);
+        for (int claimed : frames) {
+            unsigned side = static_cast<unsigned>(std::abs(claimed));
+            std::string bitstream = claimed > 0 ? "VP8L" + Le32(8) + "\x2f" + Zeros(7) : "VP8L" + Le32(5) + "\x2f" + Zeros(5);
+            std::string frame = Zeros(6) + Le16(side - 1) + '\0' + Le16(side - 1) + '\0' + Zeros(4) + bitstream;
             chunks += "ANMF" + Le32(frame.size()) + frame;
         }
         std::string body = "WEBPVP8X" + Le32(10) + std::string("\x02\0\0\0", 4) + Le16(canvas - 1) + '\0' +
                            Le16(canvas - 1) + '\0' + chunks;
         return "RIFF" + Le32(body.size()) + body;
     };
-    auto gif = [](unsigned screen, unsigned frame) {
+    // A frame of `frame` x `frame` pixels whose codes take `codes` bytes.
+    auto gif = [](unsigned screen, unsigned frame, size_t codes) {
+        std::string blocks;
+        for (size_t left = codes; left > 0; left -= std::min<size_t>(left, 255)) {
+            blocks += char(std::min<size_t>(left, 255)) + std::string(std::min<size_t>(left, 255), '\x4c');
+        }
         return "GIF89a" + Le16(screen) + Le16(screen) + Zeros(3) + "\x2c" + Zeros(4) + Le16(frame) + Le16(frame) +
-               std::string("\0\x02\x02\x4c\x01\0\x3b", 7);
+               std::string("\0\x02", 2) + blocks + std::string("\0\x3b", 2);
     };
     struct Canvas { const char* label; std::string bytes; long long fileSize; int status; } cases[] = {
-        {"gif frame of a quarter of the screen", gif(2000, 1000), 5000, 0},
-        {"gif frame just short of a quarter", gif(2000, 999), 5000, -1},
+        {"gif frame of a quarter of the screen", gif(2000, 1000, 400), 5000, 0},
+        {"gif frame just short of a quarter", gif(2000, 999, 400), 5000, -1},
+        // 366 bytes of LZW codes give 999546 pixels at best.
+        {"gif frame with too few codes for a quarter", gif(2000, 1000, 366), 5000, -1},
+        {"gif screen with a frame beyond the bytes read", gif(2000, 1000, 366).substr(0, 200), 5000, 0},
         {"one frame of a quarter of the canvas", animation(2000, {1000}), 0, 0},
-        {"frames that together carry a quarter", animation(2000, {500, 500, 500, 500}), 0, 0},
+        {"later frames count for nothing", animation(2000, {500, 1000, 1000, 1000}), 0, -1},
+        {"a first frame that only claims its size", animation(2000, {-2000, 1000}), 0, -1},
         {"one frame just short of a quarter", animation(2000, {999}), 0, -1},
         {"frames beyond the bytes read", animation(2000, {999}).substr(0, 40), 1 << 20, 0},
         {"frames beyond the whole file", animation(2000, {999}).substr(0, 40), 40, -1},

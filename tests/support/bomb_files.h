@@ -65,6 +65,6 @@ inline std::vector<BombFile> MakeBombFiles() {
         {"286-byte arithmetic-coded JPEG", "arithmetic.jpg", TinyJpeg(0xC9, 1, 286), "the JPEG" + claim},
         {"18-byte P1 PNM", "ascii.pnm", "P1\n16384 16384\n01\n", "the PNM" + claim},
         {"92-byte animated WebP", "animated.webp", "RIFF" + Le32(body.size()) + body,
-         "the WebP header claims 16384 x 16384 pixels for a canvas whose frames carry 1 pixels"},
+         "the WebP header claims 16384 x 16384 pixels, but its data covers only 1 of them"},
     };
 }

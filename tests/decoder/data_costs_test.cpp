@@ -1,0 +1,344 @@
+// A picture costs what its file's data can carry, not what its header claims: files whose
+// frames, runs, strips or bitstreams hold next to nothing are refused before a decoder pays for
+// the claim, a file of thousands of scans is stopped, and a huge sparse file costs only the
+// pages the format reads. The helper's own CPU time and peak memory are measured: it is not
+// this program's child, so the test adopts it as a subreaper. Valid files at the edges of the
+// bounds still load, identical to ImageMagick's decode.
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include <jpeglib.h>  // after <cstdio>
+
+#include "decoder/magick_support.h"
+#include "image/image_file.h"
+#include "support/bomb_files.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+using bomb_detail::Be16;
+using bomb_detail::Le16;
+using bomb_detail::Le24;
+using bomb_detail::Le32;
+
+
+struct Measured {
+    int status = -2;
+    std::string reason;
+    double helperCpuSeconds = 0;
+    long helperPeakKiB = 0;
+};
+
+// ReadImageFile on `path` in a child that adopts the helpers it starts, with the CPU time and
+// peak memory of the helpers that ended by the time the read came back (reaped then).
+Measured ReadAndMeasure(const std::string& path) {
+    int ends[2];
+    Measured result;
+    if (pipe(ends) != 0) return result;
+    pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        CPixelImage image;
+        std::string reason;
+        int status = ReadImageFile(path, image, reason);
+        // The helper that decoded ends once it has replied; a spare started meanwhile does not.
+        double cpu = 0;
+        long peak = 0;
+        auto last = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - last < std::chrono::milliseconds(500)) {
+            struct rusage use;
+            pid_t ended = wait4(-1, nullptr, WNOHANG | __WALL, &use);
+            if (ended <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            cpu += use.ru_utime.tv_sec + use.ru_stime.tv_sec + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
+            peak = std::max(peak, use.ru_maxrss);
+            last = std::chrono::steady_clock::now();
+        }
+        std::string message = std::to_string(status) + " " + std::to_string(cpu) + " " + std::to_string(peak) + " " + reason;
+        ssize_t written = write(ends[1], message.data(), message.size());
+        _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
+    }
+    close(ends[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
+    close(ends[0]);
+    waitpid(child, nullptr, 0);
+    std::istringstream fields(message);
+    fields >> result.status >> result.helperCpuSeconds >> result.helperPeakKiB;
+    std::getline(fields >> std::ws, result.reason);
+    return result;
+}
+
+// WebP files: RIFF around `chunks`.
+std::string Riff(const std::string& chunks) { return "RIFF" + Le32(4 + chunks.size()) + "WEBP" + chunks; }
+std::string Vp8l(unsigned width, unsigned height, size_t dataBytes) {
+    return "VP8L" + Le32(5 + dataBytes) + "\x2f" + Le32((width - 1) | (height - 1) << 14) + std::string(dataBytes, '\0') +
+           std::string((5 + dataBytes) & 1, '\0');
+}
+// A lossy key frame's header, `dataBytes` bytes of partition after it.
+std::string Vp8(unsigned width, unsigned height, size_t dataBytes) {
+    return "VP8 " + Le32(10 + dataBytes) + std::string("\x50\x02\x00\x9d\x01\x2a", 6) + Le16(width) + Le16(height) +
+           std::string(dataBytes, '\0');
+}
+std::string Frame(unsigned width, unsigned height, const std::string& bitstream) {
+    std::string body = Le24(0) + Le24(0) + Le24(width - 1) + Le24(height - 1) + Le24(100) + '\0' + bitstream;
+    return "ANMF" + Le32(body.size()) + body;
+}
+std::string Animation(unsigned width, unsigned height, const std::string& frames) {
+    return Riff("VP8X" + Le32(10) + std::string("\x02\0\0\0", 4) + Le24(width - 1) + Le24(height - 1) + "ANIM" + Le32(6) +
+                Le32(0) + Le16(0) + frames);
+}
+
+// A comment extension of `bytes` bytes: it puts what follows past the first bytes the program reads.
+std::string GifComment(size_t bytes) {
+    std::string blocks = "\x21\xfe";
+    for (size_t left = bytes; left > 0; left -= std::min<size_t>(left, 255)) {
+        blocks += char(std::min<size_t>(left, 255)) + std::string(std::min<size_t>(left, 255), 'c');
+    }
+    return blocks + std::string(1, '\0');
+}
+
+// A GIF screen with a two-colour palette and the blocks given.
+std::string Gif(unsigned width, unsigned height, const std::string& blocks) {
+    return "GIF89a" + Le16(width) + Le16(height) + std::string("\x80\0\0", 3) + std::string("\0\0\0\xff\xff\xff", 6) + blocks +
+           ";";
+}
+// An image descriptor and its codes: `codes` bytes in sub-blocks (none: the data ends at once).
+std::string GifFrame(unsigned width, unsigned height, size_t codes) {
+    std::string blocks = "\x2c" + Le16(0) + Le16(0) + Le16(width) + Le16(height) + std::string("\0\x02", 2);
+    for (size_t left = codes; left > 0; left -= std::min<size_t>(left, 255)) {
+        blocks += char(std::min<size_t>(left, 255)) + std::string(std::min<size_t>(left, 255), '\x4c');
+    }
+    return blocks + std::string(1, '\0');
+}
+
+// A 16384 x 16384 RLE8 BMP whose runs (`runs`) end the picture, padded to `total` bytes.
+std::string RleBmp(const std::string& runs, size_t total) {
+    std::string info = Le32(40) + Le32(16384) + Le32(16384) + Le16(1) + Le16(8) + Le32(1) + std::string(20, '\0');
+    std::string bytes = "BM" + Le32(total) + Le32(0) + Le32(14 + 40 + 8) + info + std::string(8, '\0') + runs +
+                        std::string("\0\x01", 2);
+    bytes.resize(std::max(total, bytes.size()), '\0');
+    return bytes;
+}
+
+// A 16384 x 16384 RGB TIFF of one strip of `compression`, holding 8 bytes; the directory comes
+// after `padding` bytes when that is not zero (so that it lies past what the program reads first).
+std::string EmptyStripTiff(unsigned compression, size_t padding) {
+    struct Entry { unsigned tag, type; unsigned long value; } entries[] = {
+        {256, 4, 16384}, {257, 4, 16384}, {258, 3, 8}, {259, 3, compression}, {262, 3, 2},
+        {273, 4, 8},     {277, 3, 3},     {278, 4, 16384}, {279, 4, 8},
+    };
+    unsigned long directory = 16 + padding;
+    std::string bytes = std::string("II*\0", 4) + Le32(directory) + std::string(8, '\x5a') + std::string(padding, '\0');
+    bytes += Le16(sizeof entries / sizeof entries[0]);
+    for (const Entry& e : entries) {
+        bytes += Le16(e.tag) + Le16(e.type) + Le32(1) + (e.type == 3 ? Le16(e.value) + Le16(0) : Le32(e.value));
+    }
+    return bytes + Le32(0);
+}
+
+// A progressive JPEG from ImageMagick with its first scan (the DC coefficients, whose bits do not
+// depend on what came before) sent again before the end until there are `scans`.
+bool ManyScanJpeg(const std::string& path, int scans) {
+    if (!RunQuiet(FindTool("convert") + " -size 512x512 plasma:fractal -seed 4 -interlace JPEG -quality 80 " + path)) {
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t end = bytes.rfind("\xff\xd9"), from = bytes.find("\xff\xda");
+    if (end == std::string::npos || from == std::string::npos) return false;
+    size_t to = std::min(bytes.find("\xff\xc4", from + 2), bytes.find("\xff\xda", from + 2));
+    int made = 0;
+    for (size_t at = 0; (at = bytes.find("\xff\xda", at)) != std::string::npos; at += 2) ++made;
+    std::string scan = bytes.substr(from, to - from), repeated;
+    for (int i = made; i < scans; ++i) repeated += scan;
+    std::ofstream(path, std::ios::binary) << bytes.substr(0, end) << repeated << bytes.substr(end);
+    return true;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+// The helper measured on each file, in the plain build: a refusal costs it well under a second
+// of CPU and 100 MB, whatever the file claims.
+void ExpectCheap(const Measured& read, const std::string& label) {
+#ifndef QUARRO_SANITIZED_BUILD
+    EXPECT_LT(read.helperCpuSeconds, 1.0) << label;
+    EXPECT_LT(read.helperPeakKiB, 100 * 1024) << label;
+#endif
+    ::testing::Test::RecordProperty(label, std::to_string(read.helperCpuSeconds) + " s, " + std::to_string(read.helperPeakKiB) + " KiB");
+}
+
+}  // namespace
+
+TEST(DataCosts, FilesWhoseDataCarriesLittleAreRefusedCheaply) {
+    TempFolder folder;
+    const std::string covers = " header claims 16384 x 16384 pixels, but its data covers only ";
+    std::string onePixelRuns;
+    while (onePixelRuns.size() < 80000) onePixelRuns += std::string("\x01\x07", 2);
+    struct Case { std::string label, name, bytes, reason; } cases[] = {
+        {"animated WebP whose second frame only claims 16384 x 16384", "claimed.webp",
+         Animation(16384, 16384, Frame(1, 1, Vp8l(1, 1, 11)) + Frame(16384, 16384, Vp8l(16384, 16384, 0))),
+         "the WebP" + covers + "1 of them"},
+        {"GIF whose second frame claims 65535 x 1024", "claimed.gif",
+         Gif(65535, 4096, GifComment(100000) + GifFrame(16, 16, 8) + GifFrame(65535, 1024, 0)),
+         "the GIF header claims 65535 x 4096 pixels, but its data covers only 256 of them"},
+        {"GIF screen whose frame has no data", "screen.gif", Gif(16384, 16384, GifComment(100000) + GifFrame(16384, 16384, 0)),
+         "the GIF" + covers + "0 of them"},
+        {"RLE8 BMP ending at once, padded to 2.1 MB", "padded.bmp", RleBmp("", 2200000), "the BMP" + covers + "0 of them"},
+        {"RLE8 BMP ending past the first bytes read", "late-end.bmp", RleBmp(onePixelRuns, 2200000),
+         "the BMP" + covers + "40000 of them"},
+        {"VP8L header without data", "header.webp", Riff(Vp8l(16384, 16384, 0)), "the WebP" + covers + "0 of them"},
+        {"VP8 header without data", "header-lossy.webp", Riff(Vp8(16383, 16383, 0)),
+         "the WebP header claims 16383 x 16383 pixels, but its data covers only 0 of them"},
+        // These pass the checks (the data bound does not know what a bitstream's byte holds) and
+        // are refused by their decoders, which touch no pixel before data arrives.
+        {"VP8L header with a byte of data", "byte.webp", Riff(Vp8l(16384, 16384, 1)), "the WebP picture data is damaged"},
+        {"VP8 header with bytes of data", "bytes-lossy.webp", Riff(Vp8(16383, 16383, 4)), "the WebP"},
+    };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    // Strips of every bounded compression and of one without a bound, the directory first or
+    // past the first bytes read.
+    const std::string tiffClaim = "the TIFF header claims 16384 x 16384 pixels, ";
+    struct Strip { unsigned compression; const char* name; std::string reason; } strips[] = {
+        {5, "lzw", tiffClaim + "which take at least 294877 bytes of pixel data; the file holds 8"},
+        {8, "deflate", tiffClaim + "which take at least 780336 bytes of pixel data; the file holds 8"},
+        {7, "jpeg", tiffClaim + "which take at least 524288 bytes of pixel data; the file holds 8"},
+        {34925, "lzma", tiffClaim + "which take at least 49152 bytes of pixel data; the file holds 8"},
+        {50000, "zstd", tiffClaim + "which take at least 24576 bytes of pixel data; the file holds 8"},
+        {34661, "jbig", tiffClaim + "but its data is coded in a way that sets no bound"},
+    };
+    for (const Strip& strip : strips) {
+        for (size_t padding : {size_t{0}, size_t{780000}}) {
+            all.push_back({std::string(strip.name) + " TIFF strip without data" + (padding > 0 ? ", directory last" : ""),
+                           std::string(strip.name) + std::to_string(padding) + ".tif", EmptyStripTiff(strip.compression, padding),
+                           strip.reason});
+        }
+    }
+    for (const Case& c : all) {
+        std::string path = folder.File(c.name);
+        WriteFile(path, c.bytes);
+        Measured read = ReadAndMeasure(path);
+        EXPECT_EQ(read.status, -1) << c.label;
+        EXPECT_EQ(read.reason.rfind(c.reason, 0), 0u) << c.label << ": " << read.reason;
+        ExpectCheap(read, c.label);
+    }
+}
+
+// Thousands of refinement scans: each is another pass over the picture, so the decoder stops
+// counting at a thousand.
+TEST(DataCosts, AJpegOfThousandsOfScansIsStopped) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert";
+    TempFolder folder;
+    std::string path = folder.File("scans.jpg");
+    ASSERT_TRUE(ManyScanJpeg(path, 5000));
+    Measured read = ReadAndMeasure(path);
+    EXPECT_EQ(read.status, -1);
+    EXPECT_EQ(read.reason, "the JPEG file holds more than 1000 scans");
+    ExpectCheap(read, "5000 scans");
+    // A hundred scans are many, yet within reason: the picture loads.
+    ASSERT_TRUE(ManyScanJpeg(path, 100));
+    EXPECT_EQ(ReadAndMeasure(path).status, 0);
+}
+
+// A four-pixel PNG padded (sparsely) to nearly 3 GiB: the helper maps the file and reads only the
+// chunks up to the end chunk, so the padding costs nothing.
+TEST(DataCosts, ASparseThreeGigabyteFileCostsOnlyWhatTheFormatReads) {
+    TempFolder folder;
+    std::string path = folder.File("sparse.png");
+    DecodedImage pixel = TestPattern(2, 2, false);
+    ASSERT_TRUE(MagickWrite(pixel, "", path));
+    ASSERT_EQ(truncate(path.c_str(), (3LL << 30) - 4096), 0);
+    Measured read = ReadAndMeasure(path);
+    EXPECT_EQ(read.status, 0) << read.reason;
+    ExpectCheap(read, "sparse 3 GiB PNG");
+}
+
+namespace {
+
+// A flat grey `width` x `height` JPEG from libjpeg with arithmetic coding, progressive if asked.
+bool ArithmeticJpeg(const std::string& path, int width, int height, bool progressive) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    info.arith_code = TRUE;
+    if (progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(static_cast<size_t>(width) * 3, 0x80);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return std::fclose(file) == 0;
+}
+
+// A Softimage PIC of `picture`'s size, uncompressed RGBA, written by hand from its pixels.
+std::string SoftimagePic(const DecodedImage& picture) {
+    std::string bytes = std::string("\x53\x80\xf6\x34", 4) + std::string(4, '\0') + std::string(80, '\0') + "PICT" +
+                        Be16(picture.width) + Be16(picture.height) + std::string("\x3f\x80\0\0", 4) + Be16(3) + Be16(0);
+    bytes += std::string("\0\x08\0\xf0", 4);  // the last packet: 8 bits, uncompressed, red, green, blue and alpha
+    bytes.append(reinterpret_cast<const char*>(picture.rgba.data()), picture.rgba.size());
+    return bytes;
+}
+
+DecodedImage AsDecoded(const CPixelImage& image) {
+    DecodedImage out;
+    out.width = image.width;
+    out.height = image.height;
+    out.rgba.assign(image.pixels, image.pixels + static_cast<size_t>(image.width) * image.height * 4);
+    return out;
+}
+
+}  // namespace
+
+// The edges of the bounds: codings that spend next to nothing on flat pictures, and the formats
+// whose checks changed, still load what an independent decoder makes of them.
+TEST(DataCosts, ValidFilesAtTheBoundsStillLoad) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert";
+    TempFolder folder;
+    ASSERT_TRUE(ArithmeticJpeg(folder.File("arithmetic.jpg"), 4096, 4096, false));
+    ASSERT_TRUE(ArithmeticJpeg(folder.File("arithmetic-progressive.jpg"), 4096, 4096, true));
+    ASSERT_TRUE(MagickWrite(TestPattern(301, 203, true), "-depth 16 -interlace PNG", folder.File("interlaced16.png")));
+    // 8k wide and above the size below which nothing is bounded (as large as ImageMagick's limits allow).
+    ASSERT_TRUE(RunQuiet(FindTool("convert") + " -size 8192x2304 xc:gray40 -compress Zip " + folder.File("deflated.tif")));
+    for (const char* name : {"arithmetic.jpg", "arithmetic-progressive.jpg", "interlaced16.png", "deflated.tif"}) {
+        CPixelImage image;
+        std::string reason;
+        ASSERT_EQ(ReadImageFile(folder.File(name), image, reason), 0) << name << ": " << reason;
+        DecodedImage expected;
+        ASSERT_TRUE(MagickDecode(folder.File(name), false, expected)) << name;
+        EXPECT_EQ(LargestDifference(AsDecoded(image), expected), 0) << name;
+    }
+    // With alpha: an RGB-only PIC overruns the image library's buffer (the helper ends crashed).
+    DecodedImage pattern = TestPattern(37, 23, true);
+    WriteFile(folder.File("soft.pic"), SoftimagePic(pattern));
+    CPixelImage image;
+    std::string reason;
+    ASSERT_EQ(ReadImageFile(folder.File("soft.pic"), image, reason), 0) << "PIC: " << reason;
+    EXPECT_EQ(LargestDifference(AsDecoded(image), pattern), 0);
+}
