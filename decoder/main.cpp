@@ -44,7 +44,7 @@ void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
 const size_t kPopulatedFileBytes = 64 << 20;
 
 // The whole file mapped read-only as `data`, its `size` bytes: the decoders read only the pages
-// they use, so padding and data a format never reaches cost nothing. Done after the limits.
+// they use, so padding and data a format never reaches cost nothing. Done after the CPU limit.
 bool MapFile(int fd, const unsigned char*& data, size_t& size, std::string& reason) {
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -138,6 +138,12 @@ int main(int argc, char**) {
         Refuse("the decoder's CPU-time limit could not be set");
     }
     std::string reason;
+    // Mapped, not read: the pages a decoder or the colour check reaches are all the file costs,
+    // and the mapping counts against the address-space limit, whose budget includes the file.
+    const unsigned char* bytes = nullptr;
+    size_t byteCount = 0;
+    if (!MapFile(file, bytes, byteCount, reason)) Refuse(reason);
+    close(file);
     DecodedImage image;
     // The pixels' memory is mapped before the limits and the filter, which then have no mapping
     // of a file to allow.
@@ -156,10 +162,6 @@ int main(int argc, char**) {
     if (request.memoryMiB > 0 && LimitAddressSpace(request.memoryMiB << 20) != 0) {
         Refuse("the decoder's memory limit could not be set");
     }
-    const unsigned char* bytes = nullptr;
-    size_t byteCount = 0;
-    if (!MapFile(file, bytes, byteCount, reason)) Refuse(reason);
-    close(file);
     if (EnterPreparedFilter(filter, reason) != 0) Refuse(reason);
 
     if (DecodeImage(bytes, byteCount, format, image, reason) != 0) Refuse(reason);
