@@ -2,7 +2,8 @@
 // into one zlib stream: a band is deflated raw with the 32 KiB of filtered rows before it as
 // its dictionary, so it compresses as if the stream had gone on, and ends on a byte boundary
 // (a sync flush) so that the next band's bits can follow it; the last one ends the stream.
-// The stream's Adler-32 is combined from the bands'. Each band becomes one IDAT chunk.
+// The stream's Adler-32 is combined from the bands'. Each band becomes one IDAT chunk. An sRGB
+// chunk says what the numbers mean.
 #include "image/png_encoder.h"
 
 #include <zlib.h>
@@ -232,6 +233,10 @@ int EncodePng(const CPixelImage& image, int level, int threads, std::vector<unsi
     png[header + 16] = 8;                   // bits a channel
     png[header + 17] = layout.rgb ? 2 : 6;  // truecolour, without alpha or with it
     CloseChunk(png, header);
+    // The numbers are sRGB's, which colour-managed viewers then show as this program does.
+    size_t srgb = OpenChunk(png, "sRGB");
+    png.push_back(0);  // perceptual rendering intent
+    CloseChunk(png, srgb);
     for (const Band& band : bands) png.insert(png.end(), band.chunk.begin(), band.chunk.end());
     size_t check = OpenChunk(png, "IDAT");  // the stream's own end: its Adler-32
     png.resize(png.size() + 4);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "document/mrf_file.h"
+#include "image/decode_client.h"
 #include "image/image_file.h"
 #include "files/input_file.h"
 #include "files/output_path.h"
@@ -50,18 +51,30 @@ void CheckSavePath(const std::string& path, bool image) {
     if (image && WritableImageType(path, reason) == 0) RaiseFileError(0, reason, path);
 }
 
-py::array ReadImage(const py::object& file) {
+// colour="srgb" converts a picture with a colour profile to sRGB, as the program shows it;
+// colour="stored" gives its numbers as the file stores them. A profile that cannot be used is a
+// UserWarning, and the picture comes as stored.
+py::array ReadImage(const py::object& file, const std::string& colourAsked) {
     const std::string path = PathArgument(file, "path");
+    if (colourAsked != "srgb" && colourAsked != "stored") {
+        throw py::value_error("colour must be 'srgb' or 'stored', not '" + colourAsked + "'");
+    }
     close(OpenForReading(path, "image"));
     auto image = std::make_unique<CPixelImage>();
     std::string reason;
+    ImageColour colour;
+    colour.keepStored = colourAsked == "stored";
     int result;
     {
         py::gil_scoped_release unlocked;
         std::lock_guard<std::mutex> turn(gImageLibraryTurn);
-        result = ReadImageFile(path, *image, reason);
+        result = ReadImageFile(path, *image, reason, &colour);
     }
     if (result != 0) RaiseFileError(0, "cannot read image '" + path + "': " + reason, path);
+    if (colour.warning) {
+        std::string text = "image '" + path + "': " + colour.note;
+        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+    }
     return ArrayFromImage(std::move(image));
 }
 
@@ -153,8 +166,11 @@ void WriteDocument(const py::object& file, const py::object& imageA, const py::o
 
 void AddFileFunctions(py::module_& module) {
     using namespace pybind11::literals;
-    module.def("read_image", &ReadImage, "path"_a,
-               "Reads a picture file as the program does: a new (H, W, 4) uint8 array, RGBA, top row first.");
+    module.def("read_image", &ReadImage, "path"_a, "colour"_a = "srgb",
+               "Reads a picture file as the program does: a new (H, W, 4) uint8 array, RGBA, top row first.\n"
+               "colour='srgb' converts a picture with a colour profile to sRGB, as the window shows it;\n"
+               "colour='stored' gives the numbers as the file stores them. A profile that cannot be used\n"
+               "is a UserWarning, and the picture comes as stored.");
     module.def("write_image", &WriteImage, "path"_a, "array"_a,
                "Writes an (H, W) or (H, W, 1|3|4) uint8 array; the format follows the file's extension.\n"
                "The file is replaced only once it is complete.");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -85,6 +86,24 @@ TEST_F(RenderCli, ImageOverrideReplacesTheDocumentsImage) {
     CliRun run = Render(folder, {"scene.mrf", "--image-a", "other.png", "-q", "-o", "o.png"});
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_TRUE(FileHolds(folder.File("o.png"), Expected(0.5f, 0.5f)));
+}
+
+// -v names the colour profile a picture was converted from; without it the conversion is silent.
+TEST_F(RenderCli, VerboseNamesTheProfileAPictureWasConvertedFrom) {
+    const std::string icc = "/usr/share/color/icc/";
+    if (std::system("command -v convert >/dev/null") != 0 || !std::filesystem::exists(icc + "colord/AdobeRGB1998.icc")) {
+        GTEST_SKIP() << "needs ImageMagick and the ICC profiles of scripts/deps.sh";
+    }
+    std::string tag = "convert " + folder.File("a.png") + " -profile " + icc + "sRGB.icc -profile " + icc +
+                      "colord/AdobeRGB1998.icc " + folder.File("adobe.png");
+    ASSERT_EQ(0, std::system(tag.c_str()));
+    CliRun verbose = Render(folder, {"scene.mrf", "--image-a", "adobe.png", "-q", "-v", "-o", "o.png"});
+    ASSERT_EQ(0, verbose.status) << verbose.err;
+    EXPECT_EQ("quarro-render: image A adobe.png: converted to sRGB from the PNG's ICC profile \"Compatible with Adobe RGB (1998)\"\n",
+              verbose.err);
+    CliRun quiet = Render(folder, {"scene.mrf", "--image-a", "adobe.png", "-q", "-o", "o.png"});
+    ASSERT_EQ(0, quiet.status) << quiet.err;
+    EXPECT_EQ("", quiet.err);
 }
 
 // A usage error is the reason, naming the option and what it takes, and where to read more:

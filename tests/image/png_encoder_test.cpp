@@ -56,6 +56,8 @@ TEST(PngEncoder, EveryLevelDecodesToTheSamePixelsWithAlphaOnlyWhenNeeded) {
             ASSERT_TRUE(DecodePng(path, decoded)) << level;
             EXPECT_TRUE(SameRgba(decoded, frame)) << "opaque " << opaque << " level " << level;
             EXPECT_EQ(opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGBA, ColourType(ReadWholeFile(path)));
+            // Right after the header: a one-byte sRGB chunk, perceptual intent.
+            EXPECT_EQ(ReadWholeFile(path).substr(33, 9), std::string("\0\0\0\1sRGB\0", 9));
         }
     }
 }

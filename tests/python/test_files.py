@@ -200,3 +200,38 @@ def test_a_read_only_file_raises_permission_error_and_stays(tmp_path):
         assert sorted(os.listdir(folder)) == ["x.gif", "x.mrf", "x.png"]
     finally:
         shutil.rmtree(folder)
+
+
+ICC = pathlib.Path("/usr/share/color/icc")
+
+
+def _jpeg_with_profile(jpeg: bytes, profile: bytes) -> bytes:
+    body = b"ICC_PROFILE\0\x01\x01" + profile
+    return jpeg[:2] + b"\xff\xe2" + struct.pack(">H", len(body) + 2) + body + jpeg[2:]
+
+
+@pytest.mark.skipif(shutil.which("convert") is None or not ICC.is_dir(), reason="needs ImageMagick and ICC profiles")
+def test_read_image_converts_tagged_pictures_unless_asked_for_the_stored_numbers(tmp_path):
+    scene = tmp_path / "scene.png"
+    quarro.write_image(scene, Scene(7, size_a=(96, 64)).image_a)
+    tagged, plain = tmp_path / "adobe.png", tmp_path / "plain.png"
+    subprocess.run(["convert", scene, "-profile", ICC / "sRGB.icc", "-profile",
+                    ICC / "colord/AdobeRGB1998.icc", tagged], check=True)
+    subprocess.run(["convert", tagged, "-strip", plain], check=True)
+    converted = quarro.read_image(tagged).astype(int)
+    stored = quarro.read_image(tagged, colour="stored")
+    assert np.array_equal(stored, quarro.read_image(plain))
+    assert np.array_equal(quarro.read_image(plain, colour="srgb"), quarro.read_image(plain))
+    # Converted back, the numbers come near the scene's again; as stored they are far from them.
+    original = quarro.read_image(scene).astype(int)
+    assert np.abs(converted - original).mean() < 1.5 < np.abs(stored.astype(int) - original).mean()
+    with pytest.raises(ValueError, match="colour must be 'srgb' or 'stored'"):
+        quarro.read_image(tagged, colour="linear")
+    # A CMYK profile in an RGB picture is a warning, and the picture comes as stored.
+    lying = tmp_path / "lying.jpg"
+    subprocess.run(["convert", scene, "-quality", "90", tmp_path / "plain.jpg"], check=True)
+    lying.write_bytes(_jpeg_with_profile((tmp_path / "plain.jpg").read_bytes(),
+                                         (ICC / "ghostscript/ps_cmyk.icc").read_bytes()))
+    with pytest.warns(UserWarning, match="it describes CMYK colours, the picture holds RGB"):
+        shown = quarro.read_image(lying)
+    assert np.array_equal(shown, quarro.read_image(tmp_path / "plain.jpg"))
