@@ -31,20 +31,15 @@ import quarro
 THREADS = 4
 
 
-def picture_path(stored, document):
-    """A picture path as stored in a document: a relative one is looked for beside the document
-    first, then from the current folder, as the window and the renderer look for it."""
-    if os.path.isabs(stored):
-        return stored
-    beside = os.path.join(os.path.dirname(os.path.abspath(document)), stored)
-    return beside if os.path.exists(beside) else stored
-
-
 def _scene(document):
     """The document's two pictures and pairs, read where the task runs."""
     content = quarro.read_document(document)
-    image_a = quarro.read_image(picture_path(content["image_a"], document))
-    image_b = quarro.read_image(picture_path(content["image_b"], document))
+    # Where the window and the renderer read them: a relative path beside the document first.
+    for key in ("image_a", "image_b"):
+        if content[key + "_path"] is None:
+            raise FileNotFoundError(f"{document}: {key} {content[key]} is neither beside it nor in the current folder")
+    image_a = quarro.read_image(content["image_a_path"])
+    image_b = quarro.read_image(content["image_b_path"])
     return image_a, image_b, content["pairs_a"], content["pairs_b"]
 
 

@@ -1,19 +1,28 @@
 #include "python/animation_arguments.h"
 
+#include <cmath>
 #include <vector>
 
 #include "python/frame_arguments.h"
 
 namespace {
 
-// The rate as the renderer's --fps takes it: "N/D" for an int or a fraction, the shortest
-// decimal of a float (which the parser takes with up to three places).
+std::string RatioText(const py::handle& ratio) {
+    return py::str(ratio.attr("numerator")).cast<std::string>() + "/" +
+           py::str(ratio.attr("denominator")).cast<std::string>();
+}
+
+// The rate as the renderer's --fps takes it: "N/D" for an int or a fraction. A float is the
+// ratio with a denominator up to 1001 that it is the nearest double of (1/3, 30000/1001), so a
+// float and the Fraction it stands for give the same rate; else its shortest decimal.
 std::string RateText(const py::handle& fps) {
-    if (IsRationalNumber(fps)) {
-        return py::str(fps.attr("numerator")).cast<std::string>() + "/" +
-               py::str(fps.attr("denominator")).cast<std::string>();
+    if (IsRationalNumber(fps)) return RatioText(fps);
+    const double rate = RealArgument(fps, "fps");
+    if (std::isfinite(rate) && rate > 0) {
+        py::object ratio = py::module_::import("fractions").attr("Fraction")(rate).attr("limit_denominator")(1001);
+        if (ratio.attr("__float__")().cast<double>() == rate) return RatioText(ratio);
     }
-    return py::repr(py::float_(RealArgument(fps, "fps"))).cast<std::string>();
+    return py::repr(py::float_(rate)).cast<std::string>();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "python/frame_arguments.h"
 
@@ -68,7 +69,9 @@ void CopyPixels(const py::array& array, int channels, CPixelImage& image) {
         for (int column = 0; column < image.width; ++column, out += bpp) {
             const unsigned char* pixel = line + column * columnStep;
             for (int k = 0; k < channels; ++k) out[k] = pixel[k * channelStep];
-            for (int k = channels; k < bpp; ++k) out[k] = 255;
+            // A grey picture for the engine: the grey in red, green and blue.
+            if (channels == 1 && bpp == 4) out[1] = out[2] = out[0];
+            for (int k = channels == 1 && bpp == 4 ? 3 : channels; k < bpp; ++k) out[k] = 255;
         }
     }
 }
@@ -84,13 +87,28 @@ void AllocateFor(const py::array& array, int bpp, const char* name, CPixelImage&
 
 }  // namespace
 
-EngineImage::EngineImage(const py::handle& object, const char* name) {
-    py::array array = AsArray(object, name, "a uint8 array (H, W, 3|4)");
-    if (array.ndim() != 3 || (array.shape(2) != 3 && array.shape(2) != 4)) {
-        throw py::value_error(std::string(name) + " must be an (H, W, 3) or (H, W, 4) array, not " + ShapeText(array));
+namespace {
+
+// The one rule for picture arguments: grey (H, W) or (H, W, 1), RGB (H, W, 3) or RGBA (H, W, 4)
+// uint8, read and written alike. Returns the array and its channel count.
+py::array PictureArray(const py::handle& object, const char* name, int& channels) {
+    py::array array = AsArray(object, name, "a uint8 array (H, W) or (H, W, 1|3|4)");
+    const bool shapeOk = array.ndim() == 2 || (array.ndim() == 3 && (array.shape(2) == 1 || array.shape(2) == 3 ||
+                                                                     array.shape(2) == 4));
+    if (!shapeOk) {
+        throw py::value_error(std::string(name) + " must be an (H, W) or (H, W, 1|3|4) array, not " +
+                              ShapeText(array));
     }
-    CheckImageArray(array, name, "(H, W, 3|4) uint8");
-    const int channels = static_cast<int>(array.shape(2));
+    CheckImageArray(array, name, "(H, W) or (H, W, 1|3|4) uint8");
+    channels = array.ndim() == 2 ? 1 : static_cast<int>(array.shape(2));
+    return array;
+}
+
+}  // namespace
+
+EngineImage::EngineImage(const py::handle& object, const char* name) {
+    int channels = 0;
+    py::array array = PictureArray(object, name, channels);
     const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(std::max_align_t) == 0;
     if (channels == 4 && aligned && (array.flags() & py::array::c_style) != 0) {
         // The engine only reads its inputs, so the array's bytes serve as they are.
@@ -111,15 +129,8 @@ EngineImage::~EngineImage() {
 }
 
 void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image) {
-    py::array array = AsArray(object, name, "a uint8 array (H, W) or (H, W, 1|3|4)");
-    const bool shapeOk = array.ndim() == 2 || (array.ndim() == 3 && (array.shape(2) == 1 || array.shape(2) == 3 ||
-                                                                     array.shape(2) == 4));
-    if (!shapeOk) {
-        throw py::value_error(std::string(name) + " must be an (H, W) or (H, W, 1|3|4) array, not " +
-                              ShapeText(array));
-    }
-    CheckImageArray(array, name, "(H, W) or (H, W, 1|3|4) uint8");
-    const int channels = array.ndim() == 2 ? 1 : static_cast<int>(array.shape(2));
+    int channels = 0;
+    py::array array = PictureArray(object, name, channels);
     AllocateFor(array, channels, name, image);
     CopyPixels(array, channels, image);
 }
@@ -129,6 +140,8 @@ namespace {
 // The pairs as C-ordered doubles, one (x0, y0, x1, y1) row per pair.
 py::array_t<double> PairValues(const py::handle& object, const char* name) {
     py::array array = AsArray(object, name, "an (N, 4) array of end points");
+    // No pairs, however spelt ([], (), an empty array of any shape), are (0, 4).
+    if (array.size() == 0 && !(array.ndim() == 2 && array.shape(1) != 4)) return py::array_t<double>(std::vector<py::ssize_t>{0, 4});
     if (array.ndim() != 2 || array.shape(1) != 4) {
         throw py::value_error(std::string(name) + " must be an (N, 4) array of end points (x0, y0, x1, y1), not " +
                               ShapeText(array));
@@ -147,6 +160,23 @@ void NormalizeRow(const double* pixels, double width, double height, double* out
         out[k] = pixels[k] / width;
         out[k + 1] = 1.0 - pixels[k + 1] / height;
     }
+}
+
+std::string Decimal(double value) { return py::repr(py::float_(value)).cast<std::string>(); }
+
+// Pairs meant in pixels but taken as normalized give a frame with no warp at all, without a
+// word: refused when every end point lies well outside the picture (beyond -2..3 in x or y),
+// which normalized pairs of a real morph never do and pixel pairs nearly always do.
+void RefusePixelLookingPairs(const double* data, py::ssize_t count, const char* name) {
+    const double low = -2.0, high = 3.0;
+    for (py::ssize_t point = 0; point < count * 2; ++point) {
+        const double x = data[point * 2], y = data[point * 2 + 1];
+        if (x >= low && x <= high && y >= low && y <= high) return;
+    }
+    if (count == 0) return;
+    throw py::value_error(std::string(name) + " look like pixels: every end point lies far outside the picture in "
+                          "normalized units (the first is (" + Decimal(data[0]) + ", " + Decimal(data[1]) +
+                          ")); give units=\"pixels\", or quarro.pairs_from_pixels(pairs, width, height) for a document");
 }
 
 }  // namespace
@@ -171,6 +201,7 @@ SegmentList SegmentsFromArray(const py::handle& object, const char* name, const 
         }
         segments.emplace_back(Point(v[0], v[1]), Point(v[2], v[3]));
     }
+    if (pixels == nullptr) RefusePixelLookingPairs(data, count, name);
     return segments;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "document/image_path.h"
 #include "document/mrf_file.h"
 #include "image/decode_client.h"
 #include "image/image_file.h"
@@ -107,11 +108,23 @@ py::dict ReadDocument(const py::object& file) {
     py::dict result;
     result["image_a"] = document.imagePathA;
     result["image_b"] = document.imagePathB;
+    // Where the window and the renderer would read each picture: beside the document first.
+    const char* keys[2] = {"image_a_path", "image_b_path"};
+    const std::string* stored[2] = {&document.imagePathA, &document.imagePathB};
+    for (int i = 0; i < 2; ++i) {
+        const DocumentImage found = LocateDocumentImage(*stored[i], path);
+        result[keys[i]] = found.found ? py::object(py::str(found.path)) : py::object(py::none());
+        if (found.found && !found.note.empty()) {
+            const std::string warning = std::string(keys[i]) + " " + found.path + ": " + found.note;
+            if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
+        }
+    }
     result["pairs_a"] = SegmentsToArray(segmentsA);
     result["pairs_b"] = SegmentsToArray(segmentsB);
-    result["warp"] = document.warpFrac;
-    result["dissolve"] = document.dissoveFrac;
-    result["weights"] = py::make_tuple(document.a, document.b, document.p);
+    // The decimals that were stored, not the single-precision numbers' binary noise.
+    result["warp"] = ShortestDecimal(document.warpFrac);
+    result["dissolve"] = ShortestDecimal(document.dissoveFrac);
+    result["weights"] = py::make_tuple(ShortestDecimal(document.a), ShortestDecimal(document.b), ShortestDecimal(document.p));
     return result;
 }
 
@@ -176,7 +189,9 @@ void AddFileFunctions(py::module_& module) {
                "The file is replaced only once it is complete.");
     module.def("read_document", &ReadDocument, "path"_a,
                "Reads a .mrf morph document: a dict with image_a and image_b (the paths as stored),\n"
-               "pairs_a and pairs_b ((N, 4) float32 end points), warp, dissolve and weights (a, b, p).");
+               "image_a_path and image_b_path (where the window and quarro-render read them: a relative\n"
+               "path beside the document first, then from the current folder; None when neither holds\n"
+               "it), pairs_a and pairs_b ((N, 4) float32 end points), warp, dissolve and weights (a, b, p).");
     module.def("write_document", &WriteDocument, "path"_a, "image_a"_a, "image_b"_a, "pairs_a"_a, "pairs_b"_a,
                "warp"_a = 0.5, "dissolve"_a = 0.5, "weights"_a = WindowWeights(),
                "Writes a .mrf morph document naming the two pictures by path, with the pairs as\n"

@@ -33,16 +33,6 @@ bool IsBool(const py::handle& value) {
 
 std::string NumberText(double value) { return py::repr(py::float_(value)).cast<std::string>(); }
 
-double ShortestDecimal(float value) {
-    char text[32];
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        double parsed = std::strtod(text, nullptr);
-        if (static_cast<float>(parsed) == value) return parsed;
-    }
-    return value;
-}
-
 // The `count` items of a sequence that is not text: TypeError for another type, ValueError
 // for another length.
 py::sequence ItemsOf(const py::handle& value, size_t count, const char* name, const char* wanted) {
@@ -146,6 +136,16 @@ int FrameCountArgument(const py::handle& value, const char* name) {
                               std::to_string(frames));
     }
     return static_cast<int>(frames);
+}
+
+double ShortestDecimal(float value) {
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        double parsed = std::strtod(text, nullptr);
+        if (static_cast<float>(parsed) == value) return parsed;
+    }
+    return value;
 }
 
 py::tuple WindowWeights() {

@@ -40,6 +40,9 @@ int ThreadsArgument(const py::handle& value);
 // A sequence length in 1..kMaxFrames.
 int FrameCountArgument(const py::handle& value, const char* name);
 
+// The shortest decimal that narrows to `value`: 0.01 for 0.01f, as a document's numbers read back.
+double ShortestDecimal(float value);
+
 // The window's field-weight constants (a, b, p) as the shortest decimals that narrow to them,
 // so that signatures show 0.01 for 0.01f and a caller passing that number gets the constant.
 py::tuple WindowWeights();

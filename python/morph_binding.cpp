@@ -129,14 +129,35 @@ public:
           warp(FractionArgument(warpFraction, "warp", true)),
           dissolve(FractionArgument(dissolveFraction, "dissolve", true)),
           inputs(imageA, imageB, pairsA, pairsB, size, threads, weights, units) {
-        next = 0;
+        first = next = 0;
         last = RunLength(frames, bounce) - 1;
         if (!frameRange.is_none()) RangeFrom(frameRange);
     }
 
     py::array Next() {
         if (next > last) throw py::stop_iteration();
-        const int index = next++;
+        return Render(next++);
+    }
+
+    // The frames the sequence holds, whether or not they were iterated.
+    int Length() const { return last - first + 1; }
+
+    // Frame `position` of the sequence (from the end when negative), rendered anew.
+    py::array At(long long position) {
+        const long long length = Length();
+        const long long at = position < 0 ? position + length : position;
+        if (at < 0 || at >= length) {
+            PyErr_SetString(PyExc_IndexError, ("frame " + std::to_string(position) + " of a sequence of " +
+                                               std::to_string(length) + " frames")
+                                                  .c_str());
+            throw py::error_already_set();
+        }
+        return Render(first + static_cast<int>(at));
+    }
+
+private:
+    // Frame `index` of the run.
+    py::array Render(int index) {
         const double t = RunFraction(index, frames, bounce);
         // Frames asked for from several threads at once take the engine in turn.
         std::unique_lock<std::mutex> turn(engineTurn, std::defer_lock);
@@ -147,9 +168,6 @@ public:
         return inputs.Render(engine, warp.value_or(t), dissolve.value_or(t));
     }
 
-    int Remaining() const { return last - next + 1; }
-
-private:
     // frame_range (first, last) of the run, both included, as quarro-render's --frame-range F:L.
     void RangeFrom(const py::handle& range) {
         if (!PySequence_Check(range.ptr()) || PyUnicode_Check(range.ptr()) || py::len(range) != 2) {
@@ -166,7 +184,7 @@ private:
             throw py::value_error("frame_range (" + std::to_string(first) + ", " + std::to_string(lastFrame) +
                                   ") of a run of " + std::to_string(RunLength(frames, bounce)) + " frames: " + problem);
         }
-        next = static_cast<int>(first);
+        next = this->first = static_cast<int>(first);
         last = static_cast<int>(lastFrame);
     }
 
@@ -176,7 +194,7 @@ private:
     MorphInputs inputs;
     CImageMorpher engine;
     std::mutex engineTurn;
-    int next, last;
+    int first, next, last;
 };
 
 py::array PairsFromPixelsArgument(const py::object& pairs, const py::object& width, const py::object& height) {
@@ -197,7 +215,7 @@ void AddMorphFunctions(py::module_& module) {
                "warp"_a = py::none(), "dissolve"_a = py::none(), "size"_a = py::none(),
                "threads"_a = kMorphThreads, "weights"_a = defaultWeights, "units"_a = "normalized",
                "Renders the frame at fraction t from image_a (0) to image_b (1) as a new (H, W, 4) uint8 array.\n\n"
-               "image_a, image_b: (H, W, 3) or (H, W, 4) uint8 arrays, any strides.\n"
+               "image_a, image_b: (H, W) or (H, W, 1) grey, (H, W, 3) or (H, W, 4) uint8 arrays, any strides.\n"
                "pairs_a, pairs_b: (N, 4) arrays of segment end points (x0, y0, x1, y1). With\n"
                "    units=\"normalized\" (the default) as documents store them: x from 0 (left) to 1\n"
                "    (right), y from 0 (bottom) to 1 (top). With units=\"pixels\" in the pixels of their own\n"
@@ -209,10 +227,13 @@ void AddMorphFunctions(py::module_& module) {
 
     py::class_<FrameSequence>(module, "Sequence",
                               "The frames of quarro.sequence(), rendered one at a time as they are asked for;\n"
-                              "len() gives the number still to come.")
+                              "len() gives the number of frames and sequence[i] renders frame i of them.")
         .def("__iter__", [](FrameSequence& self) -> FrameSequence& { return self; })
         .def("__next__", &FrameSequence::Next)
-        .def("__len__", &FrameSequence::Remaining);
+        .def("__len__", &FrameSequence::Length)
+        .def("__getitem__", [](FrameSequence& self, const py::object& position) {
+            return self.At(WholeArgument(position, "frame index"));
+        });
 
     module.def(
         "sequence",

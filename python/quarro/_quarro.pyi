@@ -1,7 +1,8 @@
 # Types of the extension's functions, for type checkers and editors.
 import os
 from fractions import Fraction
-from typing import Iterable, Iterator, Literal, Optional, Tuple, TypedDict, Union
+import typing
+from typing import Any, Iterable, Iterator, Literal, Optional, Tuple, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -10,13 +11,16 @@ __version__: str
 
 Path = Union[str, os.PathLike[str]]
 Picture = npt.NDArray[np.uint8]
-Pairs = npt.ArrayLike
+# An (N, 4) array of end points, or a list of (x0, y0, x1, y1) rows.
+Pairs = Union[npt.NDArray[Any], typing.Sequence[typing.Sequence[float]]]
 Weights = Tuple[float, float, float]
 Units = Literal["normalized", "pixels"]
 
 class Document(TypedDict):
     image_a: str
     image_b: str
+    image_a_path: Optional[str]
+    image_b_path: Optional[str]
     pairs_a: npt.NDArray[np.float32]
     pairs_b: npt.NDArray[np.float32]
     warp: float
@@ -27,6 +31,7 @@ class Sequence(Iterator[Picture]):
     def __iter__(self) -> Sequence: ...
     def __next__(self) -> Picture: ...
     def __len__(self) -> int: ...
+    def __getitem__(self, index: int) -> Picture: ...
 
 def morph(
     image_a: Picture,

@@ -102,7 +102,7 @@ def test_the_renderers_controls_reach_ffmpeg(tmp_path):
     ("a.mp4", dict(quality=52), ValueError, "quality 52 is out of range: the CRF of h264 is 0..51"),
     ("a.gif", dict(quality=50), ValueError, "applies to video files, .webp animations"),
     ("a.mp4", dict(fps=0), ValueError, "frame rate '0/1' is not"),
-    ("a.mp4", dict(fps=1 / 3), ValueError, "is not N, N/D or a decimal"),
+    ("a.mp4", dict(fps=0.1234567), ValueError, "is not N, N/D or a decimal"),
     ("a.mp4", dict(fps=Fraction(2001, 2)), ValueError, "frame rate '2001/2' is not"),
     ("a.mp4", dict(quality=20.0), TypeError, "quality must be a whole number, not float"),
     ("a.mp4", dict(codec=264), TypeError, "codec must be a codec name (str), not int"),
