@@ -18,6 +18,9 @@
 
 namespace {
 
+// Tiles of 256 x 256 pixels cover the largest picture this program reads.
+constexpr long long kMaxHeifDerivedDecodes = 4096;
+
 // True when the file's top-level boxes claim more bytes than there are: the file was cut short,
 // whatever the box that is missing because of it.
 bool BoxesCutShort(const unsigned char* data, size_t size) {
@@ -103,6 +106,22 @@ int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader&, Decod
     bool av1 = false;
     IsHeifFile(ByteReader(data, size), &av1);
     const char* format = av1 ? "AVIF" : "HEIC";
+    // A grid or overlay costs a decode for every picture it refers to: each tile must be one of
+    // its own (a tile named thousands of times costs thousands of decodes of a few bytes), and
+    // there may be no more than a picture of the largest size needs in the smallest tiles.
+    long long references, distinct;
+    if (HeifDerivedReferences(ByteReader(data, size), references, distinct)) {
+        if (references > distinct) {
+            reason = std::string("the ") + format + " file refers " + std::to_string(references) + " times to " +
+                     std::to_string(distinct) + " pictures to make its own: each may be used once";
+            return -1;
+        }
+        if (references > kMaxHeifDerivedDecodes) {
+            reason = std::string("the ") + format + " file makes its picture of " + std::to_string(references) +
+                     " others, more than " + std::to_string(kMaxHeifDerivedDecodes);
+            return -1;
+        }
+    }
     const HeifLibrary* library = LoadHeifLibrary(reason);
     if (library == nullptr) return -1;
     const HeifLibrary& lib = *library;

@@ -118,3 +118,28 @@ bool HeifPrimarySize(const ByteReader& bytes, long long& width, long long& heigh
     }
     return false;
 }
+
+bool HeifDerivedReferences(const ByteReader& bytes, long long& references, long long& distinct) {
+    references = distinct = 0;
+    Box meta, iref, box;
+    long long version;
+    if (!FindChild(bytes, 0, bytes.size(), "meta", meta) || !FindChild(bytes, meta.body + 4, meta.end, "iref", iref) ||
+        !bytes.U8(iref.body, version)) {
+        return false;
+    }
+    int idBytes = version == 0 ? 2 : 4;
+    std::vector<uint64_t> named;
+    for (uint64_t at = iref.body + 4; at < iref.end && ReadBox(bytes, at, iref.end, box); at = box.end) {
+        uint64_t count;
+        if (std::memcmp(box.type, "dimg", 4) != 0 || !bytes.Unsigned(box.body + idBytes, 2, true, count)) continue;
+        for (uint64_t i = 0, p = box.body + idBytes + 2; i < count && p + idBytes <= box.end; ++i, p += idBytes) {
+            uint64_t id;
+            if (!bytes.Unsigned(p, idBytes, true, id)) break;
+            ++references;
+            named.push_back(id);
+        }
+    }
+    std::sort(named.begin(), named.end());
+    distinct = static_cast<long long>(std::unique(named.begin(), named.end()) - named.begin());
+    return true;
+}

@@ -12,3 +12,8 @@ bool IsHeifFile(const ByteReader& bytes, bool* av1 = nullptr);
 // True with the primary image's spatial extent (its 'ispe' property, before any rotation or
 // crop) when the boxes that give it lie within the bytes; false when they do not or are damaged.
 bool HeifPrimarySize(const ByteReader& bytes, long long& width, long long& height);
+
+// The decodes a derived picture (a grid of tiles, an overlay) costs: every 'dimg' reference of
+// the file's 'iref' box, and how many distinct items they name. False when there is no 'iref'
+// box within the bytes.
+bool HeifDerivedReferences(const ByteReader& bytes, long long& references, long long& distinct);

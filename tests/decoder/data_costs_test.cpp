@@ -127,6 +127,21 @@ std::string GifFrame(unsigned width, unsigned height, size_t codes) {
     return blocks + std::string(1, '\0');
 }
 
+// HEIF boxes, and a file whose primary item 1000, a 4096 x 4096 grid, is made of the items `tiles` names.
+std::string Be32(unsigned long v) { return Be16(v >> 16 & 0xFFFF) + Be16(v & 0xFFFF); }
+std::string Box(const std::string& type, const std::string& body) { return Be32(8 + body.size()) + type + body; }
+std::string FullBox(const std::string& type, const std::string& body) { return Box(type, std::string(4, '\0') + body); }
+std::string HeifGrid(const std::vector<unsigned>& tiles) {
+    std::string references = Be16(1000) + Be16(tiles.size());
+    for (unsigned tile : tiles) references += Be16(tile);
+    std::string ipco = Box("ipco", FullBox("ispe", Be32(4096) + Be32(4096)));
+    std::string ipma = FullBox("ipma", Be32(1) + Be16(1000) + "\x01\x81");
+    std::string meta = FullBox("meta", FullBox("hdlr", std::string(4, '\0') + "pict" + std::string(13, '\0')) +
+                                           FullBox("pitm", Be16(1000)) + FullBox("iref", Box("dimg", references)) +
+                                           Box("iprp", ipco + ipma));
+    return Box("ftyp", std::string("heic") + std::string(4, '\0') + "mif1heic") + meta + Box("mdat", std::string(64, '\0'));
+}
+
 // A 16384 x 16384 RLE8 BMP whose runs (`runs`) end the picture, padded to `total` bytes.
 std::string RleBmp(const std::string& runs, size_t total) {
     std::string info = Le32(40) + Le32(16384) + Le32(16384) + Le16(1) + Le16(8) + Le32(1) + std::string(20, '\0');
@@ -211,6 +226,13 @@ TEST(DataCosts, FilesWhoseDataCarriesLittleAreRefusedCheaply) {
         {"VP8 header with bytes of data", "bytes-lossy.webp", Riff(Vp8(16383, 16383, 4)), "the WebP"},
     };
     std::vector<Case> all(std::begin(cases), std::end(cases));
+    // Grids whose tiles cost a decode each: one tile named 4096 times, and 5000 tiles.
+    std::vector<unsigned> oneTile(4096, 1), manyTiles;
+    for (unsigned i = 1; i <= 5000; ++i) manyTiles.push_back(i);
+    all.push_back({"HEIF grid of one tile named 4096 times", "tiles.heic", HeifGrid(oneTile),
+                   "the HEIC file refers 4096 times to 1 pictures to make its own: each may be used once"});
+    all.push_back({"HEIF grid of 5000 tiles", "many.heic", HeifGrid(manyTiles),
+                   "the HEIC file makes its picture of 5000 others, more than 4096"});
     // Strips of every bounded compression and of one without a bound, the directory first or
     // past the first bytes read.
     const std::string tiffClaim = "the TIFF header claims 16384 x 16384 pixels, ";
