@@ -14,7 +14,8 @@ namespace {
 std::string LocatedImage(const std::string& stored, const std::string& documentPath, const char* which) {
     DocumentImage image = LocateDocumentImage(stored, documentPath);
     if (!image.note.empty()) {
-        std::fprintf(stderr, "%s: image %s %s: %s\n", documentPath.c_str(), which, stored.c_str(), image.note.c_str());
+        std::fprintf(stderr, "%s: image %s %s: %s\n", PrintableName(documentPath).c_str(), which,
+                     PrintableName(stored).c_str(), PrintableName(image.note).c_str());
     }
     return image.path;
 }
@@ -40,7 +41,7 @@ void CMorphUI::OnSaveMorph() {
     std::string reason;
     if (WriteMorphFile(path, settings, reason) != 0) {
         std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
-        ShowAlert("Error saving to file %s", path.c_str());
+        ShowAlert("Error saving to file %s", PrintableName(path).c_str());
     }
 }
 
@@ -67,7 +68,7 @@ void CMorphUI::LoadMorphDocument(const std::string& path) {
     std::string reason;
     if (ReadMorphFile(path, settings, reason) != 0) {
         std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
-        ShowAlert("Error loading file %s", path.c_str());
+        ShowAlert("Error loading file %s", PrintableName(path).c_str());
         return;
     }
     // Relative image paths are looked for beside the document first, as the renderer does;

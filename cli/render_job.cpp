@@ -76,7 +76,10 @@ int LocateInput(const std::string& given, const std::string& stored, const char*
     DocumentImage image = LocateDocumentImage(stored, documentPath);
     path = image.path;
     if (!image.found) return Fail(stored, std::string("image ") + which + " is missing: " + image.note);
-    if (!image.note.empty()) std::fprintf(stderr, "quarro-render: warning: image %s %s: %s\n", which, stored.c_str(), image.note.c_str());
+    if (!image.note.empty()) {
+        std::fprintf(stderr, "quarro-render: warning: image %s %s: %s\n", which, PrintableName(stored).c_str(),
+                     PrintableName(image.note).c_str());
+    }
     return 0;
 }
 
@@ -219,7 +222,7 @@ int RunRender(const RenderOptions& options) {
     StreamFormat format = StreamFormat::Png;
     StreamFormatNamed(options.format, format);
     CFrameStream stream(STDOUT_FILENO, format, options.fpsNum, options.fpsDen, options.pngLevel);
-    CProgressBar bar(!options.quiet, count, "quarro-render: " + options.outputPath + ": ", start);
+    CProgressBar bar(!options.quiet, count, "quarro-render: " + PrintableName(options.outputPath) + ": ", start);
     CFramePipeline::EncodeFunction encode = FrameEncoder(options, animation, writer, stream);
     CFramePipeline pipeline(
         [&bar, &encode](QueuedFrame& frame, std::string& why) {

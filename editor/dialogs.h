@@ -19,7 +19,8 @@ public:
 // Replaces the toolkit's dialogs (nullptr restores them). Returns the previous seam.
 DialogSeam* SetDialogSeam(DialogSeam* seam);
 
-// printf-style, like the toolkit's calls they stand for.
+// printf-style, like the toolkit's calls they stand for. A file name goes into a message
+// through PrintableName, as on the terminal.
 void ShowAlert(const char* format, ...) __attribute__((format(printf, 1, 2)));
 bool AskYesNo(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Empty when cancelled. presetPath may be empty.

@@ -259,7 +259,7 @@ int CMorphEditor::LoadImage(int slot, const std::string& path) {
     } else if (images[slot].Load(path, reason) != 0) {
         std::fprintf(stderr, "quarro: could not load image %s: %s\n", PrintableName(path).c_str(),
                      PrintableName(reason).c_str());
-        ShowAlert("Could not load image %s", path.c_str());
+        ShowAlert("Could not load image %s", PrintableName(path).c_str());
         result = 1;
     } else {
         viewports[slot]->SetImageSize(images[slot].width, images[slot].height);
@@ -275,7 +275,7 @@ int CMorphEditor::SaveImage(int slot, const std::string& path) {
         return 1;
     }
     if (images[slot].Save(path) != 0) {
-        ShowAlert("Error saving image file %s", path.c_str());
+        ShowAlert("Error saving image file %s", PrintableName(path).c_str());
         return 1;
     }
     return 0;
@@ -284,7 +284,7 @@ int CMorphEditor::SaveImage(int slot, const std::string& path) {
 bool CMorphEditor::LoadDocumentImage(int slot, std::string path) {
     for (;;) {
         if (LoadImage(slot, path) == 0) return true;
-        if (!AskYesNo("Unable to load image %s. Search for it manually?", path.c_str())) return false;
+        if (!AskYesNo("Unable to load image %s. Search for it manually?", PrintableName(path).c_str())) return false;
         // The few formats the window first searched for, then every other one it reads.
         static const std::string kSearchFilter = WithEveryReadableExtension("*.{jpg,png,bmp,tga,gif}");
         std::string chosen = ChooseFile("Select an image", kSearchFilter.c_str(), path);

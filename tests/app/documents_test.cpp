@@ -259,6 +259,23 @@ TEST_F(Documents, ADecoyInTheCurrentFolderIsNotLoaded) {
     EXPECT_EQ(ui->editor->images[0].width, 203);
 }
 
+// A picture path stored in a document reaches the terminal and the dialogs escaped, so that a
+// name holding a terminal's retitling sequence is shown as text.
+TEST_F(Documents, AStoredPathWithAnEscapeSequenceIsShownEscaped) {
+    const std::string doc = WriteDocument("doc.mrf", "\x1b]0;owned\x07gone.png", WriteImage("docB.png", 9, 7, 4));
+    const std::string shown = "\\x1b]0;owned\\x07gone.png";
+    dialogs.choices = {doc};
+    dialogs.answers = {false};
+    testing::internal::CaptureStderr();
+    ui->OnLoadMorph();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(doc + ": image A " + shown + ": looked for beside the document at "), std::string::npos) << err;
+    EXPECT_EQ(err.find_first_of("\x1b\x07"), std::string::npos) << err;
+    ASSERT_EQ(dialogs.alerts.size(), 2u);
+    EXPECT_EQ(dialogs.alerts[0], "Could not load image " + shown);
+    EXPECT_EQ(dialogs.questions, std::vector<std::string>{"Unable to load image " + shown + ". Search for it manually?"});
+}
+
 // A document whose images are not found leaves the output size open: the next image that
 // loads presets it, instead of a size stuck at 1 x 1.
 TEST_F(Documents, DocumentWhoseImagesFailLeavesTheOutputSizeOpen) {

@@ -66,6 +66,25 @@ TEST_F(RenderCli, ADecoyPictureInTheCurrentFolderIsNotUsed) {
     EXPECT_EQ(std::string::npos, run.err.find("image B"));  // b.png is beside the document only
 }
 
+// A picture path stored in a document is printed escaped: one that holds a terminal's
+// retitling sequence reaches the terminal as text.
+TEST_F(RenderCli, AStoredPathWithAnEscapeSequencePrintsEscaped) {
+    const std::string name = "\x1b]0;owned\x07" "a.png";
+    fs::rename(folder.File("a.png"), folder.File(name));
+    scene.imageA.fileName = name;
+    scene.imageB.fileName = "b.png";
+    ASSERT_EQ(0, WriteMorphFile(folder.File("scene.mrf"), scene.settings));
+    TempFolder elsewhere;
+    CPixelImage decoy;
+    Paint(decoy, 41, 31, 2);
+    ASSERT_EQ(0, decoy.Save(elsewhere.File(name)));
+    CliRun run = Render(folder, {folder.File("scene.mrf"), "-q", "-o", elsewhere.File("out.png")}, elsewhere.path);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("warning: image A \\x1b]0;owned\\x07a.png: using " + folder.path))
+        << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find_first_of("\x1b\x07")) << run.err;
+}
+
 TEST_F(RenderCli, AMissingPictureNamesThePlacesSearched) {
     TempFolder elsewhere;
     fs::remove(folder.File("b.png"));

@@ -134,6 +134,13 @@ TEST_F(EditorFiles, SaveImageOfAnEmptySlotOrToABadNameAlerts) {
     ASSERT_EQ(dialogs.alerts.size(), 2u);
     EXPECT_EQ(dialogs.alerts[1], "Error saving image file " + bad);
     EXPECT_EQ(editor->images[2].fileName, "undefined");
+
+    // A backslash is a letter of a Linux name: the line and the alert keep it as it is.
+    std::string palette = folder.File("a\\b.pal");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(editor->SaveImage(2, palette), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: could not save image to " + palette + ".\n");
+    EXPECT_EQ(dialogs.alerts.back(), "Error saving image file " + palette);
 }
 
 // Save Image on a full disk and past the file-size limit: the alert, the reason on the
