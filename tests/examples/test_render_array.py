@@ -1,6 +1,6 @@
 """examples/render_array.sbatch as Slurm runs it: job arrays on a one-node cluster of the test's
 own write exactly the frame files of one quarro-render run, byte for byte, whether the tasks
-share the frames evenly or not, and whatever index the array starts at."""
+share the frames evenly or not, whatever index the array starts at and whatever its step."""
 import os
 import pathlib
 import subprocess
@@ -28,6 +28,8 @@ def cluster(tmp_path_factory):
 @pytest.mark.parametrize("frames, array", [
     (7, "0-2"),   # 2, 2 and 3 frames
     (3, "4-8"),   # more tasks than frames: two have none; indices from 4
+    (8, "0-6:2"),  # four tasks with a step: IDs 0, 2, 4, 6
+    (5, "3-11:4"),  # IDs 3, 7, 11
 ])
 def test_job_array_writes_the_files_of_one_run(cluster, tmp_path, frames, array):
     render = os.environ["QUARRO_RENDER"]
@@ -52,5 +54,5 @@ def test_job_array_writes_the_files_of_one_run(cluster, tmp_path, frames, array)
     assert sorted(p.name for p in shared.iterdir()) == expected
     for name in expected:
         assert (shared / name).read_bytes() == (single / name).read_bytes(), name
-    first, last = map(int, array.split("-"))
-    assert len(list(tmp_path.glob("quarro-render-*.log"))) == last - first + 1, "one log per array task"
+    first, last, step = map(int, (array + ":1").replace("-", ":").split(":")[:3])
+    assert len(list(tmp_path.glob("quarro-render-*.log"))) == len(range(first, last + 1, step)), "one log per task"
