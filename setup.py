@@ -37,7 +37,7 @@ class CMakeBuild(build_ext):
             "cmake", "-S", str(ROOT), "-B", str(build_dir),
             "-DCMAKE_BUILD_TYPE=Release",
             "-DQUARRO_BUILD_PYTHON=ON", "-DQUARRO_BUILD_GUI=OFF", "-DQUARRO_BUILD_BENCH=OFF",
-            "-DQUARRO_BUILD_TESTS=OFF",
+            "-DQUARRO_BUILD_TESTS=OFF", "-DQUARRO_BUILD_MAN=OFF",
             f"-DPython3_EXECUTABLE={sys.executable}",
             *shlex.split(os.environ.get("CMAKE_ARGS", "")),
         ]

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 QUARRO_PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config help2man
   libgtest-dev libgmock-dev libbenchmark-dev
   libfltk1.3-dev libx11-dev libdevil-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
   libhwy-dev libpng-dev libspng-dev

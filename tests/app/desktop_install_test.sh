@@ -38,10 +38,10 @@ grep -q -- '--bogus' "$OUT/bogus.err" || fail "the refusal does not name the opt
   fail "a refusal is the reason and a pointer to --help, not: $(cat "$OUT/bogus.err")"
 echo "--help, --version and a wrong option answer without a display"
 
-for tool in desktop-file-validate update-mime-database xdg-mime mimetype; do
+for tool in desktop-file-validate update-mime-database xdg-mime mimetype appstreamcli; do
   if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is missing (scripts/test installs desktop-file-utils, shared-mime-info, xdg-utils and" \
-      "libfile-mimeinfo-perl)"
+    echo "SKIP: $tool is missing (scripts/test installs desktop-file-utils, shared-mime-info, xdg-utils," \
+      "libfile-mimeinfo-perl and appstream)"
     exit 77
   fi
 done
@@ -60,6 +60,20 @@ grep -qx 'Exec=quarro %f' "$ENTRY" || fail "the entry does not pass the file to 
 # The install itself rebuilt the database of its prefix; once more, as a packager's trigger would.
 [ -f "$DATA/mime/mime.cache" ] || fail "cmake --install did not build the MIME database of its prefix"
 update-mime-database "$DATA/mime"
+
+# The manual pages: a name line each and the options of --help.
+for page in "quarro:\-\-version" "quarro-render:\-\-fraction"; do
+  program=${page%%:*}
+  MAN="$DATA/man/man1/$program.1"
+  [ -f "$MAN" ] || fail "no manual page installed at $MAN"
+  grep -q "^$program \\\\- " "$MAN" || fail "$MAN has no name line"
+  grep -qF -- "${page#*:}" "$MAN" || fail "$MAN does not list ${page#*:}"
+done
+METAINFO="$DATA/metainfo/org.quarro.Quarro.metainfo.xml"
+[ -f "$METAINFO" ] || fail "no AppStream metadata installed at $METAINFO"
+appstreamcli validate --no-net "$METAINFO" || fail "appstreamcli validate refused $METAINFO"
+grep -qF '<launchable type="desktop-id">quarro.desktop</launchable>' "$METAINFO" ||
+  fail "the AppStream metadata does not launch the installed desktop entry"
 
 # The generic lookup (no desktop session): the scratch folder as the user's data folder.
 query() {
