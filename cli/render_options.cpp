@@ -325,7 +325,7 @@ void AppendWrapped(std::string& text, const std::string& help, size_t column, si
 
 std::string MakeUsage() {
     const size_t column = 26, width = 100;
-    std::string text = "usage: quarro-render DOCUMENT.mrf -o OUTPUT [options]\n";
+    std::string text = "Usage: quarro-render DOCUMENT.mrf -o OUTPUT [options]\n";
     for (const OptionRow& row : Rows()) {
         std::string left = "  ";
         left += row.shortName != 0 ? std::string("-") + row.shortName + (row.longName != nullptr ? ", " : "") : "    ";

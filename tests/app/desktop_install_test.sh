@@ -61,12 +61,13 @@ grep -qx 'Exec=quarro %f' "$ENTRY" || fail "the entry does not pass the file to 
 [ -f "$DATA/mime/mime.cache" ] || fail "cmake --install did not build the MIME database of its prefix"
 update-mime-database "$DATA/mime"
 
-# The manual pages: a name line each and the options of --help.
+# The manual pages: a name line each, the usage line as the synopsis, and the options of --help.
 for page in "quarro:\-\-version" "quarro-render:\-\-fraction"; do
   program=${page%%:*}
   MAN="$DATA/man/man1/$program.1"
   [ -f "$MAN" ] || fail "no manual page installed at $MAN"
   grep -q "^$program \\\\- " "$MAN" || fail "$MAN has no name line"
+  grep -qx '.SH SYNOPSIS' "$MAN" || fail "$MAN has no synopsis: the usage line of --help was not recognised"
   grep -qF -- "${page#*:}" "$MAN" || fail "$MAN does not list ${page#*:}"
 done
 METAINFO="$DATA/metainfo/org.quarro.Quarro.metainfo.xml"
