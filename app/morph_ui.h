@@ -14,6 +14,7 @@
 #include <atomic>
 #include <string>
 
+#include "document/picture_spelling.h"
 #include "editor/edit_mode.h"
 #include "editor/morph_editor.h"
 #include "morph/frame_request.h"
@@ -54,6 +55,10 @@ public:
     bool morphRunning = false;
     // Set by the engine's thread when a morph has ended; consumed on this thread.
     std::atomic<bool> morphEndPending{false};
+    // Images A and B as the last document loaded them: the path loaded and the document's
+    // relative name it was found through, so that Save Morph keeps that name while the image
+    // is still the one loaded from it.
+    PictureOrigin documentPictures[2];
 
     // Handlers of the buttons and the menu.
     void OnLoadImage(int slot);

@@ -11,13 +11,16 @@
 
 namespace {
 
-std::string LocatedImage(const std::string& stored, const std::string& documentPath, const char* which) {
+// Where the document's image is loaded from, with the relative name it is found through ("" for
+// an absolute one).
+PictureOrigin LocatedImage(const std::string& stored, const std::string& documentPath, const char* which) {
     DocumentImage image = LocateDocumentImage(stored, documentPath);
     if (!image.note.empty()) {
         std::fprintf(stderr, "%s: image %s %s: %s\n", PrintableName(documentPath).c_str(), which,
                      PrintableName(stored).c_str(), PrintableName(image.note).c_str());
     }
-    return image.path;
+    const bool relative = image.found && !stored.empty() && stored[0] != '/';
+    return PictureOrigin{image.path, relative ? stored : std::string()};
 }
 
 }  // namespace
@@ -38,8 +41,16 @@ void CMorphUI::OnSaveMorph() {
 
     std::string path = ChooseFile("Select a destination", "*.mrf");
     if (path.empty()) return;
+    // A picture still the one a document's relative name found keeps a name relative to the
+    // new document; one chosen by hand keeps its path.
+    std::string names[2];
+    for (int slot = 0; slot < 2; ++slot) {
+        const std::string& loaded = editor->images[slot].fileName;
+        const PictureOrigin& origin = documentPictures[slot];
+        names[slot] = SpellPicturePath({loaded, loaded == origin.loaded ? origin.stored : std::string()}, path);
+    }
     std::string reason;
-    if (WriteMorphFile(path, settings, reason) != 0) {
+    if (WriteMorphFile(path, settings, names[0], names[1], reason) != 0) {
         std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
         ShowAlert("Error saving to file %s", PrintableName(path).c_str());
     }
@@ -73,9 +84,14 @@ void CMorphUI::LoadMorphDocument(const std::string& path) {
     }
     // Relative image paths are looked for beside the document first, as the renderer does;
     // which one was taken, or where a missing one was looked for, goes to the standard error.
-    settings.imagePathA = LocatedImage(settings.imagePathA, path, "A");
-    settings.imagePathB = LocatedImage(settings.imagePathB, path, "B");
+    const PictureOrigin located[2] = {LocatedImage(settings.imagePathA, path, "A"),
+                                      LocatedImage(settings.imagePathB, path, "B")};
+    settings.imagePathA = located[0].loaded;
+    settings.imagePathB = located[1].loaded;
     editor->ApplyMorphDocument(settings);
+    for (int slot = 0; slot < 2; ++slot) {
+        if (editor->images[slot].fileName == located[slot].loaded) documentPictures[slot] = located[slot];
+    }
     UpdateOutputSize(0);
     editor->redraw();
 }

@@ -95,6 +95,10 @@ private:
 
 const char* const kImageNames[2] = {"A", "B"};
 
+const char kDoesNotFit[] =
+    "the set-up does not fit the document format (more than 65535 pairs, a path longer than 65534 bytes, or lists "
+    "of different lengths)";
+
 // Reads the path field of image `which` of `length` bytes at `offset` into `text`; false with
 // `reason` if it is empty or does not arrive whole.
 bool ReadPathField(DocumentSource& source, uint64_t offset, uint32_t length, int which, std::string& text,
@@ -207,14 +211,12 @@ void ToForwardSlashes(char* text, size_t size) {
     }
 }
 
-int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char>& bytes) {
+namespace {
+
+int EncodeDocument(const MorphSettings& settings, const std::string& pathA, const std::string& pathB,
+                   std::vector<unsigned char>& bytes) {
     bytes.clear();
-    if (settings.imageA == nullptr || settings.imageB == nullptr || settings.segmentsA == nullptr ||
-        settings.segmentsB == nullptr) {
-        return -1;
-    }
-    const std::string& pathA = settings.imageA->fileName;
-    const std::string& pathB = settings.imageB->fileName;
+    if (settings.segmentsA == nullptr || settings.segmentsB == nullptr) return -1;
     const SegmentList& listA = *settings.segmentsA;
     const SegmentList& listB = *settings.segmentsB;
     // A document the reader would refuse is never written.
@@ -251,12 +253,28 @@ int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char
     return 0;
 }
 
+}  // namespace
+
+int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char>& bytes) {
+    bytes.clear();
+    if (settings.imageA == nullptr || settings.imageB == nullptr) return -1;
+    return EncodeDocument(settings, settings.imageA->fileName, settings.imageB->fileName, bytes);
+}
+
 int WriteMorphFile(const std::string& path, const MorphSettings& settings, std::string& reason) {
+    if (settings.imageA == nullptr || settings.imageB == nullptr) {
+        if (CheckOutputPath(path, reason) == 0) reason = kDoesNotFit;
+        return -1;
+    }
+    return WriteMorphFile(path, settings, settings.imageA->fileName, settings.imageB->fileName, reason);
+}
+
+int WriteMorphFile(const std::string& path, const MorphSettings& settings, const std::string& pathA,
+                   const std::string& pathB, std::string& reason) {
     if (CheckOutputPath(path, reason) != 0) return -1;
     std::vector<unsigned char> bytes;
-    if (EncodeMorphDocument(settings, bytes) != 0) {
-        reason = "the set-up does not fit the document format (more than 65535 pairs, a path longer than 65534 "
-                 "bytes, or lists of different lengths)";
+    if (EncodeDocument(settings, pathA, pathB, bytes) != 0) {
+        reason = kDoesNotFit;
         return -1;
     }
     return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);

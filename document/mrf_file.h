@@ -22,6 +22,10 @@ int WriteMorphFile(const std::string& path, const MorphSettings& settings);
 // The same, with the reason of a failure ("No space left on device", "the output folder x
 // does not exist", ...) in `reason`.
 int WriteMorphFile(const std::string& path, const MorphSettings& settings, std::string& reason);
+// The same, storing `pathA` and `pathB` as the pictures' paths instead of the images' names
+// (the window's spellings of picture_spelling.h).
+int WriteMorphFile(const std::string& path, const MorphSettings& settings, const std::string& pathA,
+                   const std::string& pathB, std::string& reason);
 // The bytes that WriteMorphFile writes, in `bytes`; 0, or -1 for a set-up it refuses.
 int EncodeMorphDocument(const MorphSettings& settings, std::vector<unsigned char>& bytes);
 // 0 when the whole document was read, -1 otherwise. Paths come back with slashes for

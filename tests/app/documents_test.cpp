@@ -276,6 +276,47 @@ TEST_F(Documents, AStoredPathWithAnEscapeSequenceIsShownEscaped) {
     EXPECT_EQ(dialogs.questions, std::vector<std::string>{"Unable to load image " + shown + ". Search for it manually?"});
 }
 
+// Load Morph then Save Morph of the demo document: saved in its own folder it gives the same
+// bytes, whether the window runs in that folder or in another; saved elsewhere, its pictures
+// are named relative to the new folder where they lie beneath it, absolutely otherwise.
+TEST_F(Documents, TheDemoDocumentKeepsItsRelativeSpellings) {
+    namespace fs = std::filesystem;
+    const std::string demo = TempPath("demo");
+    fs::create_directory(demo);
+    for (const char* name : {"demo.mrf", "demo_a.png", "demo_b.png"}) {
+        fs::copy_file(std::string(QUARRO_EXAMPLES_DIR) + "/" + name, demo + "/" + name);
+    }
+    const std::string original = ReadWholeFile(demo + "/demo.mrf");
+    TempFolder other;
+    struct Case {
+        std::string runIn, savedAs, pathA, pathB;
+    } cases[] = {
+        {demo, demo + "/demo.mrf", "demo_a.png", "demo_b.png"},
+        {other.path, demo + "/again.mrf", "demo_a.png", "demo_b.png"},
+        {other.path, TempPath("up.mrf"), "demo/demo_a.png", "demo/demo_b.png"},
+        {demo, other.File("away.mrf"), demo + "/demo_a.png", demo + "/demo_b.png"},
+    };
+    const fs::path startedIn = fs::current_path();
+    for (const Case& c : cases) {
+        fs::current_path(c.runIn);
+        dialogs.choices = {demo + "/demo.mrf", c.savedAs};
+        ui->OnLoadMorph();
+        ui->OnSaveMorph();
+        fs::current_path(startedIn);
+        EXPECT_TRUE(dialogs.alerts.empty()) << c.savedAs;
+        SegmentList la, lb;
+        MorphSettings s;
+        s.segmentsA = &la;
+        s.segmentsB = &lb;
+        ASSERT_EQ(ReadMorphFile(c.savedAs, s), 0) << c.savedAs;
+        EXPECT_EQ(s.imagePathA, c.pathA) << c.savedAs;
+        EXPECT_EQ(s.imagePathB, c.pathB) << c.savedAs;
+        if (c.savedAs.rfind(demo, 0) == 0) {
+            EXPECT_EQ(ReadWholeFile(c.savedAs), original) << c.savedAs;
+        }
+    }
+}
+
 // A document whose images are not found leaves the output size open: the next image that
 // loads presets it, instead of a size stuck at 1 x 1.
 TEST_F(Documents, DocumentWhoseImagesFailLeavesTheOutputSizeOpen) {

@@ -1,6 +1,8 @@
 // The one rule for a document's relative picture paths: beside the document first, then the
-// current folder, a warning when both hold different pictures, the places named when neither does.
+// current folder, a warning when both hold different pictures, the places named when neither does;
+// and how a saved document names its pictures again.
 #include "document/image_path.h"
+#include "document/picture_spelling.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -113,3 +115,29 @@ TEST(LocateDocumentImage, NeverReadsAFifo) {
 }
 
 }  // namespace
+
+// How a saved document names a picture: the relative name it was found through while that
+// still leads to it, else relative to the new folder beneath it, else absolute; a picture chosen
+// by hand as given.
+TEST(SpellPicturePath, KeepsWorkingRelativeNamesAndOtherwiseFollowsTheNewFolder) {
+    TempFolder root;
+    fs::create_directories(root.File("doc/sub"));
+    fs::create_directories(root.File("other"));
+    WriteWholeFile(root.File("doc/a.png"), "a");
+    fs::create_directory_symlink(root.File("doc"), root.File("link"));
+    const std::string a = root.File("doc/a.png");
+    struct Case {
+        std::string loaded, stored, document, expected;
+    } cases[] = {
+        {a, "a.png", root.File("doc/again.mrf"), "a.png"},                   // saved beside the picture
+        {root.File("doc/sub/../a.png"), "../a.png", root.File("doc/sub/x.mrf"), "../a.png"},  // ".." still leads there
+        {a, "a.png", root.File("link/x.mrf"), "a.png"},                      // the same folder through a link
+        {a, "a.png", root.File("x.mrf"), "doc/a.png"},                       // beneath the new folder
+        {a, "a.png", root.File("doc/sub/x.mrf"), a},                         // not beneath: absolute
+        {root.File("doc/sub/../a.png"), "../a.png", root.File("other/x.mrf"), a},
+        {"hand/chosen.png", "", root.File("other/x.mrf"), "hand/chosen.png"},  // chosen by hand: as given
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SpellPicturePath({c.loaded, c.stored}, c.document), c.expected) << c.loaded << " in " << c.document;
+    }
+}
