@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     // rather than in the toolkit's fatal error.
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
-        std::fprintf(stderr, "quarro: %s\n", NoDisplayReason(std::getenv("DISPLAY")).c_str());
+        std::fprintf(stderr, "quarro: %s\n", PrintableName(NoDisplayReason(std::getenv("DISPLAY"))).c_str());
         return 1;
     }
     fl_open_display(display);

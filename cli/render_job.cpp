@@ -57,9 +57,10 @@ int LoadInput(const std::string& path, const char* which, bool verbose, CPixelIm
     image.fileName = path;
     if (colour.warning) {
         std::fprintf(stderr, "quarro-render: warning: image %s %s: %s\n", which, PrintableName(path).c_str(),
-                     colour.note.c_str());
+                     PrintableName(colour.note).c_str());
     } else if (verbose && !colour.note.empty()) {
-        std::fprintf(stderr, "quarro-render: image %s %s: %s\n", which, PrintableName(path).c_str(), colour.note.c_str());
+        std::fprintf(stderr, "quarro-render: image %s %s: %s\n", which, PrintableName(path).c_str(),
+                     PrintableName(colour.note).c_str());
     }
     return 0;
 }
