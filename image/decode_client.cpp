@@ -263,7 +263,8 @@ int FindImageDecoder(std::string& program, std::string& reason) {
         reason = "the decoder program cannot be looked for: this program's own file is unknown";
         return -1;
     }
-    return CheckDecoderProgram(program, reason);
+    int checked;
+    return CheckedDecoderProgram(program, checked, reason);
 }
 
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason) {

@@ -1,7 +1,9 @@
 // The helper is started through a short-lived middle process: cloned with CLONE_VM and
 // CLONE_VFORK (no copy of the host's memory, the calling thread waits) and with no exit
-// signal, so no wait of the host without __WALL can see it; it spawns the helper and ends at
-// once, and the helper, orphaned, belongs to init (or the nearest subreaper) from then on.
+// signal, so no wait of the host without __WALL can see it; it starts the helper the same way
+// and ends at once, and the helper, orphaned, belongs to init (or the nearest subreaper) from
+// then on. The helper is run from the descriptor its checks were made on (execveat), never
+// from its path, which another process could have pointed elsewhere meanwhile.
 #include "image/helper_process.h"
 
 #include <fcntl.h>
@@ -9,36 +11,74 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <linux/close_range.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 
 #include "files/printable_name.h"
 #include "image/decode_protocol.h"
+#include "image/decoder_location.h"
 
 namespace {
 
-// What the middle process needs, all made before the clone: it shares the caller's memory and
-// must not allocate.
+// What the middle process and the helper need, all made before the clone: they share the
+// caller's memory and must not allocate.
 struct SpawnPlan {
-    const char* program;
+    int program;        // the checked helper, opened O_PATH: started from it, never from a path
     char* const* argv;
     char* const* envp;
-    const posix_spawn_file_actions_t* actions;
-    const posix_spawnattr_t* attributes;
+    int channel, status;  // high copies, moved to kDecodeChannelDescriptor and kDecodeStatusDescriptor
+    void* helperStack;    // the top of the stack the helper's first moments run on
     int error = 0;
 };
 
+long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0) { return syscall(number, a, b, c, d, e); }
+
+// The helper's first moments, sharing the middle process's memory until it execs: system calls
+// only. Every signal at its default and none blocked, /dev/null on 0 to 2, the sockets on 3 and
+// 4, every other descriptor closed at the exec, the program run from its descriptor.
+int BecomeHelper(void* data) {
+    SpawnPlan& plan = *static_cast<SpawnPlan*>(data);
+    struct KernelAction {
+        void (*handler)(int);
+        unsigned long flags;
+        void (*restorer)();
+        uint64_t mask;
+    } byDefault = {SIG_DFL, 0, nullptr, 0};
+    for (long sig = 1; sig <= 64; ++sig) Call(SYS_rt_sigaction, sig, reinterpret_cast<long>(&byDefault), 0, 8);
+    uint64_t none = 0;
+    Call(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, 8);
+    long program = Call(SYS_fcntl, plan.program, F_DUPFD_CLOEXEC, 10);
+    long null = Call(SYS_openat, AT_FDCWD, reinterpret_cast<long>("/dev/null"), O_RDWR);
+    bool placed = program >= 0 && null >= 0;
+    for (int fd = 0; fd < 3 && placed; ++fd) placed = Call(SYS_dup3, null, fd, 0) >= 0 || null == fd;
+    if (null > 2) Call(SYS_close, null);
+    placed = placed && Call(SYS_dup3, plan.channel, kDecodeChannelDescriptor, 0) >= 0 &&
+             Call(SYS_dup3, plan.status, kDecodeStatusDescriptor, 0) >= 0;
+    if (placed) {
+        Call(SYS_close_range, kDecodeStatusDescriptor + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+        Call(SYS_execveat, program, reinterpret_cast<long>(""), reinterpret_cast<long>(plan.argv),
+             reinterpret_cast<long>(plan.envp), AT_EMPTY_PATH);
+    }
+    plan.error = errno != 0 ? errno : EBADF;
+    Call(SYS_exit, 127);
+    return 127;
+}
+
+// The middle process: starts the helper (the calling thread waits until it has exec'd) and ends.
 int SpawnAndLeave(void* data) {
     SpawnPlan& plan = *static_cast<SpawnPlan*>(data);
-    pid_t helper;
-    plan.error = posix_spawn(&helper, plan.program, plan.actions, plan.attributes, plan.argv, plan.envp);
+    plan.error = 0;
+    if (clone(BecomeHelper, plan.helperStack, CLONE_VM | CLONE_VFORK, &plan) < 0) plan.error = errno;
     _exit(plan.error);
 }
 
@@ -61,9 +101,11 @@ const size_t kMiddleStackBytes = 64 << 10;
 
 // Spawns the helper from a middle process; 0 or an errno.
 int SpawnOrphan(SpawnPlan& plan) {
-    void* stack = mmap(nullptr, kMiddleStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
-                       -1, 0);
+    // The middle process's stack, then the helper's.
+    void* stack = mmap(nullptr, 2 * kMiddleStackBytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (stack == MAP_FAILED) return errno;
+    plan.helperStack = static_cast<char*>(stack) + 2 * kMiddleStackBytes;
     // No handler of the host may run in the middle process.
     sigset_t all, previous;
     sigfillset(&all);
@@ -76,7 +118,7 @@ int SpawnOrphan(SpawnPlan& plan) {
         while (waitpid(middle, &status, __WALL) < 0 && errno == EINTR) {
         }
     }
-    munmap(stack, kMiddleStackBytes);
+    munmap(stack, 2 * kMiddleStackBytes);
     return error != 0 ? error : MiddleError(status, plan);
 }
 
@@ -90,33 +132,25 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
         reason = "the decoder " + PrintableName(program) + " could not be started: " + std::strerror(errno);
         return -1;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd < 3; ++fd) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    // Numbers 3 and 4 may be taken by the very descriptors moved there: dup2 from high copies.
+    // Numbers 3 and 4 may be taken by the very descriptors moved there: dup3 from high copies.
     int highChannel = fcntl(channel, F_DUPFD_CLOEXEC, 10), highStatus = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
-    posix_spawn_file_actions_adddup2(&actions, highChannel, kDecodeChannelDescriptor);
-    posix_spawn_file_actions_adddup2(&actions, highStatus, kDecodeStatusDescriptor);
-    posix_spawn_file_actions_addclosefrom_np(&actions, kDecodeStatusDescriptor + 1);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     char* envp[] = {nullptr};
     SpawnPlan plan;
-    plan.program = program.c_str();
     plan.argv = argv;
     plan.envp = envp;
-    plan.actions = &actions;
-    plan.attributes = &attributes;
-    int error = highChannel >= 0 && highStatus >= 0 ? SpawnOrphan(plan) : errno;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    plan.channel = highChannel;
+    plan.status = highStatus;
+    int error = highChannel >= 0 && highStatus >= 0 ? 0 : errno;
+    std::string refused;
+    if (error == 0 && CheckedDecoderProgram(program, plan.program, refused) != 0) {
+        for (int fd : {highChannel, highStatus, ends[0], ends[1]}) {
+            if (fd >= 0) close(fd);
+        }
+        reason = refused;
+        return -1;
+    }
+    if (error == 0) error = SpawnOrphan(plan);
     for (int fd : {highChannel, highStatus, ends[1]}) {
         if (fd >= 0) close(fd);
     }
