@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "editor/dialogs.h"
+#include "files/output_path.h"
 #include "files/printable_name.h"
 #include "image/chooser_pattern.h"
 
@@ -272,6 +273,16 @@ int CMorphEditor::LoadImage(int slot, const std::string& path) {
 int CMorphEditor::SaveImage(int slot, const std::string& path) {
     if (slot < 0 || slot > 2 || images[slot].IsEmpty()) {
         ShowAlert("Attempt to save to invalid image (should never happen!)");
+        return 1;
+    }
+    // The pictures the frame is made from are never written over, however the name is spelt.
+    CInputFiles inputs;
+    inputs.Add(images[0].fileName, "image A");
+    inputs.Add(images[1].fileName, "image B");
+    std::string reason;
+    if (inputs.CheckOutput(path, reason) != 0) {
+        std::fprintf(stderr, "%s: %s\n", PrintableName(path).c_str(), PrintableName(reason).c_str());
+        ShowAlert("Error saving image file %s", PrintableName(path).c_str());
         return 1;
     }
     if (images[slot].Save(path) != 0) {

@@ -120,6 +120,38 @@ TEST_F(Documents, ReadOnlyTargetsOfSaveImageAndSaveMorphAreRefused) {
     }
 }
 
+// Save Image refuses to write over image A or B, however the name is spelt, as the renderer does.
+TEST_F(Documents, SaveImageNeverWritesOverImageAOrB) {
+    LoadScene();
+    FillSlot(2, 9, 7, 3);
+    std::filesystem::create_directory(TempPath("sub"));
+    const std::string linkToB = TempPath("link.png");
+    std::filesystem::create_symlink(pathB, linkToB);
+    const std::string before = ReadWholeFile(pathA);
+    const struct {
+        std::string path, says;
+    } cases[] = {
+        {pathA, "image A"},
+        {TempPath("sub/../a.png"), "image A"},
+        {linkToB, "image B"},
+    };
+    for (const auto& c : cases) {
+        dialogs.alerts.clear();
+        dialogs.choices = {c.path};
+        testing::internal::CaptureStderr();
+        ui->OnSaveImage(2);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(0u, said.find(c.path + ": ")) << said;
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        EXPECT_EQ(dialogs.alerts, std::vector<std::string>{"Error saving image file " + c.path});
+    }
+    EXPECT_EQ(ReadWholeFile(pathA), before);
+    EXPECT_EQ(ui->editor->images[1].width, 241);
+    dialogs.choices = {TempPath("frame.png")};
+    ui->OnSaveImage(2);
+    EXPECT_TRUE(std::filesystem::exists(TempPath("frame.png")));
+}
+
 TEST_F(Documents, LoadMorphAppliesImagesPairsAndPresetsTheSize) {
     std::string a = WriteImage("docA.png", 203, 151, 3);
     std::string b = WriteImage("docB.png", 99, 77, 4);
