@@ -66,6 +66,7 @@ def friendly(native: F) -> F:
             refusal = _refusal(name, signature, args, kwargs)
             raise TypeError(refusal or str(error).split("\n", 1)[0]) from None
 
+    call.__module__, call.__qualname__ = "quarro", name  # where it is found again, e.g. by pickle
     call.__signature__ = signature  # type: ignore[attr-defined]
     call.__doc__ = _own_doc(native)
     call.__wrapped__ = stub  # type: ignore[attr-defined]

@@ -3,6 +3,7 @@ document's pictures found by the window's rule, one rule for grey pictures, empt
 float rates, a sequence that keeps its length, real types in help() and stored decimals."""
 import inspect
 import os
+import pickle
 import shutil
 from fractions import Fraction
 
@@ -37,6 +38,7 @@ def test_a_wrong_keyword_is_one_short_line_naming_it_and_the_accepted_ones(funct
 
 
 def test_signatures_show_the_stubs_types_and_match_the_binding():
+    assert pickle.loads(pickle.dumps(quarro.morph)) is quarro.morph  # for process pools
     assert inspect.signature(quarro.morph).parameters["t"].annotation is float
     assert inspect.signature(quarro.sequence).parameters["n"].annotation is int
     for name in ("morph", "sequence", "write_animation", "write_document", "read_document", "write_image",
