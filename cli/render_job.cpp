@@ -42,27 +42,56 @@ bool Exists(const std::string& path) {
     return fs::exists(path, ignored);
 }
 
-// Reads image A or B. A colour profile that could not be used is a warning; with `verbose`, so
-// is the profile a picture was converted from.
-int LoadInput(const std::string& path, const char* which, bool verbose, CPixelImage& image) {
-    if (!Exists(path)) return Fail(path, std::string("image ") + which + " is missing");
-    std::string reason;
-    int fd = OpenInputFile(path, reason);  // a FIFO or a device would block the decoder
-    if (fd < 0) return Fail(path, std::string("image ") + which + " cannot be read: " + reason);
-    close(fd);
-    ImageColour colour;
-    if (ReadImageFile(path, image, reason, &colour) != 0) {
-        return Fail(path, std::string("image ") + which + " could not be decoded: " + reason);
+// Reads image A and image B at once, each in a helper of its own. Every picture that fails
+// gets its line, A's first: 0 when both were read, else 1. A colour profile that could not be
+// used is a warning; with `verbose`, so is the profile a picture was converted from.
+int LoadInputs(const std::string& pathA, const std::string& pathB, bool verbose, CPixelImage& imageA,
+               CPixelImage& imageB) {
+    const std::string paths[2] = {pathA, pathB}, names[2] = {"image A", "image B"};
+    CPixelImage* images[2] = {&imageA, &imageB};
+    std::string refusals[2];
+    ImageColour colours[2];
+    std::vector<ImageFileRead> reads;
+    std::vector<int> slots;
+    for (int i = 0; i < 2; ++i) {
+        std::string reason;
+        int fd = -1;
+        if (!Exists(paths[i])) {
+            refusals[i] = names[i] + " is missing";
+        } else if ((fd = OpenInputFile(paths[i], reason)) < 0) {  // a FIFO or a device would block the decoder
+            refusals[i] = names[i] + " cannot be read: " + reason;
+        } else {
+            close(fd);
+            reads.emplace_back();
+            reads.back().path = paths[i];
+            slots.push_back(i);
+        }
     }
-    image.fileName = path;
-    if (colour.warning) {
-        std::fprintf(stderr, "quarro-render: warning: image %s %s: %s\n", which, PrintableName(path).c_str(),
-                     PrintableName(colour.note).c_str());
-    } else if (verbose && !colour.note.empty()) {
-        std::fprintf(stderr, "quarro-render: image %s %s: %s\n", which, PrintableName(path).c_str(),
-                     PrintableName(colour.note).c_str());
+    ReadImageFiles(reads);
+    for (size_t k = 0; k < reads.size(); ++k) {
+        const int i = slots[k];
+        if (reads[k].result != 0) {
+            refusals[i] = names[i] + " could not be decoded: " + reads[k].reason;
+        } else {
+            images[i]->Swap(reads[k].image);
+            images[i]->fileName = paths[i];
+            colours[i] = reads[k].colour;
+        }
     }
-    return 0;
+    int status = 0;
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = PrintableName(paths[i]);
+        if (!refusals[i].empty()) {
+            status = Fail(paths[i], refusals[i]);
+        } else if (colours[i].warning) {
+            std::fprintf(stderr, "quarro-render: warning: %s %s: %s\n", names[i].c_str(), name.c_str(),
+                         PrintableName(colours[i].note).c_str());
+        } else if (verbose && !colours[i].note.empty()) {
+            std::fprintf(stderr, "quarro-render: %s %s: %s\n", names[i].c_str(), name.c_str(),
+                         PrintableName(colours[i].note).c_str());
+        }
+    }
+    return status;
 }
 
 // Where image A or B is read from: the --image-a/--image-b path as given, else the document's
@@ -201,10 +230,7 @@ int RunRender(const RenderOptions& options) {
         return 1;
     }
     if (RefuseReplacingInputs(options, pathA, pathB, paths) != 0) return 1;
-    if (LoadInput(pathA, "A", options.verbose, scene.imageA) != 0 ||
-        LoadInput(pathB, "B", options.verbose, scene.imageB) != 0) {
-        return 1;
-    }
+    if (LoadInputs(pathA, pathB, options.verbose, scene.imageA, scene.imageB) != 0) return 1;
 
     // The window's settings: both fractions from the slider, the field-weight constants, the
     // output size, the lists straight from the document and 4 threads unless asked otherwise.

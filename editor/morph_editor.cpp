@@ -4,11 +4,13 @@
 #include <FL/gl.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "editor/dialogs.h"
 #include "files/output_path.h"
 #include "files/printable_name.h"
 #include "image/chooser_pattern.h"
+#include "image/image_file.h"
 
 namespace {
 
@@ -252,17 +254,27 @@ int CMorphEditor::OnMouseWheel() {
 }
 
 int CMorphEditor::LoadImage(int slot, const std::string& path) {
-    int result = 0;
-    std::string reason;
     if (slot < 0 || slot > 2) {
         ShowAlert("Attempt to load into invalid image (should never happen!)");
-        result = 1;
-    } else if (images[slot].Load(path, reason) != 0) {
-        std::fprintf(stderr, "quarro: could not load image %s: %s\n", PrintableName(path).c_str(),
-                     PrintableName(reason).c_str());
-        ShowAlert("Could not load image %s", PrintableName(path).c_str());
+        redraw();
+        return 1;
+    }
+    ImageFileRead read;
+    read.path = path;
+    read.result = ReadImageFile(path, read.image, read.reason);
+    return PlaceImage(slot, read);
+}
+
+int CMorphEditor::PlaceImage(int slot, ImageFileRead& read) {
+    int result = 0;
+    if (read.result != 0) {
+        std::fprintf(stderr, "quarro: could not load image %s: %s\n", PrintableName(read.path).c_str(),
+                     PrintableName(read.reason).c_str());
+        ShowAlert("Could not load image %s", PrintableName(read.path).c_str());
         result = 1;
     } else {
+        images[slot].Swap(read.image);
+        images[slot].fileName = read.path;
         viewports[slot]->SetImageSize(images[slot].width, images[slot].height);
         viewports[slot]->Fit(WholeImage);
     }
@@ -292,9 +304,10 @@ int CMorphEditor::SaveImage(int slot, const std::string& path) {
     return 0;
 }
 
-bool CMorphEditor::LoadDocumentImage(int slot, std::string path) {
-    for (;;) {
-        if (LoadImage(slot, path) == 0) return true;
+bool CMorphEditor::LoadDocumentImage(int slot, ImageFileRead& read) {
+    std::string path = read.path;
+    for (int result = PlaceImage(slot, read);; result = LoadImage(slot, path)) {
+        if (result == 0) return true;
         if (!AskYesNo("Unable to load image %s. Search for it manually?", PrintableName(path).c_str())) return false;
         // The few formats the window first searched for, then every other one it reads.
         static const std::string kSearchFilter = WithEveryReadableExtension("*.{jpg,png,bmp,tga,gif}");
@@ -305,7 +318,12 @@ bool CMorphEditor::LoadDocumentImage(int slot, std::string path) {
 }
 
 void CMorphEditor::ApplyMorphDocument(const MorphSettings& settings) {
-    if (!LoadDocumentImage(0, settings.imagePathA) || !LoadDocumentImage(1, settings.imagePathB)) {
+    // Both pictures are read at once; each is then placed, or its failure shown, A's first.
+    std::vector<ImageFileRead> reads(2);
+    reads[0].path = settings.imagePathA;
+    reads[1].path = settings.imagePathB;
+    ReadImageFiles(reads);
+    if (!LoadDocumentImage(0, reads[0]) || !LoadDocumentImage(1, reads[1])) {
         ShowAlert("Error loading MRF file: image loading failure.");
         return;
     }

@@ -11,6 +11,7 @@
 #include "editor/edit_mode.h"
 #include "editor/image_viewport.h"
 #include "editor/segment_controller.h"
+#include "image/decode_client.h"
 #include "image/pixel_image.h"
 #include "morph/morph_settings.h"
 
@@ -64,7 +65,10 @@ private:
     void DrawPanel(int slot);
     // The widget position (x, y) as a segment point of the active panel: normalized, y upward.
     void MapToSegmentPoint(int x, int y, float& u, float& v) const;
-    // Loads one image of a document into slot 0 or 1, asking the user to find it while it
-    // cannot be loaded; false when the user declines or cancels.
-    bool LoadDocumentImage(int slot, std::string path);
+    // Puts a picture read for slot 0..2 in place and fits its viewport, or shows why it could
+    // not be read; redraws in every case. 0, or 1 after the alert.
+    int PlaceImage(int slot, ImageFileRead& read);
+    // Places one picture of a document, already read, in slot 0 or 1, asking the user to find
+    // it while it cannot be loaded; false when the user declines or cancels.
+    bool LoadDocumentImage(int slot, ImageFileRead& read);
 };

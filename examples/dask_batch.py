@@ -38,8 +38,8 @@ def _scene(document):
     for key in ("image_a", "image_b"):
         if content[key + "_path"] is None:
             raise FileNotFoundError(f"{document}: {key} {content[key]} is neither beside it nor in the current folder")
-    image_a = quarro.read_image(content["image_a_path"])
-    image_b = quarro.read_image(content["image_b_path"])
+    # Both at once, each decoded by a helper of its own.
+    image_a, image_b = quarro.read_images([content["image_a_path"], content["image_b_path"]])
     return image_a, image_b, content["pairs_a"], content["pairs_b"]
 
 

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -135,9 +137,11 @@ int SendRequest(Helper& helper, int file, int pixels, long long pixelBytes, cons
     return sent == static_cast<ssize_t>(sizeof request) ? 0 : -1;
 }
 
-// One helper started ahead of need, so that a picture does not wait for the helper's start.
-// It belongs to the process that started it (a forked child leaves it alone) and to one program.
+// One helper started ahead of need, so that a picture does not wait for the helper's start:
+// only in a host that said it reads pictures one after another. It belongs to the process that
+// started it (a forked child leaves it alone) and to one program.
 std::mutex gSpareMutex;
+bool gKeepSpare = false;
 std::unique_ptr<Helper> gSpare;
 pid_t gSpareOwner = -1;
 std::string gSpareProgram;
@@ -150,6 +154,11 @@ std::unique_ptr<Helper> TakeSpare(const std::string& program) {
     // closes only the copy's descriptors, and the parent keeps its spare.
     if (spare != nullptr && (gSpareOwner != getpid() || gSpareProgram != program)) return nullptr;
     return spare;
+}
+
+bool SparesKept() {
+    std::lock_guard<std::mutex> lock(gSpareMutex);
+    return gKeepSpare;
 }
 
 void StartSpare(const std::string& program) {
@@ -241,11 +250,194 @@ std::string CleanText(const std::string& text) {
     return clean.empty() ? "the decoder refused the file without saying why" : clean;
 }
 
+// One picture on its way: the open file and what its header said, then the helper it went to.
+struct PendingDecode {
+    Descriptor file;
+    ImageHeader header;
+    std::string name;
+    bool keepStoredColour = false;
+    double seconds = 0;  // on the clock
+    int cpuSeconds = 0;
+    long long memoryMiB = 0;
+    long long pixelBytes = 0;  // of the shared memory file, if there is one
+    Descriptor shared;
+    std::unique_ptr<Helper> helper;
+    Clock::time_point deadline;
+};
+
+// Opens the file and checks its header and size in this process, and sets aside the memory its
+// pixels will take: 0, or -1 with the reason. `seconds` is the time limit set, 0 for none.
+int InspectPicture(const std::string& path, double seconds, PendingDecode& picture, std::string& reason) {
+    std::string openReason;
+    picture.file.Reset(OpenInputFile(path, openReason));
+    if (picture.file.fd < 0) {
+        reason = FileReason(openReason);
+        return -1;
+    }
+    struct stat info;
+    if (fstat(picture.file.fd, &info) != 0) {
+        reason = std::string("the file cannot be read: ") + std::strerror(errno);
+        return -1;
+    }
+    // Most headers give the size within their first bytes; a JPEG's may follow large metadata.
+    std::vector<unsigned char> head;
+    ImageHeader& header = picture.header;
+    for (size_t want : {kFirstHeaderBytes, kHeaderBytes}) {
+        head.resize(static_cast<size_t>(std::min<long long>(info.st_size, static_cast<long long>(want))));
+        ssize_t got = head.empty() ? 0 : pread(picture.file.fd, head.data(), head.size(), 0);
+        if (got < 0) {
+            reason = std::string("the file cannot be read: ") + std::strerror(errno);
+            return -1;
+        }
+        bool whole = static_cast<size_t>(got) < want;
+        head.resize(static_cast<size_t>(got));
+        header = ImageHeader();
+        if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
+        if (header.width >= 0 || whole) break;
+    }
+    if (CheckEncodedSize(head.data(), head.size(), info.st_size, header, reason) != 0) return -1;
+
+    DecodeBudget budget = DecodeBudgetFor(header, info.st_size);
+    picture.memoryMiB = budget.memoryMiB;
+    picture.cpuSeconds = seconds > 0 ? static_cast<int>(std::ceil(seconds)) : budget.cpuSeconds;
+    picture.seconds = seconds > 0 ? seconds : budget.wallSeconds;
+    picture.name = BaseName(path);
+    // A picture of a validated size is decoded straight into memory shared with the helper;
+    // without one (or without memory files) its pixels come through the socket.
+    picture.pixelBytes = header.width > 0 && header.depth == 1 ? header.width * header.height * 4 : 0;
+    picture.shared.Reset(picture.pixelBytes > 0 ? MakePixelMemory(picture.pixelBytes) : -1);
+    return 0;
+}
+
+// Hands the picture to the spare helper, if there is one, else to a new one; its time on the
+// clock starts now. 0, or -1 with the reason.
+int HandPicture(const std::string& program, PendingDecode& picture, std::string& reason) {
+    auto send = [&picture](Helper& helper) {
+        return SendRequest(helper, picture.file.fd, picture.shared.fd, picture.pixelBytes, picture.name,
+                           picture.header, picture.cpuSeconds, picture.memoryMiB, picture.keepStoredColour);
+    };
+    picture.helper = TakeSpare(program);
+    if (picture.helper != nullptr && send(*picture.helper) != 0) picture.helper = nullptr;
+    if (picture.helper == nullptr) {
+        picture.helper = std::make_unique<Helper>();
+        if (StartHelper(program, *picture.helper, reason) != 0) return -1;
+        if (send(*picture.helper) != 0) {
+            reason = "the decoder could not be handed the file";
+            return -1;
+        }
+    }
+    picture.file.Reset();
+    Helper& helper = *picture.helper;
+    fcntl(helper.channel.fd, F_SETFL, fcntl(helper.channel.fd, F_GETFL) | O_NONBLOCK);
+    picture.deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(picture.seconds));
+    return 0;
+}
+
+// Waits for the helper's reply and its end: 0 with `target` holding the picture and `colour`
+// what was done with its colours, or -1 with the reason and `target` untouched.
+int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& colour, std::string& reason) {
+    Helper& helper = *picture.helper;
+    const ImageHeader& header = picture.header;
+    const Clock::time_point deadline = picture.deadline;
+    Descriptor& shared = picture.shared;
+    const long long pixelBytes = picture.pixelBytes;
+    // The reply is read in full before the exit status is looked at, so that a helper never
+    // waits on a full pipe; every size in it is checked before anything is allocated for it.
+    bool timedOut = false;
+    DecodeReplyHeader reply;
+    size_t headerBytes = ReadReply(helper.channel.fd, &reply, sizeof reply, deadline, timedOut);
+    bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
+    std::string replyFault, refusal, note;
+    // The colour note of a picture's reply, before its pixels: false with the fault.
+    auto readNote = [&] {
+        if (reply.colourNoteBytes > kDecodeMaxReasonBytes) {
+            replyFault = "the decoder's reply was longer than it may be";
+            return false;
+        }
+        note.resize(reply.colourNoteBytes);
+        if (ReadReply(helper.channel.fd, &note[0], note.size(), deadline, timedOut) != note.size()) {
+            replyFault = "the decoder's reply was cut short";
+            return false;
+        }
+        return true;
+    };
+    CPixelImage loaded;
+    if (headerBytes != sizeof reply) {
+        replyFault = "the decoder's reply was cut short";
+    } else if (!headerWhole) {
+        replyFault = "the decoder's reply is not one this program understands";
+    } else if (reply.kind != kDecodeReplyRefused && !readNote()) {
+    } else if (reply.kind == kDecodeReplyRefused) {
+        if (reply.width > kDecodeMaxReasonBytes) {
+            replyFault = "the decoder's reply was longer than it may be";
+        } else {
+            refusal.resize(reply.width);
+            if (ReadReply(helper.channel.fd, &refusal[0], refusal.size(), deadline, timedOut) != refusal.size()) {
+                replyFault = "the decoder's reply was cut short";
+            }
+        }
+    } else if (reply.kind == kDecodeReplyShared && shared.fd >= 0) {
+        // The pixels are read from the memory file once the helper has ended. They fill it as
+        // the validated size or that size turned a quarter (an EXIF or HEIF rotation).
+        bool asValidated = reply.width == header.width && reply.height == header.height;
+        bool turned = reply.width == header.height && reply.height == header.width;
+        if (!asValidated && !turned) {
+            replyFault = "the decoder's reply claims " + std::to_string(reply.width) + " x " +
+                         std::to_string(reply.height) + " pixels, not the " + std::to_string(header.width) + " x " +
+                         std::to_string(header.height) + " set aside for them";
+        }
+    } else if (reply.kind != kDecodeReplyPixels) {
+        replyFault = "the decoder's reply is not one this program understands";
+    } else if (CheckImageSize("the decoder's reply", reply.width, reply.height, 1, replyFault) == 0) {
+        loaded.Allocate(static_cast<int>(reply.width), static_cast<int>(reply.height), 4);
+        if (loaded.pixels == nullptr) {
+            replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
+                         std::to_string(reply.height) + " picture";
+        } else if (ReadReply(helper.channel.fd, loaded.pixels, loaded.ByteCount(), deadline, timedOut) !=
+                   loaded.ByteCount()) {
+            replyFault = "the decoder's reply was cut short of the pixels it promised";
+        }
+    }
+    if (replyFault.empty() && !timedOut) {
+        char extra;
+        if (ReadReply(helper.channel.fd, &extra, 1, deadline, timedOut) != 0) {
+            replyFault = "the decoder's reply was longer than the pixels it promised";
+        }
+    }
+    helper.channel.Reset();
+    int status = WaitHelperProcess(helper.process, deadline, timedOut);
+    if (HelperFailed(status, timedOut, picture.seconds, picture.cpuSeconds, picture.memoryMiB, reason)) return -1;
+    if (!replyFault.empty()) {
+        reason = replyFault;
+        return -1;
+    }
+    if (headerWhole && reply.kind == kDecodeReplyRefused) {
+        reason = CleanText(refusal);
+        return -1;
+    }
+    if (reply.kind == kDecodeReplyShared &&
+        AdoptPixelMemory(shared.fd, pixelBytes, static_cast<int>(reply.width), static_cast<int>(reply.height),
+                         loaded, reason) != 0) {
+        return -1;
+    }
+    target.Swap(loaded);
+    colour.note = note.empty() ? note : CleanText(note);
+    colour.warning = !note.empty() && reply.colourWarning != 0;
+    return 0;
+}
+
 }  // namespace
 
 void SetImageDecoderPath(const std::string& path) {
     std::lock_guard<std::mutex> lock(gSettingsMutex);
     gDecoderPath = path;
+}
+
+void KeepImageDecoderSpare(bool keep) {
+    std::lock_guard<std::mutex> lock(gSpareMutex);
+    gKeepSpare = keep;
+    if (!keep) gSpare = nullptr;
 }
 
 void SetImageDecodeTimeLimit(double seconds) {
@@ -272,155 +464,65 @@ int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& r
 }
 
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour) {
-    const bool keepStored = colour != nullptr && colour->keepStored;
+    std::vector<ImageFileRead> reads(1);
+    reads[0].path = path;
+    if (colour != nullptr) reads[0].colour.keepStored = colour->keepStored;
+    DecodeImageFiles(reads);
+    reason = reads[0].reason;
+    if (reads[0].result != 0) return -1;
+    target.Swap(reads[0].image);
+    if (colour != nullptr) *colour = reads[0].colour;
+    return 0;
+}
+
+int DecodeImageFiles(std::vector<ImageFileRead>& reads) {
     double seconds;
     {
         std::lock_guard<std::mutex> lock(gSettingsMutex);
         seconds = gTimeLimitSeconds;
     }
-    std::string openReason;
-    Descriptor file(OpenInputFile(path, openReason));
-    if (file.fd < 0) {
-        reason = FileReason(openReason);
-        return -1;
-    }
-    struct stat info;
-    if (fstat(file.fd, &info) != 0) {
-        reason = std::string("the file cannot be read: ") + std::strerror(errno);
-        return -1;
-    }
-    // Most headers give the size within their first bytes; a JPEG's may follow large metadata.
-    std::vector<unsigned char> head;
-    ImageHeader header;
-    for (size_t want : {kFirstHeaderBytes, kHeaderBytes}) {
-        head.resize(static_cast<size_t>(std::min<long long>(info.st_size, static_cast<long long>(want))));
-        ssize_t got = head.empty() ? 0 : pread(file.fd, head.data(), head.size(), 0);
-        if (got < 0) {
-            reason = std::string("the file cannot be read: ") + std::strerror(errno);
-            return -1;
+    // Every picture is handed to a helper of its own before any reply is waited for, so that
+    // the helpers decode side by side.
+    std::vector<PendingDecode> pending(reads.size());
+    std::string program, programReason;
+    const bool found = FindImageDecoder(program, programReason) == 0;
+    for (size_t i = 0; i < reads.size(); ++i) {
+        ImageFileRead& read = reads[i];
+        read.result = -1;
+        read.image.Clear();
+        read.colour.note.clear();
+        read.colour.warning = false;
+        pending[i].keepStoredColour = read.colour.keepStored;
+        if (InspectPicture(read.path, seconds, pending[i], read.reason) != 0) continue;
+        if (!found) {
+            read.reason = programReason;
+            continue;
         }
-        bool whole = static_cast<size_t>(got) < want;
-        head.resize(static_cast<size_t>(got));
-        header = ImageHeader();
-        if (InspectImageHeader(head.data(), head.size(), path, header, reason) != 0) return -1;
-        if (header.width >= 0 || whole) break;
+        if (HandPicture(program, pending[i], read.reason) != 0) pending[i].helper = nullptr;
     }
-    if (CheckEncodedSize(head.data(), head.size(), info.st_size, header, reason) != 0) return -1;
-
-    std::string program;
-    if (FindImageDecoder(program, reason) != 0) return -1;
-    DecodeBudget budget = DecodeBudgetFor(header, info.st_size);
-    long long memoryMiB = budget.memoryMiB;
-    int cpuSeconds = seconds > 0 ? static_cast<int>(std::ceil(seconds)) : budget.cpuSeconds;
-    if (seconds <= 0) seconds = budget.wallSeconds;
-    std::string name = BaseName(path);
-    // A picture of a validated size is decoded straight into memory shared with the helper;
-    // without one (or without memory files) its pixels come through the socket.
-    long long pixelBytes = header.width > 0 && header.depth == 1 ? header.width * header.height * 4 : 0;
-    Descriptor shared(pixelBytes > 0 ? MakePixelMemory(pixelBytes) : -1);
-    std::unique_ptr<Helper> helper = TakeSpare(program);
-    if (helper != nullptr &&
-        SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB, keepStored) != 0) {
-        helper = nullptr;
-    }
-    if (helper == nullptr) {
-        helper = std::make_unique<Helper>();
-        if (StartHelper(program, *helper, reason) != 0) return -1;
-        if (SendRequest(*helper, file.fd, shared.fd, pixelBytes, name, header, cpuSeconds, memoryMiB, keepStored) != 0) {
-            reason = "the decoder could not be handed the file";
-            return -1;
+    // A host that reads one picture after another has the next one's helper start meanwhile.
+    if (found && SparesKept()) StartSpare(program);
+    // Each reply is collected on a thread of its own (the caller's for the first), so that a
+    // helper whose pixels come through the socket never waits for another's reply to be read.
+    auto collect = [&reads, &pending](size_t i) {
+        if (pending[i].helper != nullptr) {
+            reads[i].result = CollectPicture(pending[i], reads[i].image, reads[i].colour, reads[i].reason);
         }
-    }
-    file.Reset();
-    // The next picture's helper starts while this one decodes, on another core if there is one.
-    StartSpare(program);
-    fcntl(helper->channel.fd, F_SETFL, fcntl(helper->channel.fd, F_GETFL) | O_NONBLOCK);
-    Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-
-    // The reply is read in full before the exit status is looked at, so that a helper never
-    // waits on a full pipe; every size in it is checked before anything is allocated for it.
-    bool timedOut = false;
-    DecodeReplyHeader reply;
-    size_t headerBytes = ReadReply(helper->channel.fd, &reply, sizeof reply, deadline, timedOut);
-    bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
-    std::string replyFault, refusal, note;
-    // The colour note of a picture's reply, before its pixels: false with the fault.
-    auto readNote = [&] {
-        if (reply.colourNoteBytes > kDecodeMaxReasonBytes) {
-            replyFault = "the decoder's reply was longer than it may be";
-            return false;
-        }
-        note.resize(reply.colourNoteBytes);
-        if (ReadReply(helper->channel.fd, &note[0], note.size(), deadline, timedOut) != note.size()) {
-            replyFault = "the decoder's reply was cut short";
-            return false;
-        }
-        return true;
     };
-    CPixelImage loaded;
-    if (headerBytes != sizeof reply) {
-        replyFault = "the decoder's reply was cut short";
-    } else if (!headerWhole) {
-        replyFault = "the decoder's reply is not one this program understands";
-    } else if (reply.kind != kDecodeReplyRefused && !readNote()) {
-    } else if (reply.kind == kDecodeReplyRefused) {
-        if (reply.width > kDecodeMaxReasonBytes) {
-            replyFault = "the decoder's reply was longer than it may be";
-        } else {
-            refusal.resize(reply.width);
-            if (ReadReply(helper->channel.fd, &refusal[0], refusal.size(), deadline, timedOut) != refusal.size()) {
-                replyFault = "the decoder's reply was cut short";
-            }
-        }
-    } else if (reply.kind == kDecodeReplyShared && shared.fd >= 0) {
-        // The pixels are read from the memory file once the helper has ended. They fill it as
-        // the validated size or that size turned a quarter (an EXIF or HEIF rotation).
-        bool asValidated = reply.width == header.width && reply.height == header.height;
-        bool turned = reply.width == header.height && reply.height == header.width;
-        if (!asValidated && !turned) {
-            replyFault = "the decoder's reply claims " + std::to_string(reply.width) + " x " +
-                         std::to_string(reply.height) + " pixels, not the " + std::to_string(header.width) + " x " +
-                         std::to_string(header.height) + " set aside for them";
-        }
-    } else if (reply.kind != kDecodeReplyPixels) {
-        replyFault = "the decoder's reply is not one this program understands";
-    } else if (CheckImageSize("the decoder's reply", reply.width, reply.height, 1, replyFault) == 0) {
-        loaded.Allocate(static_cast<int>(reply.width), static_cast<int>(reply.height), 4);
-        if (loaded.pixels == nullptr) {
-            replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
-                         std::to_string(reply.height) + " picture";
-        } else if (ReadReply(helper->channel.fd, loaded.pixels, loaded.ByteCount(), deadline, timedOut) !=
-                   loaded.ByteCount()) {
-            replyFault = "the decoder's reply was cut short of the pixels it promised";
+    std::vector<std::thread> collectors;
+    size_t onThreads = 1;
+    for (; onThreads < reads.size(); ++onThreads) {
+        if (pending[onThreads].helper == nullptr) continue;
+        try {
+            collectors.emplace_back(collect, onThreads);
+        } catch (const std::system_error&) {
+            break;  // the rest are collected here
         }
     }
-    if (replyFault.empty() && !timedOut) {
-        char extra;
-        if (ReadReply(helper->channel.fd, &extra, 1, deadline, timedOut) != 0) {
-            replyFault = "the decoder's reply was longer than the pixels it promised";
-        }
-    }
-    helper->channel.Reset();
-    int status = WaitHelperProcess(helper->process, deadline, timedOut);
-    if (HelperFailed(status, timedOut, seconds, cpuSeconds, memoryMiB, reason)) return -1;
-    if (!replyFault.empty()) {
-        reason = replyFault;
-        return -1;
-    }
-    if (headerWhole && reply.kind == kDecodeReplyRefused) {
-        reason = CleanText(refusal);
-        return -1;
-    }
-    if (reply.kind == kDecodeReplyShared &&
-        AdoptPixelMemory(shared.fd, pixelBytes, static_cast<int>(reply.width), static_cast<int>(reply.height),
-                         loaded, reason) != 0) {
-        return -1;
-    }
-    target.Swap(loaded);
-    if (colour != nullptr) {
-        colour->note = note.empty() ? note : CleanText(note);
-        colour->warning = !note.empty() && reply.colourWarning != 0;
-    }
-    return 0;
+    if (!reads.empty()) collect(0);
+    for (size_t i = onThreads; i < reads.size(); ++i) collect(i);
+    for (std::thread& collector : collectors) collector.join();
+    int failures = 0;
+    for (const ImageFileRead& read : reads) failures += read.result != 0;
+    return failures;
 }

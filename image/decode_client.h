@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "image/pixel_image.h"
 
@@ -21,6 +22,11 @@ int FindImageDecoder(std::string& program, std::string& reason);
 // each picture the times its validated size calls for (decode_budget.h).
 void SetImageDecodeTimeLimit(double seconds);
 
+// A host that reads pictures one after another, each when the last has come (the Python
+// module), keeps a helper started ahead of the next one; others start a helper only for a
+// picture in hand. Off by default; turning it off stops a spare that is waiting.
+void KeepImageDecoderSpare(bool keep);
+
 // 0 with `target` holding the picture as 4-byte RGBA, top row first; or -1 with a reason a
 // user can act on ("the PNG header claims 100000 x 100000 pixels, more than this program
 // reads", "the decoder crashed (...)") and `target` untouched.
@@ -36,3 +42,18 @@ struct ImageColour {
 };
 // DecodeImageFile as `colour` asks, filling in its note; `colour` may be null (converted, untold).
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour);
+
+// One picture of a batch: its path and what to do with its colours; once read, 0 in `result`
+// with `image` and `colour` as DecodeImageFile gives them, or -1 with the reason.
+struct ImageFileRead {
+    std::string path;
+    CPixelImage image;
+    ImageColour colour;
+    int result = -1;
+    std::string reason;
+};
+
+// Reads every picture of the batch at once, each in a helper of its own, and returns when all
+// have ended: the number that failed. A failure costs the other pictures nothing, so that a
+// caller can report them in its own order.
+int DecodeImageFiles(std::vector<ImageFileRead>& reads);

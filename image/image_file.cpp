@@ -167,6 +167,17 @@ int ReadImageFile(const std::string& path, CPixelImage& target, std::string& rea
     return DecodeImageFile(path, target, reason, colour);
 }
 
+int ReadImageFiles(std::vector<ImageFileRead>& reads) {
+    if (!InitImageLibrary()) {
+        for (ImageFileRead& read : reads) {
+            read.result = -1;
+            read.reason = "the image library is older than this program needs";
+        }
+        return static_cast<int>(reads.size());
+    }
+    return DecodeImageFiles(reads);
+}
+
 int ReadImageFile(const std::string& path, CPixelImage& target) {
     std::string reason;
     return ReadImageFile(path, target, reason);

@@ -9,7 +9,8 @@
 
 #include "image/pixel_image.h"
 
-struct ImageColour;  // image/decode_client.h
+struct ImageColour;    // image/decode_client.h
+struct ImageFileRead;  // image/decode_client.h
 
 // True when the library is ready; repeats the version check (and its message) until it passes.
 bool InitImageLibrary();
@@ -20,6 +21,8 @@ int ReadImageFile(const std::string& path, CPixelImage& target);
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason);
 // The same, with what to do about the picture's colour profile and what was done (decode_client.h).
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour);
+// Reads every picture of the batch at once (DecodeImageFiles); the number that failed.
+int ReadImageFiles(std::vector<ImageFileRead>& reads);
 // 0 on success, -1 on failure; the format follows the path's extension. A failure prints
 // its line on standard output and the reason on the standard error stream.
 int WriteImageFile(const std::string& path, const CPixelImage& source);

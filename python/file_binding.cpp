@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "document/image_path.h"
 #include "document/mrf_file.h"
@@ -55,28 +56,57 @@ void CheckSavePath(const std::string& path, bool image) {
 // colour="srgb" converts a picture with a colour profile to sRGB, as the program shows it;
 // colour="stored" gives its numbers as the file stores them. A profile that cannot be used is a
 // UserWarning, and the picture comes as stored.
-py::array ReadImage(const py::object& file, const std::string& colourAsked) {
-    const std::string path = PathArgument(file, "path");
+bool KeepStoredColour(const std::string& colourAsked) {
     if (colourAsked != "srgb" && colourAsked != "stored") {
         throw py::value_error("colour must be 'srgb' or 'stored', not '" + colourAsked + "'");
     }
-    close(OpenForReading(path, "image"));
-    auto image = std::make_unique<CPixelImage>();
-    std::string reason;
-    ImageColour colour;
-    colour.keepStored = colourAsked == "stored";
-    int result;
+    return colourAsked == "stored";
+}
+
+// The pictures read at once, each by a helper of its own, as arrays in their order; the first
+// that could not be read raises.
+py::list ReadImageList(std::vector<ImageFileRead>& reads) {
     {
         py::gil_scoped_release unlocked;
         std::lock_guard<std::mutex> turn(gImageLibraryTurn);
-        result = ReadImageFile(path, *image, reason, &colour);
+        ReadImageFiles(reads);
     }
-    if (result != 0) RaiseFileError(0, "cannot read image '" + path + "': " + reason, path);
-    if (colour.warning) {
-        std::string text = "image '" + path + "': " + colour.note;
-        if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+    for (const ImageFileRead& read : reads) {
+        if (read.result != 0) RaiseFileError(0, "cannot read image '" + read.path + "': " + read.reason, read.path);
     }
-    return ArrayFromImage(std::move(image));
+    py::list arrays;
+    for (ImageFileRead& read : reads) {
+        if (read.colour.warning) {
+            std::string text = "image '" + read.path + "': " + read.colour.note;
+            if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+        }
+        auto image = std::make_unique<CPixelImage>();
+        image->Swap(read.image);
+        arrays.append(ArrayFromImage(std::move(image)));
+    }
+    return arrays;
+}
+
+std::vector<ImageFileRead> ImageReads(const std::vector<py::object>& files, const char* argument, bool keepStored) {
+    std::vector<ImageFileRead> reads(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        reads[i].path = PathArgument(files[i], argument);
+        reads[i].colour.keepStored = keepStored;
+        close(OpenForReading(reads[i].path, "image"));
+    }
+    return reads;
+}
+
+py::object ReadImage(const py::object& file, const std::string& colourAsked) {
+    std::vector<ImageFileRead> reads = ImageReads({file}, "path", KeepStoredColour(colourAsked));
+    return ReadImageList(reads)[0];
+}
+
+py::list ReadImages(const py::iterable& files, const std::string& colourAsked) {
+    std::vector<py::object> paths;
+    for (const py::handle& file : files) paths.push_back(py::reinterpret_borrow<py::object>(file));
+    std::vector<ImageFileRead> reads = ImageReads(paths, "paths", KeepStoredColour(colourAsked));
+    return ReadImageList(reads);
 }
 
 void WriteImage(const py::object& file, const py::object& array) {
@@ -184,6 +214,10 @@ void AddFileFunctions(py::module_& module) {
                "colour='srgb' converts a picture with a colour profile to sRGB, as the window shows it;\n"
                "colour='stored' gives the numbers as the file stores them. A profile that cannot be used\n"
                "is a UserWarning, and the picture comes as stored.");
+    module.def("read_images", &ReadImages, "paths"_a, "colour"_a = "srgb",
+               "Reads several picture files at once, each in a decoding helper of its own: a list of\n"
+               "arrays as read_image gives them, in the order of the paths. The first path that cannot\n"
+               "be read raises its OSError.");
     module.def("write_image", &WriteImage, "path"_a, "array"_a,
                "Writes an (H, W) or (H, W, 1|3|4) uint8 array; the format follows the file's extension.\n"
                "The file is replaced only once it is complete.");

@@ -48,6 +48,8 @@ PYBIND11_MODULE(_quarro, module) {
     // while the thread that took it waits for the lock inside numpy's import.
     py::detail::npy_api::get();
     UseOwnImageDecoder();
+    // Scripts read pictures one after another: the next one's helper starts while one decodes.
+    KeepImageDecoderSpare(true);
     InitFrameArguments();
     module.attr("__version__") = QUARRO_VERSION;
     module.doc() =

@@ -1,7 +1,7 @@
 """Quarro's morph engine for numpy arrays.
 
 morph() and sequence() render frames that are byte for byte those of quarro-render;
-read_image(), write_image(), read_document(), write_document() and write_animation() go
+read_image(), read_images(), write_image(), read_document(), write_document() and write_animation() go
 through the program's own file layer and animation writer; pairs_from_pixels() turns pairs
 placed in pixels (y down) into the normalized units of documents.
 """
@@ -13,6 +13,7 @@ morph = friendly(_quarro.morph)
 pairs_from_pixels = friendly(_quarro.pairs_from_pixels)
 read_document = friendly(_quarro.read_document)
 read_image = friendly(_quarro.read_image)
+read_images = friendly(_quarro.read_images)
 sequence = friendly(_quarro.sequence)
 write_animation = friendly(_quarro.write_animation)
 write_document = friendly(_quarro.write_document)
@@ -25,6 +26,7 @@ __all__ = [
     "pairs_from_pixels",
     "read_document",
     "read_image",
+    "read_images",
     "sequence",
     "write_animation",
     "write_document",

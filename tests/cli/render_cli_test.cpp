@@ -13,6 +13,7 @@
 
 #include "cli/render_cli_fixture.h"
 #include "cli/render_options.h"
+#include "image/png_encoder.h"
 #include "support/hostile_files.h"
 
 namespace {
@@ -189,6 +190,60 @@ TEST_F(RenderCli, UndecodableImageAndDocumentFailNamingThem) {
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("quarro-render: absent.mrf: no such morph document\n", run.err);
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
+}
+
+// Both pictures are decoded at once; each one that fails is named with its own reason, A's first.
+TEST_F(RenderCli, EveryUndecodablePictureIsNamedImageAFirst) {
+    const std::string notPicture = "quarro-render: a.png: image A could not be decoded: its first bytes match no "
+                                   "image format this program reads\n";
+    const std::string empty = "quarro-render: b.png: image B could not be decoded: the file is empty\n";
+    struct Case {
+        bool badA, badB;
+        std::string err;
+    };
+    const Case cases[] = {{true, false, notPicture}, {false, true, empty}, {true, true, notPicture + empty}};
+    const std::string goodA = ReadWholeFile(folder.File("a.png")), goodB = ReadWholeFile(folder.File("b.png"));
+    for (const Case& c : cases) {
+        WriteWholeFile(folder.File("a.png"), c.badA ? "not a picture" : goodA);
+        WriteWholeFile(folder.File("b.png"), c.badB ? "" : goodB);
+        CliRun run = Render(folder, {"scene.mrf", "-o", "out.png"});
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ(c.err, run.err);
+        EXPECT_FALSE(std::filesystem::exists(folder.File("out.png")));
+    }
+}
+
+// A frame of several compression bands is the same file from every split of a sequence, and
+// whatever the number of render threads, the file is the one its pixels alone make: encoded
+// again here on 1, 2 or 5 threads, they give the renderer's bytes.
+TEST_F(RenderCli, LargeFramesAreFixedByTheirPixelsWhateverTheThreads) {
+    const std::string size = "1283x721";
+    ASSERT_GT(PngBandCount(1283 * 3 + 1, 721), 2);
+    std::filesystem::create_directory(folder.File("one"));
+    std::filesystem::create_directory(folder.File("split"));
+    CliRun run = Render(folder, {"scene.mrf", "-q", "-s", size, "-n", "3", "-o", "one/f%d.png"});
+    ASSERT_EQ(0, run.status) << run.err;
+    std::string command = "cd " + Quote(folder.path) + " && parallel --will-cite -j 2 " + Quote(QUARRO_RENDER_BINARY) +
+                          " scene.mrf -q -s " + size + " -n 3 --frame-range {} -o split/f%d.png ::: 0:0 1:2 2>&1";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    for (int k = 0; k < 3; ++k) {
+        std::string name = "f" + std::to_string(k) + ".png";
+        EXPECT_EQ(ReadWholeFile(folder.File("one/" + name)), ReadWholeFile(folder.File("split/" + name))) << name;
+    }
+    for (const char* threads : {"1", "3"}) {
+        std::string name = std::string("j") + threads + ".png";
+        run = Render(folder, {"scene.mrf", "-q", "-s", size, "-j", threads, "-o", name});
+        ASSERT_EQ(0, run.status) << run.err;
+        CPixelImage frame;
+        ASSERT_EQ(0, ReadImageFile(folder.File(name), frame));
+        const std::string file = ReadWholeFile(folder.File(name));
+        for (int encoders : {1, 2, 5}) {
+            std::vector<unsigned char> again;
+            std::string reason;
+            ASSERT_EQ(0, EncodePng(frame, kDefaultPngLevel, encoders, again, reason)) << reason;
+            EXPECT_EQ(file, std::string(again.begin(), again.end())) << "-j " << threads << ", " << encoders;
+        }
+    }
 }
 
 TEST_F(RenderCli, FileNamesAreNamedWithTheirControlCharactersEscaped) {

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,7 +148,7 @@ TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReasonInAnyHost) {
         for (const Case& c : cases) {
             EXPECT_TRUE(RefusedAndUntouched(Named(c.mode), c.reason)) << c.mode << (careless ? " (careless host)" : "");
         }
-        // The spare helper started after the last read is running, yet the host has no child to wait for.
+        // Whatever helpers still run, the host has no child to wait for.
         errno = 0;
         EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
         EXPECT_EQ(errno, ECHILD);
@@ -174,4 +175,75 @@ TEST_F(FakeHelper, AWholeReplyReplacesTheTargetAndAMissingHelperIsNamed) {
     SetImageDecoderPath(folder.File("absent-decoder"));
     EXPECT_TRUE(RefusedAndUntouched(Named("good"), "the decoder program " + folder.File("absent-decoder") +
                                                       " was not found"));
+}
+
+// Helpers that have ended, reaped here as the subreaper they were orphaned to, waiting up to a
+// minute for `expected` of them; then whether any other is still alive (a spare nobody uses).
+struct Reaped {
+    int count = 0;
+    bool othersAlive = false;
+};
+Reaped ReapHelpers(int expected) {
+    Reaped reaped;
+    for (int tries = 0; reaped.count < expected && tries < 6000; ++tries) {
+        pid_t pid = waitpid(-1, nullptr, WNOHANG | __WALL);
+        if (pid > 0) {
+            ++reaped.count;
+        } else {
+            usleep(10000);
+        }
+    }
+    usleep(100000);  // time enough for an unexpected helper to have started and ended
+    while (waitpid(-1, nullptr, WNOHANG | __WALL) > 0) ++reaped.count;
+    errno = 0;
+    reaped.othersAlive = waitpid(-1, nullptr, WNOHANG | __WALL) == 0;
+    return reaped;
+}
+
+// A batch hands each picture to a helper of its own and starts no spare; each picture keeps its
+// own reason. Only a host that asks for one keeps a spare, and its spare is what the next read uses.
+TEST_F(FakeHelper, ABatchStartsOneHelperAPictureAndOnlyAskedForSparesWait) {
+    ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+    struct Case {
+        std::vector<const char*> modes;
+        std::vector<const char*> reasons;  // "" for a picture read
+    };
+    const Case cases[] = {
+        {{"good", "good"}, {"", ""}},
+        {{"good", "refuse"}, {"", "the picture is?odd"}},
+        {{"crash", "failed"}, {"the decoder crashed", "the decoder failed (exit status 9)"}},
+        {{"good"}, {""}},
+    };
+    for (const Case& c : cases) {
+        std::vector<ImageFileRead> reads(c.modes.size());
+        for (size_t i = 0; i < reads.size(); ++i) reads[i].path = Named(c.modes[i]);
+        int failures = DecodeImageFiles(reads);
+        int expectedFailures = 0;
+        for (size_t i = 0; i < reads.size(); ++i) {
+            std::string reason = c.reasons[i];
+            expectedFailures += !reason.empty();
+            EXPECT_EQ(reason.empty() ? 0 : -1, reads[i].result) << c.modes[i];
+            if (reason.empty()) {
+                EXPECT_EQ(3, reads[i].image.width) << c.modes[i];
+            } else {
+                EXPECT_NE(std::string::npos, reads[i].reason.find(reason)) << reads[i].reason;
+            }
+        }
+        EXPECT_EQ(expectedFailures, failures);
+        Reaped reaped = ReapHelpers(static_cast<int>(reads.size()));
+        EXPECT_EQ(static_cast<int>(reads.size()), reaped.count) << c.modes[0];
+        EXPECT_FALSE(reaped.othersAlive) << c.modes[0];
+    }
+
+    KeepImageDecoderSpare(true);
+    CPixelImage image;
+    std::string reason;
+    for (int read = 0; read < 3; ++read) ASSERT_EQ(0, ReadImageFile(Named("good"), image, reason)) << reason;
+    Reaped reaped = ReapHelpers(3);
+    EXPECT_EQ(3, reaped.count);
+    EXPECT_TRUE(reaped.othersAlive);  // the spare for a fourth picture
+    KeepImageDecoderSpare(false);
+    reaped = ReapHelpers(1);
+    EXPECT_EQ(1, reaped.count);
+    EXPECT_FALSE(reaped.othersAlive);
 }

@@ -259,7 +259,7 @@ TEST_F(EditorFiles, DecliningTheSearchForImageALeavesEverythingElseAlone) {
     EXPECT_EQ(dialogs.questions.size(), 1u);
     EXPECT_TRUE(dialogs.chooserCalls.empty());
     EXPECT_EQ(editor->images[0].fileName, oldA);
-    EXPECT_EQ(editor->images[1].fileName, oldB);  // image B was not attempted
+    EXPECT_EQ(editor->images[1].fileName, oldB);  // image B, read meanwhile, was not placed
     EXPECT_FALSE(editor->images[2].IsEmpty());
     EXPECT_EQ(editor->controller->segmentsA, pairs);
 }
@@ -284,6 +284,28 @@ TEST_F(EditorFiles, ImageALoadsButImageBIsDeclined) {
     EXPECT_EQ(editor->images[1].fileName, oldB);
     EXPECT_EQ(editor->images[2].width, 9);
     EXPECT_EQ(editor->controller->segmentsB, pairs);
+}
+
+// Both pictures are read at once, but their failures come one after the other, A's first,
+// each alert with its reason on the standard error.
+TEST_F(EditorFiles, WhenBothImagesFailImageAIsReportedFirst) {
+    WriteWholeFile(folder.File("a.png"), "not a picture");
+    WriteWholeFile(folder.File("b.png"), "");
+    std::string a = folder.File("a.png"), b = folder.File("b.png"), good = WriteTestImage("good.png", 41, 31, 1);
+    dialogs.answers = {true, false};
+    dialogs.choices = {good};
+    testing::internal::CaptureStderr();
+    editor->ApplyMorphDocument(Document(a, b));
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(dialogs.alerts.size(), 3u);
+    EXPECT_EQ(dialogs.alerts[0], "Could not load image " + a);
+    EXPECT_EQ(dialogs.alerts[1], "Could not load image " + b);
+    EXPECT_EQ(dialogs.alerts[2], kImageLoadFailure);
+    EXPECT_EQ(editor->images[0].fileName, good);
+    size_t reasonA = err.find(a + ": its first bytes match no image format"), reasonB = err.find(b + ": the file is empty");
+    ASSERT_NE(reasonA, std::string::npos) << err;
+    ASSERT_NE(reasonB, std::string::npos) << err;
+    EXPECT_LT(reasonA, reasonB);
 }
 
 }  // namespace

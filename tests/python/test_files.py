@@ -59,6 +59,31 @@ def _file(path, content):
     return path
 
 
+@pytest.mark.parametrize("bad, message", [
+    ((), None),
+    ((1,), "b.png'.*the file is empty"),
+    ((0, 1), "a.png'.*first bytes match no image format"),
+])
+def test_read_images_reads_them_at_once_and_raises_the_first_failure(tmp_path, bad, message):
+    rng = np.random.default_rng(5)
+    pictures = [rng.integers(0, 256, (19 + k, 29, 4), dtype=np.uint8) for k in range(2)]
+    paths = [tmp_path / "a.png", tmp_path / "b.png"]
+    for picture, path in zip(pictures, paths):
+        quarro.write_image(path, picture)
+    if 0 in bad:
+        paths[0].write_bytes(b"not a picture")
+    if 1 in bad:
+        paths[1].write_bytes(b"")
+    if message is None:
+        arrays = quarro.read_images(paths)
+        assert len(arrays) == 2
+        for array, picture, path in zip(arrays, pictures, paths):
+            assert np.array_equal(array, picture) and np.array_equal(array, quarro.read_image(path))
+    else:
+        with pytest.raises(OSError, match=message):
+            quarro.read_images(paths)
+
+
 def _png_header(width, height):
     header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
     chunk = b"IHDR" + header
