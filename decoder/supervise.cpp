@@ -32,17 +32,22 @@ void SuperviseDecoding() {
         // The decoding process dies with its supervisor, and never holds the status socket.
         if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != supervisor) _exit(kDecodeExitUsage);
         close(kDecodeStatusDescriptor);
+        close(kDecodeHostDescriptor);
         return;
     }
     // The reply's socket is the decoding process's alone: its end is the reply's end.
     close(kDecodeChannelDescriptor);
     int ended = static_cast<int>(syscall(SYS_pidfd_open, worker, 0));
+    // The program's own pidfd, when it handed one over: readable once the program has ended.
+    int host = fcntl(kDecodeHostDescriptor, F_GETFD) >= 0 ? kDecodeHostDescriptor : -1;
     for (;;) {
-        // The program writes nothing on the status socket: any event there means it has gone.
-        struct pollfd events[2] = {{kDecodeStatusDescriptor, POLLIN, 0}, {ended, POLLIN, 0}};
-        int ready = poll(events, ended >= 0 ? 2 : 1, ended >= 0 ? -1 : 50);
+        // The program writes on the status socket only to stop the decoding: any event there
+        // means that, or that it has gone. A child it forked may keep the socket open after it
+        // ends, so its end is also watched by its pidfd.
+        struct pollfd events[3] = {{kDecodeStatusDescriptor, POLLIN, 0}, {host, POLLIN, 0}, {ended, POLLIN, 0}};
+        int ready = poll(events, ended >= 0 ? 3 : 2, ended >= 0 ? -1 : 50);
         if (ready < 0 && errno != EINTR) break;
-        if (ready > 0 && events[0].revents != 0) {
+        if (ready > 0 && (events[0].revents != 0 || events[1].revents != 0)) {
             kill(worker, SIGKILL);
             break;
         }

@@ -5,6 +5,7 @@
 
 // Forks the decoding process and returns in it only. The supervisor sends the decoding
 // process's wait status (an int, as waitpid gives it) on kDecodeStatusDescriptor when it ends,
-// and kills it when the program closes that socket first. Started without a status socket,
+// and kills it when the program writes on or closes that socket first, or ends
+// (kDecodeHostDescriptor, a pidfd of it, when it handed one over). Started without a status socket,
 // the helper runs alone and this returns at once.
 void SuperviseDecoding();

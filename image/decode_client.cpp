@@ -172,11 +172,14 @@ void StartSpare(const std::string& program) {
     gSpareProgram = program;
 }
 
-// Reads exactly `size` bytes of the reply unless it ends first or the deadline passes.
-// Returns the bytes read; `timedOut` says whether the deadline cut it.
-size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bool& timedOut) {
+// Reads the reply until `size` bytes came, the channel ended or the helper did: `ended` is its
+// status socket, readable once the supervisor has reported. A child the host forked may hold a
+// copy of the helper's end of the channel, so its end of file may never come. Returns the bytes
+// read; `timedOut` says whether the deadline cut it.
+size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bool& timedOut, int ended) {
     char* p = static_cast<char*>(data);
     size_t done = 0;
+    bool helperEnded = false;
     while (done < size) {
         ssize_t n = read(fd, p + done, size - done);
         if (n > 0) {
@@ -185,14 +188,16 @@ size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bo
         }
         if (n == 0) break;
         if (errno == EINTR) continue;
-        if (errno != EAGAIN) break;
+        if (errno != EAGAIN || helperEnded) break;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
             timedOut = true;
             break;
         }
-        struct pollfd wait = {fd, POLLIN, 0};
-        poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
+        struct pollfd wait[2] = {{fd, POLLIN, 0}, {ended, POLLIN, 0}};
+        poll(wait, ended >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
+        // Ended: what it wrote is all there; one more read takes the rest.
+        helperEnded = ended >= 0 && wait[1].revents != 0;
     }
     return done;
 }
@@ -346,7 +351,8 @@ int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& col
     // waits on a full pipe; every size in it is checked before anything is allocated for it.
     bool timedOut = false;
     DecodeReplyHeader reply;
-    size_t headerBytes = ReadReply(helper.channel.fd, &reply, sizeof reply, deadline, timedOut);
+    const int channel = helper.channel.fd, ended = helper.process.status;
+    size_t headerBytes = ReadReply(channel, &reply, sizeof reply, deadline, timedOut, ended);
     bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
     std::string replyFault, refusal, note;
     // The colour note of a picture's reply, before its pixels: false with the fault.
@@ -356,7 +362,7 @@ int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& col
             return false;
         }
         note.resize(reply.colourNoteBytes);
-        if (ReadReply(helper.channel.fd, &note[0], note.size(), deadline, timedOut) != note.size()) {
+        if (ReadReply(channel, &note[0], note.size(), deadline, timedOut, ended) != note.size()) {
             replyFault = "the decoder's reply was cut short";
             return false;
         }
@@ -373,7 +379,7 @@ int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& col
             replyFault = "the decoder's reply was longer than it may be";
         } else {
             refusal.resize(reply.width);
-            if (ReadReply(helper.channel.fd, &refusal[0], refusal.size(), deadline, timedOut) != refusal.size()) {
+            if (ReadReply(channel, &refusal[0], refusal.size(), deadline, timedOut, ended) != refusal.size()) {
                 replyFault = "the decoder's reply was cut short";
             }
         }
@@ -394,19 +400,20 @@ int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& col
         if (loaded.pixels == nullptr) {
             replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
                          std::to_string(reply.height) + " picture";
-        } else if (ReadReply(helper.channel.fd, loaded.pixels, loaded.ByteCount(), deadline, timedOut) !=
+        } else if (ReadReply(channel, loaded.pixels, loaded.ByteCount(), deadline, timedOut, ended) !=
                    loaded.ByteCount()) {
             replyFault = "the decoder's reply was cut short of the pixels it promised";
         }
     }
+    // Anything beyond the reply is a fault; it is all there once the helper has ended.
+    int status = WaitHelperProcess(helper.process, deadline, timedOut);
     if (replyFault.empty() && !timedOut) {
         char extra;
-        if (ReadReply(helper.channel.fd, &extra, 1, deadline, timedOut) != 0) {
+        if (recv(channel, &extra, 1, MSG_DONTWAIT) > 0) {
             replyFault = "the decoder's reply was longer than the pixels it promised";
         }
     }
     helper.channel.Reset();
-    int status = WaitHelperProcess(helper.process, deadline, timedOut);
     if (HelperFailed(status, timedOut, picture.seconds, picture.cpuSeconds, picture.memoryMiB, reason)) return -1;
     if (!replyFault.empty()) {
         reason = replyFault;

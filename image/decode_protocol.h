@@ -20,6 +20,9 @@
 
 constexpr int kDecodeChannelDescriptor = 3;
 constexpr int kDecodeStatusDescriptor = 4;
+// A pidfd of the program that started the helper, where the kernel gives one: the supervisor
+// stops the decoding when that program ends, whatever children of it keep the sockets open.
+constexpr int kDecodeHostDescriptor = 5;
 
 constexpr uint32_t kDecodeRequestMagic = 0x31514451;  // "QDQ1" read as little-endian bytes
 constexpr uint32_t kDecodeReplyMagic = 0x31524451;    // "QDR1"

@@ -37,6 +37,7 @@ struct SpawnPlan {
     char* const* argv;
     char* const* envp;
     int channel, status;  // high copies, moved to kDecodeChannelDescriptor and kDecodeStatusDescriptor
+    int host;             // a high copy of the program's own pidfd, moved to kDecodeHostDescriptor; -1 without
     void* helperStack;    // the top of the stack the helper's first moments run on
     int error = 0;
 };
@@ -64,8 +65,13 @@ int BecomeHelper(void* data) {
     if (null > 2) Call(SYS_close, null);
     placed = placed && Call(SYS_dup3, plan.channel, kDecodeChannelDescriptor, 0) >= 0 &&
              Call(SYS_dup3, plan.status, kDecodeStatusDescriptor, 0) >= 0;
+    if (plan.host >= 0) {
+        placed = placed && Call(SYS_dup3, plan.host, kDecodeHostDescriptor, 0) >= 0;
+    } else {
+        Call(SYS_close, kDecodeHostDescriptor);
+    }
     if (placed) {
-        Call(SYS_close_range, kDecodeStatusDescriptor + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+        Call(SYS_close_range, kDecodeHostDescriptor + 1, ~0U, CLOSE_RANGE_CLOEXEC);
         Call(SYS_execveat, program, reinterpret_cast<long>(""), reinterpret_cast<long>(plan.argv),
              reinterpret_cast<long>(plan.envp), AT_EMPTY_PATH);
     }
@@ -134,6 +140,11 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
     }
     // Numbers 3 and 4 may be taken by the very descriptors moved there: dup3 from high copies.
     int highChannel = fcntl(channel, F_DUPFD_CLOEXEC, 10), highStatus = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+    int host = static_cast<int>(syscall(SYS_pidfd_open, getpid(), 0)), highHost = -1;
+    if (host >= 0) {
+        highHost = fcntl(host, F_DUPFD_CLOEXEC, 10);
+        close(host);
+    }
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
     char* envp[] = {nullptr};
     SpawnPlan plan;
@@ -141,17 +152,18 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
     plan.envp = envp;
     plan.channel = highChannel;
     plan.status = highStatus;
+    plan.host = highHost;
     int error = highChannel >= 0 && highStatus >= 0 ? 0 : errno;
     std::string refused;
     if (error == 0 && CheckedDecoderProgram(program, plan.program, refused) != 0) {
-        for (int fd : {highChannel, highStatus, ends[0], ends[1]}) {
+        for (int fd : {highChannel, highStatus, highHost, ends[0], ends[1]}) {
             if (fd >= 0) close(fd);
         }
         reason = refused;
         return -1;
     }
     if (error == 0) error = SpawnOrphan(plan);
-    for (int fd : {highChannel, highStatus, ends[1]}) {
+    for (int fd : {highChannel, highStatus, highHost, ends[1]}) {
         if (fd >= 0) close(fd);
     }
     if (error != 0) {
@@ -186,6 +198,13 @@ int WaitHelperProcess(HelperProcess& process, std::chrono::steady_clock::time_po
 }
 
 void StopHelperProcess(HelperProcess& process) {
-    if (process.status >= 0) close(process.status);
+    // Said, not only closed: a child the host forked meanwhile may hold a copy of our end, and
+    // then closing it is no end the helper would see.
+    if (process.status >= 0) {
+        char stop = 0;
+        ssize_t ignored = send(process.status, &stop, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        (void)ignored;
+        close(process.status);
+    }
     process.status = -1;
 }

@@ -6,7 +6,8 @@
 #include <chrono>
 #include <string>
 
-// A started helper: our end of its status socket. Closing it stops the helper.
+// A started helper: our end of its status socket. A byte on it, or its closing, stops the
+// helper; so does the end of this process (the helper watches a pidfd of it).
 struct HelperProcess {
     HelperProcess() = default;
     ~HelperProcess();
@@ -25,5 +26,5 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
 // a report counts as killed (SIGKILL).
 int WaitHelperProcess(HelperProcess& process, std::chrono::steady_clock::time_point deadline, bool& timedOut);
 
-// Stops the helper (it kills its decoding process once our end of the status socket is closed).
+// Stops the helper: it kills its decoding process once a byte comes on the status socket.
 void StopHelperProcess(HelperProcess& process);
