@@ -141,6 +141,8 @@ bool ColourConversion::Prepare(const ColourDescription& description, ColourSampl
     transform = lcms->cmsCreateTransform(profiles.from, InputType(kind, space == cmsSigGrayData), profiles.to,
                                          TYPE_RGBA_8, INTENT_PERCEPTUAL, flags);
     if (transform == nullptr) return storedBecause(engineSays("the colour engine cannot convert from it"));
+    fast = kind == ColourSamples::kRgba8 && space == cmsSigRgbData &&
+           separable.Build(*lcms, profiles.from, profiles.to, transform);
     out.colourNote = "converted to sRGB from " + description.source + (name.empty() ? "" : " \"" + name + "\"");
     out.colourWarning = false;
     return true;
@@ -151,6 +153,7 @@ void ColourConversion::ConvertRun(const unsigned char* in, unsigned char* out, s
     // in place, and is set here otherwise.
     const size_t chunk = 4096;
     const size_t inBytes = samples == ColourSamples::kRgba16 ? 8 : 4;
+    if (fast) return separable.Apply(in, out, pixels);
     for (size_t done = 0; done < pixels; done += chunk) {
         size_t count = pixels - done < chunk ? pixels - done : chunk;
         const unsigned char* from = in + done * inBytes;

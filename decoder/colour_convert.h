@@ -10,6 +10,7 @@
 #include <string>
 
 #include "decoder/colour_description.h"
+#include "decoder/colour_separable.h"
 #include "decoder/decoded_image.h"
 
 // How the samples to convert lie in memory, four to a pixel.
@@ -43,6 +44,8 @@ private:
     void* transform = nullptr;
     const struct LcmsLibrary* lcms = nullptr;
     ColourSamples samples = ColourSamples::kRgba8;
+    SeparableRgb separable;  // the fast form, for 8-bit RGB
+    bool fast = false;
 };
 
 // Converts the 8-bit RGBA pixels of `out` in place as `description` says (or warns why not), unless
