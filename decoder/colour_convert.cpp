@@ -220,6 +220,16 @@ void ConvertDecodedColours(const unsigned char* data, size_t size, ImageFormat f
     ConvertDecodedColours(description, out);
 }
 
+bool PrepareRowConversion(const unsigned char* data, size_t size, ImageFormat format, bool grey,
+                          ColourConversion& conversion, DecodedImage& out) {
+    if (out.keepStoredColour) return false;
+    ColourDescription description;
+    FindColourDescription(data, size, format, description);
+    if (!description.NeedsConversion() && description.kind != ColourDescription::Kind::kUnusable) return false;
+    out.colourSeenTo = true;
+    return conversion.Prepare(description, ColourSamples::kRgba8, grey, out);
+}
+
 bool ConvertInks(const unsigned char* data, size_t size, bool inverted, DecodedImage& out) {
     if (out.keepStoredColour) return false;
     ColourDescription description;

@@ -58,6 +58,13 @@ void ConvertDecodedColours(const ColourDescription& description, DecodedImage& o
 // the caller then turns the inks into light without a profile.
 bool ConvertInks(const unsigned char* data, size_t size, bool inverted, DecodedImage& out);
 
+// For decoders that pass their rows through PixelRows: when the file `data` of `format` describes
+// its colours other than as sRGB, prepares `conversion` for its 8-bit RGBA rows and returns true
+// (the colours are then seen to; a warning instead leaves `conversion` unprepared and returns
+// false). `grey` says that the picture's rows have R = G = B.
+bool PrepareRowConversion(const unsigned char* data, size_t size, ImageFormat format, bool grey,
+                          ColourConversion& conversion, DecodedImage& out);
+
 // The step after a decoder that made 8-bit RGBA: the pixels of `out` converted in place as the
 // file's description says (FindColourDescription), unless the caller asked for the stored
 // numbers or the decoder has seen to the colours itself. Nothing is done for untagged and sRGB

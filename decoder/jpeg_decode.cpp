@@ -140,7 +140,13 @@ int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader&, Decod
     // Set once the header is read: creating the decompressor clears the field.
     trap.progress.progress_monitor = OnProgress;
     info.progress = &trap.progress;
+    // Colour pictures with a profile are converted row by row, while the decoder goes on; the
+    // conversion outlives the rows, whose thread may still be converting when they end.
+    ColourConversion conversion;
     PixelRows rows(out);
+    if (!inks && PrepareRowConversion(data, size, ImageFormat::kJpeg, info.num_components == 1, conversion, out)) {
+        rows.ConvertOnTheWay(&conversion);
+    }
     std::string failure;
     int status = ReadRows(info, trap, out, rows, failure);
     jpeg_destroy_decompress(&info);

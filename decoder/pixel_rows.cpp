@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "decoder/colour_convert.h"
+
 namespace {
 
 // A batch stays within the processor's second-level cache while it is made and copied.
@@ -69,6 +71,8 @@ int PixelRows::Room() const {
 
 int PixelRows::Made(int rows, std::string& reason) {
     if (batchRows == 0) {
+        unsigned char* made = out.Pixels() + static_cast<size_t>(done) * rowBytes;
+        if (convert != nullptr) convert->Convert(made, made, static_cast<size_t>(rows) * static_cast<size_t>(out.width));
         done += rows;
         return 0;
     }
@@ -132,10 +136,11 @@ void* PixelRows::HandOverLoop(void* self) {
 
 // Puts a batch's rows where they belong: widened, and written to the shared memory file or
 // into place.
-int PixelRows::Hand(const Batch& batch, std::vector<unsigned char>& wide, std::string& reason) {
-    const unsigned char* rows = batch.rows.data();
+int PixelRows::Hand(Batch& batch, std::vector<unsigned char>& wide, std::string& reason) {
+    unsigned char* rows = batch.rows.data();
     size_t bytes = static_cast<size_t>(batch.count) * rowBytes;
     size_t at = static_cast<size_t>(batch.first) * rowBytes;
+    const size_t pixels = static_cast<size_t>(batch.count) * static_cast<size_t>(out.width);
     if (madeBytesPerPixel == 3) {
         bool shared = out.placeFile >= 0 && out.inPlace;
         unsigned char* target = out.Pixels() + at;
@@ -143,9 +148,12 @@ int PixelRows::Hand(const Batch& batch, std::vector<unsigned char>& wide, std::s
             wide.resize(bytes);
             target = wide.data();
         }
-        Widen(rows, target, static_cast<size_t>(batch.count) * static_cast<size_t>(out.width));
+        Widen(rows, target, pixels);
+        if (convert != nullptr) convert->Convert(target, target, pixels);
         if (!shared) return 0;
         rows = wide.data();
+    } else if (convert != nullptr) {
+        convert->Convert(rows, rows, pixels);
     }
     size_t sent = 0;
     while (sent < bytes) {

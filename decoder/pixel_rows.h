@@ -2,8 +2,9 @@
 // Rows meant for memory shared with the program are made in small buffers and handed over in
 // batches by pwrite: writing them through the shared mapping would take a page fault for every
 // page, which costs more than the copy. For a large picture a second thread hands the batches
-// over while the decoder makes the next ones. Rows made as RGB are widened to RGBA on the way.
-// Other rows are made where they belong.
+// over while the decoder makes the next ones. Rows made as RGB are widened to RGBA on the way,
+// and converted to sRGB on the way when the picture has a colour profile (on the second thread,
+// while the decoder goes on). Other rows are made where they belong.
 #pragma once
 
 #include <pthread.h>
@@ -16,6 +17,8 @@
 
 #include "decoder/decoded_image.h"
 
+class ColourConversion;
+
 class PixelRows {
 public:
     // `out` holds the reserved pixels (ReservePixels succeeded); rows are made with
@@ -24,6 +27,9 @@ public:
     ~PixelRows();
     PixelRows(const PixelRows&) = delete;
     PixelRows& operator=(const PixelRows&) = delete;
+
+    // Converts every row from now on, before it reaches the pixels (`conversion` must outlive this).
+    void ConvertOnTheWay(const ColourConversion* conversion) { convert = conversion; }
 
     // Where the next rows are to be made, Room() of them at most, one after the other.
     unsigned char* Next();
@@ -40,7 +46,7 @@ private:
         bool full = false;  // waiting to be handed over
     };
     static void* HandOverLoop(void* self);
-    int Hand(const Batch& batch, std::vector<unsigned char>& widened, std::string& reason);
+    int Hand(Batch& batch, std::vector<unsigned char>& widened, std::string& reason);
     int Pass(std::string& reason);
 
     DecodedImage& out;
@@ -51,6 +57,7 @@ private:
     Batch batches[2];
     int current = 0;
     std::vector<unsigned char> widened;  // this thread's RGBA rows, when there is no other thread
+    const ColourConversion* convert = nullptr;
 
     // The hand-over thread, when there is one, and what it shares with the decoder.
     bool threaded = false;

@@ -104,7 +104,11 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
                    spng_get_trns(ctx, &trns) == SPNG_ECHUNKAVAIL;
         int format = rgb ? SPNG_FMT_RGB8 : SPNG_FMT_RGBA8;
         status = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+        ColourConversion rowConversion;  // outlives the rows, whose thread may use it to the end
         PixelRows rows(out, rgb ? 3 : 4);
+        if (PrepareRowConversion(data, size, ImageFormat::kPng, grey, rowConversion, out)) {
+            rows.ConvertOnTheWay(&rowConversion);
+        }
         const size_t rowBytes = static_cast<size_t>(ihdr.width) * (rgb ? 3 : 4);
         for (uint32_t row = 0; status == 0 && row < ihdr.height; ++row) {
             status = spng_decode_row(ctx, rows.Next(), rowBytes);
