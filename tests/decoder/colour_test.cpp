@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "decoder/colour_convert.h"
 #include "decoder/colour_description.h"
 #include "decoder/magick_support.h"
 #include "image/decode_client.h"
@@ -328,6 +329,37 @@ TEST(ColourWarnings, UnusableProfilesLeaveThePictureAsStored) {
     ASSERT_EQ(ReadBoth(path, read, stored, colour, reason), 0) << reason;
     EXPECT_FALSE(colour.warning) << colour.note;
     EXPECT_FALSE(SamePixels(read, stored));
+}
+
+// A picture large enough for its rows to be converted on the helper's second thread, batch by
+// batch, comes out exactly as the whole picture converted at once.
+TEST(ColourRows, RowsConvertedOnTheWayEqualTheWholePictureConverted) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
+    TempFolder folder;
+    std::string scene = folder.File("scene.png");
+    ASSERT_TRUE(MagickWrite(Scene(1500, 1000), "", scene));
+    for (const char* name : {"big.jpg", "big.png"}) {
+        std::string path = folder.File(name);
+        ASSERT_TRUE(RunQuiet("convert " + scene + " -profile " + kSrgb + " -profile " + kIcc +
+                             "colord/AdobeRGB1998.icc -depth 8 " + path));
+        std::string bytes = ReadWholeFile(path);
+        DecodedImage whole;
+        whole.keepStoredColour = true;
+        std::string reason;
+        ASSERT_EQ(DecodeWhole(bytes, path, whole, reason), 0) << reason;
+        whole.keepStoredColour = false;
+        ColourDescription description;
+        FindColourDescription(BytesOf(bytes), bytes.size(), IdentifyImageFormat(BytesOf(bytes), bytes.size(), path),
+                              description);
+        ConvertDecodedColours(description, whole);
+        ASSERT_FALSE(whole.colourWarning) << whole.colourNote;
+        CPixelImage helped;
+        ImageColour colour;
+        ASSERT_EQ(ReadImageFile(path, helped, reason, &colour), 0) << reason;
+        ASSERT_TRUE(helped.width == whole.width && helped.height == whole.height) << name;
+        EXPECT_EQ(std::memcmp(helped.pixels, whole.Pixels(), whole.PixelBytes()), 0) << name;
+        EXPECT_EQ(colour.note, whole.colourNote);
+    }
 }
 
 }  // namespace
