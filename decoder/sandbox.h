@@ -31,6 +31,12 @@ int LimitCoreDumps();
 struct PreparedFilter {
     std::vector<unsigned char> program;  // the filter's instructions, as the kernel takes them
 };
+// An empty world, entered before the filter: new user, mount, network and IPC namespaces whose
+// root is an empty read-only folder, so that no path names anything, whatever call looks it up
+// (the filter cannot see a path: newfstatat(fd, "/etc/shadow", AT_EMPTY_PATH) passes it). The
+// process must have one thread. 0, or -1 where the kernel refuses (namespaces not built in or
+// forbidden to users): the filter then stands alone.
+int EnterEmptyWorld();
 // 0, or -1 and a reason.
 int PrepareSyscallFilter(int pixelFile, PreparedFilter& filter, std::string& reason);
 // 0, or -1 and a reason.
