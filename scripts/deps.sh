@@ -7,7 +7,7 @@ QUARRO_PACKAGES=(
   build-essential cmake pkg-config help2man
   libgtest-dev libgmock-dev libbenchmark-dev
   libfltk1.3-dev fluid libx11-dev libdevil-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
-  libhwy-dev libpng-dev libspng-dev
+  libhwy-dev libpng-dev libspng-dev zlib1g-dev
   ffmpeg parallel
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
