@@ -9,6 +9,7 @@
 #include "app/morph_ui.h"
 #include "editor/dialogs.h"
 #include "image/chooser_pattern.h"
+#include "image/writable_formats.h"
 
 namespace {
 
@@ -19,7 +20,12 @@ const std::string& ImageLoadFilter() {
         "*.{bmp,cut,dcx,dds,ico,jpg,lbm,lif,mdl,pcd,pcx,pic,png,pnm,psd,psp,raw,sgi,tga,tif,wal,act,pal}");
     return kFilter;
 }
-const char* const kImageSaveFilter = "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}";
+// The extensions the window has always offered for saving, then every other one the program
+// writes (webp, jpeg, tiff, ...).
+const std::string& ImageSaveFilter() {
+    static const std::string kFilter = WithEveryWritableExtension("*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}");
+    return kFilter;
+}
 
 const char* const kNotReady = "You're not ready to morph yet!";
 
@@ -40,7 +46,7 @@ void CMorphUI::OnLoadImage(int slot) {
 }
 
 void CMorphUI::OnSaveImage(int slot) {
-    std::string path = ChooseFile("Where would you live to save to?", kImageSaveFilter);
+    std::string path = ChooseFile("Where would you live to save to?", ImageSaveFilter().c_str());
     if (path.empty()) return;
     editor->SaveImage(slot, path);
 }

@@ -156,9 +156,6 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
     return true;
 }
 
-// The image library keeps global state: its saves take turns, whichever encoder runs them.
-std::mutex gImageLibraryMutex;
-
 // How each frame of the run is written, on an encoder thread.
 CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool animation, CAnimationWriter& writer,
                                             CFrameStream& stream) {
@@ -168,16 +165,13 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool a
     if (animation) {
         return [&writer](QueuedFrame& frame, std::string& reason) { return writer.WriteFrame(frame.image, reason); };
     }
-    if (IsPngPath(options.outputPath)) {
-        int level = options.pngLevel;
-        return [level](QueuedFrame& frame, std::string& reason) {
-            return WritePngFile(frame.path, frame.image, level, reason);
-        };
-    }
-    const int quality = OutputQuality(options);  // JPEG frames; -1 for the other formats
-    return [quality](QueuedFrame& frame, std::string& reason) {
-        std::lock_guard<std::mutex> lock(gImageLibraryMutex);
-        if (WriteImageFile(frame.path, frame.image, quality, reason) == 0) return 0;
+    // Frame files: the writer of the format's row, as the window saves; the image library's
+    // rare formats take turns inside their writer.
+    ImageWriteSettings settings;
+    if (IsPngPath(options.outputPath)) settings.level = options.pngLevel;
+    if (options.quality >= 0) settings.quality = options.quality;
+    return [settings](QueuedFrame& frame, std::string& reason) {
+        if (WriteImageFile(frame.path, frame.image, settings, reason) == 0) return 0;
         reason = "the output could not be written: " + reason;
         return -1;
     };
@@ -241,11 +235,11 @@ int RunRender(const RenderOptions& options) {
                                  static_cast<int>(settings.outputHeight), AnimationFormatOf(options), reason) != 0) {
         return Fail(options.outputPath, reason);
     }
-    // One encoder keeps an animation's frames in order, and the image library's saves take
-    // turns anyway; PNG frames are written by as many encoders as there are cores.
+    // One encoder keeps an animation's or a stream's frames in order; frame files are written
+    // by as many encoders as there are cores (the image library's rare formats take turns).
     int encoders = 1, buffers = 2;
     const size_t frameBytes = static_cast<size_t>(settings.outputWidth) * settings.outputHeight * 4;
-    PipelineShape(frameBytes, animation || toStdout || !IsPngPath(options.outputPath), encoders, buffers);
+    PipelineShape(frameBytes, animation || toStdout, encoders, buffers);
     StreamFormat format = StreamFormat::Png;
     StreamFormatNamed(options.format, format);
     CFrameStream stream(STDOUT_FILENO, format, options.fpsNum, options.fpsDen, options.pngLevel);

@@ -9,7 +9,7 @@
 #include "cli/animation_writer.h"
 #include "cli/option_values.h"
 #include "files/file_name.h"
-#include "image/image_file.h"
+#include "image/writable_formats.h"
 #include "image/png_encoder.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
@@ -56,8 +56,10 @@ bool QualityScaleOf(const RenderOptions& options, QualityScale& scale) {
         scale = {"WebP quality", 0, kQualityPercentMax, kWebpQualityDefault};
         return true;
     }
-    if (IsJpegPath(options.outputPath)) {
-        scale = {"JPEG quality", kJpegQualityMin, kJpegQualityMax, kJpegQualityDefault};
+    std::string ignored;
+    const WritableFormat* frame = WritableFormatOf(options.outputPath, ignored);
+    if (frame != nullptr && frame->quality.taken) {
+        scale = {std::string(frame->name) + " quality", frame->quality.low, frame->quality.high, frame->quality.fallback};
         return true;
     }
     return false;
@@ -146,9 +148,10 @@ std::string QualityHelp() {
         text += std::string(i == 0 ? " " : ", ") + codec.name + " " + Range(0, codec.crfMax) + " (default " +
                 std::to_string(codec.crfDefault) + ")";
     }
-    return text + "; quality of a .webp animation, " + Range(0, kQualityPercentMax) + " (default " +
-           std::to_string(kWebpQualityDefault) + "), and of JPEG frames, " + Range(kJpegQualityMin, kJpegQualityMax) +
-           " (default " + std::to_string(kJpegQualityDefault) + ")";
+    const IntSetting& jpeg = WritableFormatNamed("jpg")->quality;
+    return text + "; quality of a .webp animation or still, " + Range(0, kQualityPercentMax) + " (default " +
+           std::to_string(kWebpQualityDefault) + "), and of JPEG frames, " + Range(jpeg.low, jpeg.high) +
+           " (default " + std::to_string(jpeg.fallback) + ")";
 }
 
 std::string CodecHelp() {
@@ -232,7 +235,8 @@ const std::vector<OptionRow>& Rows() {
              return std::string();
          }},
         {"png-level", 0, "L",
-         "zlib level of PNG output, " + Range(0, kMaxPngLevel) + " (default " + std::to_string(kDefaultPngLevel) +
+         "zlib level of PNG output, " + Range(0, kMaxPngLevel) + " (default " +
+             std::to_string(WritableFormatNamed("png")->level.fallback) +
              ": fast, about the usual size)",
          [](const std::string&, const std::string& value, RenderOptions& o) {
              return ApplyInt("PNG level", value, 0, kMaxPngLevel, o.pngLevel);
@@ -469,6 +473,14 @@ ParseResult CheckBetweenOptions(const ScannedWords& scanned, RenderOptions& opti
     QualityScale scale;
     if (scanned.Given("quality") && !QualityScaleOf(options, scale)) {
         return Refuse(error, "--quality applies to video files, .webp animations and JPEG frames");
+    }
+    std::string ignored;
+    const WritableFormat* frame = animation || toStdout ? nullptr : WritableFormatOf(options.outputPath, ignored);
+    if (scanned.Given("quality") && frame != nullptr) {
+        ImageWriteSettings settings;
+        settings.quality = options.quality;
+        const std::string problem = WriteSettingsProblem(*frame, settings);
+        if (!problem.empty()) return Refuse(error, "--quality: " + problem);
     }
     if (scanned.Given("quality") && (options.quality < scale.low || options.quality > scale.high)) {
         return Refuse(error, "--quality " + std::to_string(options.quality) + " is out of range: " + scale.what +

@@ -39,8 +39,6 @@ struct RenderOptions {
 
 // The largest zlib level --png-level takes.
 const int kMaxPngLevel = 9;
-// The JPEG qualities the image library writes.
-const int kJpegQualityMin = 1, kJpegQualityMax = 99;
 
 enum class ParseResult { Render, Help, Version, UsageError };
 

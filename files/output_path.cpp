@@ -1,6 +1,5 @@
 #include "files/output_path.h"
 
-#include <IL/il.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,43 +11,6 @@
 #include "files/input_file.h"
 #include "files/replace_file.h"
 #include "files/writable_target.h"
-
-namespace {
-
-struct WritableFormat {
-    const char* extension;
-    ILenum type;
-};
-
-// What the image library encodes, by extension. .pnm and .ppm are written as binary PPM.
-const WritableFormat kWritableFormats[] = {
-    {"bmp", IL_BMP}, {"dds", IL_DDS}, {"jpg", IL_JPG}, {"jpeg", IL_JPG}, {"jpe", IL_JPG}, {"pcx", IL_PCX},
-    {"png", IL_PNG}, {"pnm", IL_PNM}, {"ppm", IL_PNM}, {"raw", IL_RAW},  {"sgi", IL_SGI}, {"bw", IL_SGI},
-    {"rgb", IL_SGI}, {"rgba", IL_SGI}, {"tga", IL_TGA}, {"tif", IL_TIF}, {"tiff", IL_TIF}, {"psd", IL_PSD},
-    {"hdr", IL_HDR},
-};
-
-const char kWritableList[] = "bmp, dds, jpg, pcx, png, pnm, ppm, psd, raw, sgi, tga, tif, hdr";
-
-}  // namespace
-
-unsigned WritableImageType(const std::string& path, std::string& reason) {
-    std::string extension = LowerFileExtension(path);
-    if (extension.size() <= 1) {
-        reason = std::string("the name has no extension to choose the image format by (writable: ") + kWritableList + ")";
-        return 0;
-    }
-    std::string lower = extension.substr(1);
-    for (const WritableFormat& format : kWritableFormats) {
-        if (lower == format.extension) return format.type;
-    }
-    if (lower == "pal") {
-        reason = ".pal is a colour palette, not an image: save the frame as .png, .bmp or another image format";
-    } else {
-        reason = "no image format is written for the extension " + FileExtension(path) + " (writable: " + kWritableList + ")";
-    }
-    return 0;
-}
 
 int CheckOutputPath(const std::string& path, std::string& reason) {
     if (path.empty()) {
@@ -103,11 +65,6 @@ int CheckOutputPath(const std::string& path, std::string& reason) {
         return -1;
     }
     return CheckTargetWritable(target, reason);
-}
-
-int CheckImageOutputPath(const std::string& path, std::string& reason) {
-    if (WritableImageType(path, reason) == 0) return -1;
-    return CheckOutputPath(path, reason);
 }
 
 void CInputFiles::Add(const std::string& path, const std::string& role) {

@@ -1,19 +1,13 @@
 #include "image/image_file.h"
 
 #include <IL/il.h>
-#include <IL/ilu.h>
 
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <new>
-#include <utility>
 
 #include "files/printable_name.h"
-#include "image/decode_client.h"
-#include "image/library_image.h"
-#include "files/output_path.h"
 #include "files/replace_file.h"
+#include "image/decode_client.h"
+#include "image/image_writers.h"
 
 namespace {
 
@@ -23,114 +17,14 @@ bool gImageLibraryStarted = false;
 // Release 1.6.7 in the library's own version numbering.
 const int kMinimumLibraryVersion = 167;
 
-ILenum LibraryFormat(int bytesPerPixel) {
-    switch (bytesPerPixel) {
-        case 1: return IL_LUMINANCE;
-        case 3: return IL_RGB;
-        case 4: return IL_RGBA;
-        default: return 0;
-    }
-}
-
-// Hands the library the source's pixels in their own layout; false when it refuses them.
-bool SetLibraryPixels(const CPixelImage& source) {
-    ILenum format = LibraryFormat(source.bytesPerPixel);
-    if (format == 0 || source.pixels == nullptr || source.width <= 0 || source.height <= 0) return false;
-    return ilTexImage(static_cast<ILuint>(source.width), static_cast<ILuint>(source.height), 1,
-                      static_cast<ILubyte>(source.bytesPerPixel), format, IL_UNSIGNED_BYTE,
-                      source.pixels) == IL_TRUE;
-}
-
-// The image library writes through these callbacks into the bytes of a MemorySink, so that
-// every byte reaches the disk through the checked writes of ReplaceFileWithBytes.
-struct MemorySink {
-    std::vector<unsigned char>* bytes;
-    size_t position = 0;
-    bool failed = false;
-
-    // Makes room for `count` bytes at the position; false when memory or the library's
-    // int-sized positions run out.
-    bool Reserve(size_t count) {
-        if (failed || position + count > static_cast<size_t>(INT_MAX)) return !(failed = true);
-        if (position + count <= bytes->size()) return true;
-        try {
-            bytes->resize(position + count);
-        } catch (const std::bad_alloc&) {
-            failed = true;
-        }
-        return !failed;
-    }
-};
-
-MemorySink* gSink = nullptr;
-
-ILHANDLE ILAPIENTRY SinkOpen(ILconst_string) { return gSink; }
-void ILAPIENTRY SinkClose(ILHANDLE) {}
-ILint ILAPIENTRY SinkPutc(ILubyte byte, ILHANDLE handle) {
-    MemorySink* sink = static_cast<MemorySink*>(handle);
-    if (!sink->Reserve(1)) return IL_EOF;
-    (*sink->bytes)[sink->position++] = byte;
-    return byte;
-}
-ILint ILAPIENTRY SinkWrite(const void* data, ILuint size, ILuint count, ILHANDLE handle) {
-    MemorySink* sink = static_cast<MemorySink*>(handle);
-    size_t length = static_cast<size_t>(size) * count;
-    if (length == 0) return static_cast<ILint>(count);
-    if (!sink->Reserve(length)) return 0;
-    std::memcpy(sink->bytes->data() + sink->position, data, length);
-    sink->position += length;
-    return static_cast<ILint>(count);
-}
-ILint ILAPIENTRY SinkSeek(ILHANDLE handle, ILint offset, ILint origin) {
-    MemorySink* sink = static_cast<MemorySink*>(handle);
-    long long base = origin == IL_SEEK_SET ? 0 : origin == IL_SEEK_CUR ? static_cast<long long>(sink->position)
-                                                                        : static_cast<long long>(sink->bytes->size());
-    long long target = base + offset;
-    if (target < 0 || target > INT_MAX) return -1;
-    sink->position = static_cast<size_t>(target);
-    return 0;
-}
-ILint ILAPIENTRY SinkTell(ILHANDLE handle) { return static_cast<ILint>(static_cast<MemorySink*>(handle)->position); }
-
-enum class EncodeResult { Encoded, PixelsRefused, NotSaved };
-
-// The library's own JPEG quality, which the window's saves keep.
-const int kLibraryJpegQuality = 99;
-
-EncodeResult Encode(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
-                    std::string& reason, int jpegQuality = -1) {
+// The file's bytes in the format the table gives for its extension. 0, -1, or -2 when the
+// pixels themselves are refused, each with `reason`.
+int Encode(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+           std::vector<unsigned char>& bytes, std::string& reason) {
     bytes.clear();
-    ILenum type = WritableImageType(path, reason);
-    if (type == 0) return EncodeResult::NotSaved;
-    if (!InitImageLibrary()) {
-        reason = "the image library could not be started";
-        return EncodeResult::NotSaved;
-    }
-    LibraryImage image;
-    if (!SetLibraryPixels(source)) {
-        reason = "the image library refused the pixels";
-        return EncodeResult::PixelsRefused;
-    }
-    // Files store their bottom row first; ours is top row first.
-    iluFlipImage();
-    MemorySink sink{&bytes};
-    gSink = &sink;
-    ilSetWrite(SinkOpen, SinkClose, SinkPutc, SinkSeek, SinkTell, SinkWrite);
-    // The quality is library state: set for this save only.
-    ilSetInteger(IL_JPG_QUALITY, jpegQuality < 0 ? kLibraryJpegQuality : jpegQuality);
-    // The library chooses the flavour of some formats by the name (.pnm: binary PPM).
-    ILboolean saved = ilSave(type, path.c_str());
-    ilSetInteger(IL_JPG_QUALITY, kLibraryJpegQuality);
-    ilResetWrite();
-    gSink = nullptr;
-    while (ilGetError() != IL_NO_ERROR) {
-    }
-    if (saved != IL_TRUE || sink.failed || bytes.empty()) {
-        reason = sink.failed ? "out of memory while encoding the image" : "the image library could not encode the image";
-        bytes.clear();
-        return EncodeResult::NotSaved;
-    }
-    return EncodeResult::Encoded;
+    const WritableFormat* format = WritableFormatOf(path, reason);
+    if (format == nullptr) return -1;
+    return EncodeImage(*format, settings, source, bytes, reason);
 }
 
 }  // namespace
@@ -155,15 +49,12 @@ bool InitImageLibrary() {
     return true;
 }
 
+// Reading never starts the image library: the decoding helper reads every picture.
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason) {
     return ReadImageFile(path, target, reason, nullptr);
 }
 
 int ReadImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour) {
-    if (!InitImageLibrary()) {
-        reason = "the image library is older than this program needs";
-        return -1;
-    }
     return DecodeImageFile(path, target, reason, colour);
 }
 
@@ -183,41 +74,31 @@ int ReadImageFile(const std::string& path, CPixelImage& target) {
     return ReadImageFile(path, target, reason);
 }
 
-int EncodeImageFile(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
-                    std::string& reason) {
-    return Encode(path, source, bytes, reason) == EncodeResult::Encoded ? 0 : -1;
+int EncodeImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+                    std::vector<unsigned char>& bytes, std::string& reason) {
+    return Encode(path, source, settings, bytes, reason) == 0 ? 0 : -1;
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source, std::string& reason) {
-    return WriteImageFile(path, source, -1, reason);
+    return WriteImageFile(path, source, ImageWriteSettings(), reason);
 }
 
-int WriteImageFile(const std::string& path, const CPixelImage& source, int jpegQuality, std::string& reason) {
+int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+                   std::string& reason) {
     if (CheckImageOutputPath(path, reason) != 0) return -1;
     std::vector<unsigned char> bytes;
-    if (Encode(path, source, bytes, reason, jpegQuality) != EncodeResult::Encoded) return -1;
+    if (Encode(path, source, settings, bytes, reason) != 0) return -1;
     return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);
-}
-
-bool IsJpegPath(const std::string& path) {
-    std::string ignored;
-    return WritableImageType(path, ignored) == IL_JPG;
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source) {
     std::string reason;
-    EncodeResult result = EncodeResult::Encoded;
+    int result = CheckImageOutputPath(path, reason);
     std::vector<unsigned char> bytes;
-    if (CheckImageOutputPath(path, reason) != 0) {
-        result = EncodeResult::NotSaved;
-    } else {
-        result = Encode(path, source, bytes, reason);
-        if (result == EncodeResult::Encoded && ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason) != 0) {
-            result = EncodeResult::NotSaved;
-        }
-    }
-    if (result == EncodeResult::Encoded) return 0;
-    if (result == EncodeResult::PixelsRefused) {
+    if (result == 0) result = Encode(path, source, ImageWriteSettings(), bytes, reason);
+    if (result == 0 && ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason) != 0) result = -1;
+    if (result == 0) return 0;
+    if (result == -2) {
         std::printf("ERROR: could not reformat image.\n");
     } else {
         std::printf("ERROR: could not save image to %s.\n", PrintableName(path).c_str());

@@ -1,18 +1,20 @@
 // Image files: reading through the confined decoding helper (image/decode_client.h), every
-// picture as 4-byte RGBA with its top row first; writing through the image library, with a
-// lazy one-time start, its version check, and the flip before saving.
-// User-interface thread only (the library keeps global state).
+// picture as 4-byte RGBA with its top row first; writing through the writer that the table of
+// writable formats (image/writable_formats.h) gives for the extension. Any thread may read and
+// write at once; only the image library's rare formats take turns.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "image/pixel_image.h"
+#include "image/writable_formats.h"
 
 struct ImageColour;    // image/decode_client.h
 struct ImageFileRead;  // image/decode_client.h
 
-// True when the library is ready; repeats the version check (and its message) until it passes.
+// True when the image library is ready; repeats the version check (and its message) until it
+// passes. Started only by a save in one of its formats, under its lock.
 bool InitImageLibrary();
 // 0 on success, -1 on failure (the target is untouched by a failed read).
 int ReadImageFile(const std::string& path, CPixelImage& target);
@@ -30,15 +32,14 @@ int WriteImageFile(const std::string& path, const CPixelImage& source);
 // name), the file is encoded in memory and only then written, checked and put in place, so
 // a failed save leaves the earlier file as it was.
 int WriteImageFile(const std::string& path, const CPixelImage& source, std::string& reason);
-// WriteImageFile at JPEG quality `jpegQuality` (1..99; -1 keeps the library's 99); other
-// formats ignore it.
-int WriteImageFile(const std::string& path, const CPixelImage& source, int jpegQuality, std::string& reason);
-// True when WriteImageFile writes JPEG for the path (.jpg .jpeg .jpe, any case).
-bool IsJpegPath(const std::string& path);
+// WriteImageFile with the format's settings (JPEG quality, PNG level, ...); a setting the
+// format does not take, or out of its range, fails the save with the table's words.
+int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+                   std::string& reason);
 // The bytes of the image file that WriteImageFile would write for `path`, whose extension
 // chooses the format: 0, or -1 with `reason`.
-int EncodeImageFile(const std::string& path, const CPixelImage& source, std::vector<unsigned char>& bytes,
-                    std::string& reason);
+int EncodeImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+                    std::vector<unsigned char>& bytes, std::string& reason);
 
 // The version test of InitImageLibrary: false, after the library-version line on standard
 // output, for a library older than release 1.6.7 (version number 167).

@@ -19,13 +19,26 @@ CPixelImage& CPixelImage::operator=(const CPixelImage& other) {
 CPixelImage::~CPixelImage() { Release(); }
 
 void CPixelImage::Release() {
-    if (mappedBytes_ > 0) {
+    if (borrowed_) {
+        // someone else's buffer
+    } else if (mappedBytes_ > 0) {
         munmap(pixels, mappedBytes_);
     } else {
         delete[] pixels;
     }
     pixels = nullptr;
     mappedBytes_ = 0;
+    borrowed_ = false;
+}
+
+void CPixelImage::Borrow(unsigned char* place, int w, int h, int bpp) {
+    Release();
+    pixels = place;
+    borrowed_ = place != nullptr;
+    width = w;
+    height = h;
+    bytesPerPixel = bpp;
+    fileName = "undefined";
 }
 
 void CPixelImage::AdoptMapping(unsigned char* place, size_t mappedBytes, int w, int h, int bpp) {
@@ -41,6 +54,7 @@ void CPixelImage::AdoptMapping(unsigned char* place, size_t mappedBytes, int w, 
 void CPixelImage::Swap(CPixelImage& other) {
     std::swap(pixels, other.pixels);
     std::swap(mappedBytes_, other.mappedBytes_);
+    std::swap(borrowed_, other.borrowed_);
     std::swap(width, other.width);
     std::swap(height, other.height);
     std::swap(bytesPerPixel, other.bytesPerPixel);

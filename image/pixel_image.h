@@ -30,6 +30,11 @@ public:
     // Takes `place`, a mapping of `mappedBytes` bytes made with mmap and holding at least
     // w x h x bpp bytes, as the buffer; the image unmaps it when it lets the buffer go.
     void AdoptMapping(unsigned char* place, size_t mappedBytes, int w, int h, int bpp);
+    // Takes `place`, a buffer of at least w x h x bpp bytes that stays someone else's, as the
+    // pixels: the image reads and writes it but never frees it. The owner keeps it alive for
+    // as long as the image holds it.
+    void Borrow(unsigned char* place, int w, int h, int bpp);
+    bool IsBorrowed() const { return borrowed_; }
     // Exchanges buffers, sizes and names with `other`.
     void Swap(CPixelImage& other);
 
@@ -49,5 +54,6 @@ public:
 private:
     // Frees the buffer, however it was had.
     void Release();
-    size_t mappedBytes_ = 0;  // 0: the buffer came from new[]
+    size_t mappedBytes_ = 0;  // 0: the buffer came from new[] or is borrowed
+    bool borrowed_ = false;   // the buffer is someone else's (Borrow)
 };

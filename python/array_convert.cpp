@@ -112,10 +112,8 @@ EngineImage::EngineImage(const py::handle& object, const char* name) {
     const bool aligned = reinterpret_cast<std::uintptr_t>(array.data()) % alignof(std::max_align_t) == 0;
     if (channels == 4 && aligned && (array.flags() & py::array::c_style) != 0) {
         // The engine only reads its inputs, so the array's bytes serve as they are.
-        image.width = static_cast<int>(array.shape(1));
-        image.height = static_cast<int>(array.shape(0));
-        image.bytesPerPixel = 4;
-        image.pixels = static_cast<unsigned char*>(const_cast<void*>(array.data()));
+        image.Borrow(static_cast<unsigned char*>(const_cast<void*>(array.data())), static_cast<int>(array.shape(1)),
+                     static_cast<int>(array.shape(0)), 4);
         image.fileName = name;
         borrowedFrom = array;
         return;
@@ -125,14 +123,22 @@ EngineImage::EngineImage(const py::handle& object, const char* name) {
 }
 
 EngineImage::~EngineImage() {
-    if (borrowedFrom) image.pixels = nullptr;  // the array's buffer is not ours to free
+    image.Clear();  // lets a borrowed buffer go before the array it belongs to
 }
 
-void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image) {
+py::object ImageForWriting(const py::handle& object, const char* name, CPixelImage& image) {
     int channels = 0;
     py::array array = PictureArray(object, name, channels);
+    if ((array.flags() & py::array::c_style) != 0) {
+        // The writers only read the pixels: a C-ordered array's bytes serve as they are.
+        image.Borrow(static_cast<unsigned char*>(const_cast<void*>(array.data())), static_cast<int>(array.shape(1)),
+                     static_cast<int>(array.shape(0)), channels);
+        image.fileName = name;
+        return std::move(array);
+    }
     AllocateFor(array, channels, name, image);
     CopyPixels(array, channels, image);
+    return py::none();
 }
 
 namespace {

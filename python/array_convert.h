@@ -29,9 +29,10 @@ private:
     py::object borrowedFrom;
 };
 
-// A copy of an (H, W), (H, W, 1), (H, W, 3) or (H, W, 4) uint8 array in its own channel count,
-// for writing to a file.
-void ImageForWriting(const py::handle& object, const char* name, CPixelImage& image);
+// An (H, W), (H, W, 1), (H, W, 3) or (H, W, 4) uint8 array as an image of its own channel
+// count, for writing to a file: a C-ordered array's buffer borrowed, any other copied. Returns
+// what must stay alive while `image` is used (the array, or None for a copy).
+py::object ImageForWriting(const py::handle& object, const char* name, CPixelImage& image);
 
 // The pixel size of the picture that pairs given in pixels lie on.
 struct PixelFrame {

@@ -1,7 +1,7 @@
 // Image files and morph documents for Python, through the program's own readers and writers.
 // A file that cannot be read or written raises OSError with the path and the reason, as the
-// subclass its error number names; the image library keeps global state, so its calls take
-// turns (without the interpreter lock).
+// subclass its error number names. Reads and writes run without the interpreter lock and
+// without taking turns; only the image library's rare formats take turns inside their writer.
 #include <pybind11/stl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "image/image_file.h"
 #include "files/input_file.h"
 #include "files/output_path.h"
+#include "image/writable_formats.h"
 #include "morph/morph_settings.h"
 #include "python/array_convert.h"
 #include "python/bindings.h"
@@ -26,8 +26,6 @@
 #include "python/frame_arguments.h"
 
 namespace {
-
-std::mutex gImageLibraryTurn;
 
 // Opens `path` for reading as the program opens its inputs (never blocking, regular files
 // only) and returns the descriptor, or raises OSError.
@@ -50,7 +48,41 @@ void CheckSavePath(const std::string& path, bool image) {
     std::string reason;
     errno = 0;
     if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
-    if (image && WritableImageType(path, reason) == 0) RaiseFileError(0, reason, path);
+    if (image && WritableFormatOf(path, reason) == nullptr) RaiseFileError(0, reason, path);
+}
+
+// A whole-number setting, None for the format's default; the range is the table's to judge.
+int WholeSetting(const py::object& value, const char* name) {
+    if (value.is_none()) return kSettingUnset;
+    const long long number = WholeArgument(value, name);
+    // Far beyond any range, but kept clear of the unset mark.
+    return number < -1000000 ? -1000000 : number > 1000000 ? 1000000 : static_cast<int>(number);
+}
+
+std::string TextSetting(const py::object& value, const char* name) {
+    if (value.is_none()) return std::string();
+    if (!py::isinstance<py::str>(value)) RaiseWrongType(name, "a string", value);
+    const std::string text = value.cast<std::string>();
+    if (text.empty()) throw py::value_error(std::string(name) + " is empty");
+    return text;
+}
+
+// The settings of write_image's keywords, judged by the table's row for the path's format.
+ImageWriteSettings WriteSettingsArguments(const std::string& path, const py::object& quality, const py::object& level,
+                                          const py::object& compression, const py::object& lossless,
+                                          const py::object& subsampling) {
+    ImageWriteSettings settings;
+    settings.quality = WholeSetting(quality, "quality");
+    settings.level = WholeSetting(level, "level");
+    settings.compression = TextSetting(compression, "compression");
+    settings.subsampling = TextSetting(subsampling, "subsampling");
+    if (!lossless.is_none()) settings.lossless = FlagArgument(lossless, "lossless") ? 1 : 0;
+    std::string reason;
+    const WritableFormat* format = WritableFormatOf(path, reason);
+    if (format == nullptr) RaiseFileError(0, reason, path);
+    const std::string problem = WriteSettingsProblem(*format, settings);
+    if (!problem.empty()) throw py::value_error(problem);
+    return settings;
 }
 
 // colour="srgb" converts a picture with a colour profile to sRGB, as the program shows it;
@@ -68,7 +100,6 @@ bool KeepStoredColour(const std::string& colourAsked) {
 py::list ReadImageList(std::vector<ImageFileRead>& reads) {
     {
         py::gil_scoped_release unlocked;
-        std::lock_guard<std::mutex> turn(gImageLibraryTurn);
         ReadImageFiles(reads);
     }
     for (const ImageFileRead& read : reads) {
@@ -109,17 +140,18 @@ py::list ReadImages(const py::iterable& files, const std::string& colourAsked) {
     return ReadImageList(reads);
 }
 
-void WriteImage(const py::object& file, const py::object& array) {
+void WriteImage(const py::object& file, const py::object& array, const py::object& quality, const py::object& level,
+                const py::object& compression, const py::object& lossless, const py::object& subsampling) {
     const std::string path = PathArgument(file, "path");
-    CPixelImage image;
-    ImageForWriting(array, "array", image);
     CheckSavePath(path, true);
+    const ImageWriteSettings settings = WriteSettingsArguments(path, quality, level, compression, lossless, subsampling);
+    CPixelImage image;
+    const py::object pixelsOwner = ImageForWriting(array, "array", image);
     std::string reason;
     int result;
     {
         py::gil_scoped_release unlocked;
-        std::lock_guard<std::mutex> turn(gImageLibraryTurn);
-        result = WriteImageFile(path, image, reason);
+        result = WriteImageFile(path, image, settings, reason);
     }
     if (result != 0) RaiseFileError(0, "cannot write image '" + path + "': " + reason, path);
 }
@@ -218,9 +250,20 @@ void AddFileFunctions(py::module_& module) {
                "Reads several picture files at once, each in a decoding helper of its own: a list of\n"
                "arrays as read_image gives them, in the order of the paths. The first path that cannot\n"
                "be read raises its OSError.");
-    module.def("write_image", &WriteImage, "path"_a, "array"_a,
-               "Writes an (H, W) or (H, W, 1|3|4) uint8 array; the format follows the file's extension.\n"
-               "The file is replaced only once it is complete.");
+    std::string formats;
+    size_t count = 0;
+    const WritableFormat* rows = WritableFormats(count);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string takes = WriteSettingsHelp(rows[i]);
+        if (!takes.empty()) formats += std::string("\n  ") + rows[i].name + ": " + takes;
+    }
+    static const std::string writeDoc =
+        "Writes an (H, W) or (H, W, 1|3|4) uint8 array; the format follows the file's extension\n"
+        "(" + WritableExtensionList() + ").\n"
+        "The file is replaced only once it is complete. The keywords are the format's settings:" + formats;
+    module.def("write_image", &WriteImage, "path"_a, "array"_a, py::kw_only(), "quality"_a = py::none(),
+               "level"_a = py::none(), "compression"_a = py::none(), "lossless"_a = py::none(),
+               "subsampling"_a = py::none(), writeDoc.c_str());
     module.def("read_document", &ReadDocument, "path"_a,
                "Reads a .mrf morph document: a dict with image_a and image_b (the paths as stored),\n"
                "image_a_path and image_b_path (where the window and quarro-render read them: a relative\n"

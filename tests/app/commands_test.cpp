@@ -117,7 +117,8 @@ TEST_F(Commands, CancelledChoosersChangeNothing) {
     ui->OnSaveImage(2);
     ASSERT_EQ(dialogs.chooserCalls.size(), 3u);
     EXPECT_EQ(dialogs.chooserCalls[2].title, "Where would you live to save to?");
-    EXPECT_EQ(dialogs.chooserCalls[2].pattern, "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal}");
+    EXPECT_EQ(dialogs.chooserCalls[2].pattern,
+              "*.{bmp,dds,jpg,pcx,png,pnm,raw,sgi,tga,tif,pal,jpeg,jpe,tiff,webp,ppm,psd,bw,rgb,rgba,hdr}");
     EXPECT_TRUE(ui->editor->images[0].IsEmpty());
     EXPECT_TRUE(ui->editor->images[1].IsEmpty());
     EXPECT_FALSE(ui->widthInput->active());

@@ -243,8 +243,8 @@ TEST(RenderOptions, RangeErrorsNameTheRange) {
         {{"-o", "o.png", "--png-level", "10"}, "0..9"},
         {{"-o", "m.mp4", "-n", "2", "--quality", "52"}, "the CRF of h264 is 0..51"},
         {{"-o", "m.webm", "-n", "2", "--quality", "64"}, "the CRF of vp9 is 0..63"},
-        {{"-o", "o.jpg", "--quality", "100"}, "JPEG quality is 1..99"},
-        {{"-o", "o.jpg", "--quality", "0"}, "JPEG quality is 1..99"},
+        {{"-o", "o.webp", "--quality", "101"}, "quality '101' is not a whole number in 0..100"},
+        {{"-o", "o.jpg", "--quality", "0"}, "--quality: JPEG quality 0 is not in 1..100"},
         {{"-o", "m.webp", "-n", "2", "--quality", "101"}, "0..100"},
         {{"-o", "m.webp", "-n", "2", "--quality", "high"}, "0..100"},
         {{"-o", "m.mp4", "-n", "2", "--fps", "0"}, "(0,1000]"},
@@ -276,7 +276,7 @@ TEST(RenderOptions, RangeErrorsNameTheRange) {
 TEST(RenderOptions, UsageListsTheOptionsAndTheirRanges) {
     const std::string usage = RenderUsage();
     for (const char* part : {"--quality Q", "--codec NAME", "--fps N[/D]", "--format F", "-o, --output OUTPUT",
-                             "h264 0..51 (default 18)", "av1 0..63", "JPEG frames, 1..99", "1..256", "0..9",
+                             "h264 0..51 (default 18)", "av1 0..63", "JPEG frames, 1..100", "1..256", "0..9",
                              "30000/1001", "png, ppm, y4m", "C420jpeg", "beside the document first"}) {
         EXPECT_NE(std::string::npos, usage.find(part)) << part;
     }

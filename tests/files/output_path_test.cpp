@@ -1,4 +1,5 @@
 #include "files/output_path.h"
+#include "image/writable_formats.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -31,7 +32,7 @@ TEST(OutputPath, RefusesEachUnwritableOutputWithItsReason) {
     std::string longPath = folder.path;
     while (longPath.size() < PATH_MAX) longPath += "/sub";
     longPath += ".png";
-    const std::string writable = "(writable: bmp, dds, jpg, pcx, png, pnm, ppm, psd, raw, sgi, tga, tif, hdr)";
+    const std::string writable = "(writable: png, jpg, tif, bmp, tga, webp, dds, pcx, pnm, psd, raw, sgi, hdr)";
     struct Case {
         std::string path;
         std::string reason;

@@ -260,3 +260,46 @@ def test_read_image_converts_tagged_pictures_unless_asked_for_the_stored_numbers
     with pytest.warns(UserWarning, match="it describes CMYK colours, the picture holds RGB"):
         shown = quarro.read_image(lying)
     assert np.array_equal(shown, quarro.read_image(tmp_path / "plain.jpg"))
+
+
+WRITE_SETTINGS = [
+    # (file, keywords, lossless round trip)
+    ("a.png", dict(level=9), True),
+    ("a.tif", dict(compression="deflate"), True),
+    ("a.webp", dict(lossless=True), True),
+    ("a.bmp", {}, True),
+    ("a.jpg", dict(quality=100, subsampling="4:4:4"), False),
+    ("a.webp", dict(quality=95), False),
+]
+
+
+@pytest.mark.parametrize("name, keywords, lossless", WRITE_SETTINGS)
+def test_write_image_takes_the_formats_settings(tmp_path, name, keywords, lossless):
+    y, x = np.mgrid[0:40, 0:56]
+    picture = np.stack([x * 4, y * 6, (x + y) * 2, np.full_like(x, 255)], axis=2).astype(np.uint8)
+    quarro.write_image(tmp_path / name, picture, **keywords)
+    back = quarro.read_image(tmp_path / name)
+    error = np.abs(back.astype(int) - picture.astype(int))
+    assert error.max() == 0 if lossless else error.mean() < 2.0
+
+
+BAD_SETTINGS = [
+    ("a.jpg", dict(quality=101), ValueError, "JPEG quality 101 is not in 1..100"),
+    ("a.jpg", dict(quality=0), ValueError, "JPEG quality 0 is not in 1..100"),
+    ("a.png", dict(level=10), ValueError, "PNG level 10 is not in 0..9"),
+    ("a.png", dict(quality=90), ValueError, "a PNG file takes no quality (it takes: level)"),
+    ("a.tif", dict(compression="zip"), ValueError, "TIFF compression 'zip' is not none, lzw, deflate or packbits"),
+    ("a.webp", dict(lossless=True, quality=80), ValueError, "a lossless WebP file takes no quality"),
+    ("a.jpg", dict(subsampling="4:2:2"), ValueError, "JPEG subsampling '4:2:2' is not 4:2:0 or 4:4:4"),
+    ("a.jpg", dict(quality=90.0), TypeError, "quality must be a whole number, not float"),
+    ("a.webp", dict(lossless=1), TypeError, "lossless must be True or False, not int"),
+    ("a.tif", dict(compression=5), TypeError, "compression must be a string, not int"),
+]
+
+
+@pytest.mark.parametrize("name, keywords, error, message", BAD_SETTINGS)
+def test_write_image_refuses_settings_in_the_tables_words(tmp_path, name, keywords, error, message):
+    with pytest.raises(error) as raised:
+        quarro.write_image(tmp_path / name, np.zeros((4, 4, 4), np.uint8), **keywords)
+    assert str(raised.value) == message
+    assert not (tmp_path / name).exists()

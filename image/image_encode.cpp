@@ -1,0 +1,107 @@
+// Choosing the writer of a format and laying out the rows it is given.
+#include "image/image_writers.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "image/png_encoder.h"
+
+bool AllOpaque(const CPixelImage& image) {
+    if (image.bytesPerPixel != 4) return true;
+    // Every pixel's four bytes ANDed together, as words the compiler takes many at a time.
+    const size_t count = image.ByteCount() / 4;
+    const unsigned char* at = image.pixels;
+    uint32_t all = 0xFFFFFFFFu;
+    const size_t block = 4096;
+    for (size_t done = 0; done < count; done += block) {
+        const size_t end = done + block < count ? done + block : count;
+        for (size_t i = done; i < end; ++i) {
+            uint32_t word;
+            std::memcpy(&word, at + i * 4, 4);
+            all &= word;
+        }
+        if ((all >> 24) != 0xFF) return false;
+    }
+    return true;
+}
+
+int WrittenChannels(const CPixelImage& image, AlphaWritten alpha) {
+    if (image.bytesPerPixel == 1) return 1;
+    if (image.bytesPerPixel == 3 || alpha == AlphaWritten::Never) return 3;
+    if (alpha == AlphaWritten::Always) return 4;
+    return AllOpaque(image) ? 3 : 4;
+}
+
+void ConvertRow(const CPixelImage& image, int y, int channels, unsigned char* out) {
+    const int from = image.bytesPerPixel;
+    const size_t width = static_cast<size_t>(image.width);
+    const unsigned char* row = image.pixels + static_cast<size_t>(y) * width * static_cast<size_t>(from);
+    if (from == channels) {
+        std::memcpy(out, row, width * static_cast<size_t>(channels));
+    } else if (from == 4 && channels == 3) {
+        for (size_t x = 0; x < width; ++x) {
+            out[x * 3] = row[x * 4];
+            out[x * 3 + 1] = row[x * 4 + 1];
+            out[x * 3 + 2] = row[x * 4 + 2];
+        }
+    } else if (from == 3 && channels == 4) {
+        for (size_t x = 0; x < width; ++x) {
+            out[x * 4] = row[x * 3];
+            out[x * 4 + 1] = row[x * 3 + 1];
+            out[x * 4 + 2] = row[x * 3 + 2];
+            out[x * 4 + 3] = 255;
+        }
+    } else if (from == 1) {
+        for (size_t x = 0; x < width; ++x) {
+            for (int k = 0; k < 3; ++k) out[x * channels + k] = row[x];
+            if (channels == 4) out[x * 4 + 3] = 255;
+        }
+    }
+}
+
+namespace {
+
+// The PNG encoder takes RGBA only; other layouts are widened first.
+int EncodePngOf(const CPixelImage& image, int level, std::vector<unsigned char>& bytes, std::string& reason) {
+    if (image.bytesPerPixel == 4) return EncodePng(image, level, bytes, reason);
+    CPixelImage rgba;
+    rgba.Allocate(image.width, image.height, 4);
+    if (rgba.IsEmpty()) {
+        reason = "out of memory";
+        return -1;
+    }
+    for (int y = 0; y < image.height; ++y) {
+        ConvertRow(image, y, 4, rgba.pixels + static_cast<size_t>(y) * image.width * 4);
+    }
+    return EncodePng(rgba, level, bytes, reason);
+}
+
+}  // namespace
+
+int EncodeImage(const WritableFormat& format, const ImageWriteSettings& given, const CPixelImage& image,
+                std::vector<unsigned char>& bytes, std::string& reason) {
+    bytes.clear();
+    const std::string problem = WriteSettingsProblem(format, given);
+    if (!problem.empty()) {
+        reason = problem;
+        return -1;
+    }
+    const bool layoutKnown = image.bytesPerPixel == 1 || image.bytesPerPixel == 3 || image.bytesPerPixel == 4;
+    if (image.IsEmpty() || image.width <= 0 || image.height <= 0 || !layoutKnown) {
+        reason = image.IsEmpty() ? "the image is empty" : "the image has no layout a file can take";
+        return -2;
+    }
+    const ImageWriteSettings settings = SettingsWithDefaults(format, given);
+    switch (format.writer) {
+        case ImageWriter::Png: return EncodePngOf(image, settings.level, bytes, reason);
+        case ImageWriter::Jpeg: return EncodeJpeg(image, settings.quality, settings.subsampling == "4:4:4", bytes, reason);
+        case ImageWriter::Tiff:
+            return EncodeTiff(image, WrittenChannels(image, format.alpha), settings.compression, bytes, reason);
+        case ImageWriter::Bmp: return EncodeBmp(image, WrittenChannels(image, format.alpha), bytes, reason);
+        case ImageWriter::Tga: return EncodeTga(image, WrittenChannels(image, format.alpha), bytes, reason);
+        case ImageWriter::Webp: return EncodeWebp(image, settings.lossless == 1, settings.quality, bytes, reason);
+        case ImageWriter::Library: return EncodeWithLibrary(format, image, bytes, reason);
+    }
+    reason = "no writer for " + std::string(format.name);
+    return -1;
+}
