@@ -59,13 +59,6 @@ int ReadImageFile(const std::string& path, CPixelImage& target, std::string& rea
 }
 
 int ReadImageFiles(std::vector<ImageFileRead>& reads) {
-    if (!InitImageLibrary()) {
-        for (ImageFileRead& read : reads) {
-            read.result = -1;
-            read.reason = "the image library is older than this program needs";
-        }
-        return static_cast<int>(reads.size());
-    }
     return DecodeImageFiles(reads);
 }
 
