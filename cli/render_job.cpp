@@ -171,7 +171,9 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool a
     if (IsPngPath(options.outputPath)) settings.level = options.pngLevel;
     if (options.quality >= 0) settings.quality = options.quality;
     return [settings](QueuedFrame& frame, std::string& reason) {
-        if (WriteImageFile(frame.path, frame.image, settings, reason) == 0) return 0;
+        // Each encoder thread keeps its file's buffer from frame to frame.
+        thread_local std::vector<unsigned char> encoded;
+        if (WriteImageFile(frame.path, frame.image, settings, encoded, reason) == 0) return 0;
         reason = "the output could not be written: " + reason;
         return -1;
     };

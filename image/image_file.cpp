@@ -78,10 +78,15 @@ int WriteImageFile(const std::string& path, const CPixelImage& source, std::stri
 
 int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
                    std::string& reason) {
-    if (CheckImageOutputPath(path, reason) != 0) return -1;
     std::vector<unsigned char> bytes;
-    if (Encode(path, source, settings, bytes, reason) != 0) return -1;
-    return ReplaceFileWithBytes(path, bytes.data(), bytes.size(), reason);
+    return WriteImageFile(path, source, settings, bytes, reason);
+}
+
+int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+                   std::vector<unsigned char>& scratch, std::string& reason) {
+    if (CheckImageOutputPath(path, reason) != 0) return -1;
+    if (Encode(path, source, settings, scratch, reason) != 0) return -1;
+    return ReplaceFileWithBytes(path, scratch.data(), scratch.size(), reason);
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source) {

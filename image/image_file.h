@@ -36,6 +36,10 @@ int WriteImageFile(const std::string& path, const CPixelImage& source, std::stri
 // format does not take, or out of its range, fails the save with the table's words.
 int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
                    std::string& reason);
+// The same, encoding into `scratch`, which a caller saving many files keeps from one save to
+// the next, so that a sequence's files do not each cost fresh pages.
+int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
+                   std::vector<unsigned char>& scratch, std::string& reason);
 // The bytes of the image file that WriteImageFile would write for `path`, whose extension
 // chooses the format: 0, or -1 with `reason`.
 int EncodeImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
