@@ -33,7 +33,7 @@ cmsUInt32Number InputType(ColourSamples samples, bool grey) {
     }
 }
 
-const char* SpaceName(cmsColorSpaceSignature space) {
+const char* SpaceName(cmsUInt32Number space) {
     switch (space) {
         case cmsSigRgbData: return "RGB";
         case cmsSigGrayData: return "grey";
@@ -126,7 +126,8 @@ bool ColourConversion::Prepare(const ColourDescription& description, ColourSampl
     if (profiles.to == nullptr) return storedBecause(engineSays("the colour engine could not start"));
 
     // The profile must describe the channels the picture has.
-    cmsColorSpaceSignature space = lcms->cmsGetColorSpace(profiles.from);
+    // As a number: a damaged profile may name a space the enumeration does not have.
+    cmsUInt32Number space = static_cast<cmsUInt32Number>(lcms->cmsGetColorSpace(profiles.from));
     bool inks = kind == ColourSamples::kCmyk8 || kind == ColourSamples::kInvertedCmyk8;
     bool fits = inks ? space == cmsSigCmykData : space == cmsSigRgbData || (space == cmsSigGrayData && greyOnly);
     if (!fits) {

@@ -261,7 +261,7 @@ int CMorphEditor::LoadImage(int slot, const std::string& path) {
     }
     ImageFileRead read;
     read.path = path;
-    read.result = ReadImageFile(path, read.image, read.reason);
+    read.result = ReadImageFile(path, read.image, read.reason, &read.colour);
     return PlaceImage(slot, read);
 }
 
@@ -273,6 +273,11 @@ int CMorphEditor::PlaceImage(int slot, ImageFileRead& read) {
         ShowAlert("Could not load image %s", PrintableName(read.path).c_str());
         result = 1;
     } else {
+        // A colour profile that could not be used leaves the picture as stored: said on stderr.
+        if (read.colour.warning) {
+            std::fprintf(stderr, "quarro: image %s: %s\n", PrintableName(read.path).c_str(),
+                         PrintableName(read.colour.note).c_str());
+        }
         images[slot].Swap(read.image);
         images[slot].fileName = read.path;
         viewports[slot]->SetImageSize(images[slot].width, images[slot].height);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "decoder/colour_convert.h"
@@ -319,6 +320,17 @@ TEST(ColourWarnings, UnusableProfilesLeaveThePictureAsStored) {
         EXPECT_TRUE(colour.warning) << c.name;
         EXPECT_NE(colour.note.find(c.says), std::string::npos) << c.name << ": " << colour.note;
         EXPECT_EQ(colour.note.rfind("colours as stored: the JPEG's ICC profile could not be used: ", 0), 0u) << colour.note;
+    }
+    // Profiles the fuzzer found faulting the colour path: each is read, as stored with a warning
+    // or converted, never refused or crashed on.
+    for (const auto& finding : std::filesystem::directory_iterator(QUARRO_COLOUR_FINDINGS)) {
+        std::string path = folder.File("finding.jpg");
+        WriteWholeFile(path, WithJpegProfile(jpeg, ReadWholeFile(finding.path().string()), 60000));
+        CPixelImage read, stored;
+        ImageColour colour;
+        std::string reason;
+        ASSERT_EQ(ReadBoth(path, read, stored, colour, reason), 0) << finding.path() << ": " << reason;
+        EXPECT_TRUE(!colour.warning || SamePixels(read, stored)) << finding.path();
     }
     // A profile in many segments is put together again.
     std::string path = folder.File("parts.jpg");
