@@ -18,6 +18,7 @@
 
 #include <jpeglib.h>  // after cstdio
 
+#include "bench/helper_cpu.h"
 #include "decoder/colour_description.h"
 #include "image/decode_client.h"
 #include "image/image_file.h"
@@ -25,21 +26,6 @@
 namespace {
 
 const int kWidth = 4000, kHeight = 3000;
-
-// The helpers' CPU time counts with this process's once they are reaped here.
-const bool gAdoptsHelpers = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
-
-double CpuSeconds() {
-    while (gAdoptsHelpers && waitpid(-1, nullptr, WNOHANG | __WALL) > 0) {
-    }
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage use;
-        getrusage(who, &use);
-        total += use.ru_utime.tv_sec + use.ru_stime.tv_sec + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
-    }
-    return total;
-}
 
 // A photograph-like picture as a quality-90 JPEG.
 std::string Jpeg() {

@@ -23,29 +23,12 @@
 
 #include <jpeglib.h>  // after cstdio and cstddef
 
+#include "bench/helper_cpu.h"
 #include "image/decode_client.h"
 #include "image/helper_process.h"
 #include "image/image_file.h"
 
 namespace {
-
-// The helpers are not the program's children: started through a middle process that ends at
-// once, they belong to init. As a subreaper the benchmark adopts them, so that their CPU time,
-// once they are reaped, counts with its own.
-const bool gAdoptsHelpers = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
-
-// CPU seconds used so far by this process and by its ended helpers, reaped here.
-double CpuSeconds() {
-    while (gAdoptsHelpers && waitpid(-1, nullptr, WNOHANG | __WALL) > 0) {
-    }
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage use;
-        getrusage(who, &use);
-        total += use.ru_utime.tv_sec + use.ru_stime.tv_sec + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
-    }
-    return total;
-}
 
 // On a shared machine wall time swings with the load; CPU time of this process and its
 // helpers together is the steadier measure of the work a load costs.
