@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/animation_writer.h"
+#include "video/animation_writer.h"
 #include "cli/frame_pipeline.h"
 #include "cli/frame_stream.h"
 #include "cli/progress_bar.h"

@@ -6,7 +6,7 @@
 
 #include <getopt.h>
 
-#include "cli/animation_writer.h"
+#include "video/animation_writer.h"
 #include "cli/option_values.h"
 #include "files/file_name.h"
 #include "image/writable_formats.h"

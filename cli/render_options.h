@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/animation_writer.h"
+#include "video/animation_writer.h"
 #include "cli/option_values.h"
-#include "cli/video_codecs.h"
+#include "video/video_codecs.h"
 #include "image/png_encoder.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"

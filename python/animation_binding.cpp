@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/animation_writer.h"
+#include "video/animation_writer.h"
 #include "files/output_path.h"
 #include "python/animation_arguments.h"
 #include "python/array_convert.h"

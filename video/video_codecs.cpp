@@ -1,4 +1,4 @@
-#include "cli/video_codecs.h"
+#include "video/video_codecs.h"
 
 #include <cstring>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/ffmpeg_process.h"
+#include "video/ffmpeg_process.h"
 #include "files/replace_file.h"
 #include "image/pixel_image.h"
 

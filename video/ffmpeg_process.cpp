@@ -1,4 +1,4 @@
-#include "cli/ffmpeg_process.h"
+#include "video/ffmpeg_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

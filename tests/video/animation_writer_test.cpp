@@ -1,7 +1,7 @@
 // The animation writer against stand-ins for ffmpeg that misbehave the ways a real one can:
 // one that stops reading, one that ends without a file, one that fails with its own words,
 // one without the encoder asked for. Each must end with a reason, in time, leaving no file.
-#include "cli/animation_writer.h"
+#include "video/animation_writer.h"
 
 #include <gtest/gtest.h>
 

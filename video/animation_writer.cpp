@@ -1,4 +1,4 @@
-#include "cli/animation_writer.h"
+#include "video/animation_writer.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/video_codecs.h"
+#include "video/video_codecs.h"
 #include "files/file_name.h"
 #include "files/pending_temps.h"
 
