@@ -1,6 +1,7 @@
 // BMP files, written by the program itself: rows bottom first, 24-bit BGR with the 40-byte
 // header, or for a picture with transparency 32-bit BGRA with the 108-byte header whose masks
 // say where the alpha is. (stb_image_write's per-pixel writer took eight times as long.)
+#include <cstring>
 #include <new>
 
 #include "image/image_writers.h"
@@ -32,11 +33,12 @@ int EncodeBmp(const CPixelImage& image, int channels, std::vector<unsigned char>
         return -1;
     }
     try {
-        bytes.assign(total, 0);
+        bytes.resize(total);  // a buffer kept from the last frame is not cleared again
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
         return -1;
     }
+    std::memset(bytes.data(), 0, headerBytes);
     unsigned char* at = bytes.data();
     *at++ = 'B';
     *at++ = 'M';
@@ -65,6 +67,7 @@ int EncodeBmp(const CPixelImage& image, int channels, std::vector<unsigned char>
     for (size_t y = 0; y < height; ++y) {
         const unsigned char* row = image.pixels + (height - 1 - y) * width * static_cast<size_t>(from);
         unsigned char* out = bytes.data() + headerBytes + y * stride;
+        std::memset(out + width * pixelBytes, 0, stride - width * pixelBytes);
         if (from == 1) {
             for (size_t x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = row[x];
         } else if (alpha) {
@@ -74,6 +77,8 @@ int EncodeBmp(const CPixelImage& image, int channels, std::vector<unsigned char>
                 out[2] = row[0];
                 out[3] = row[3];
             }
+        } else if (from == 4) {
+            PackRgbaRow(row, width, true, out);
         } else {
             for (size_t x = 0; x < width; ++x, row += from, out += 3) {
                 out[0] = row[2];

@@ -21,9 +21,11 @@ const int kMinimumLibraryVersion = 167;
 // pixels themselves are refused, each with `reason`.
 int Encode(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
            std::vector<unsigned char>& bytes, std::string& reason) {
-    bytes.clear();
     const WritableFormat* format = WritableFormatOf(path, reason);
-    if (format == nullptr) return -1;
+    if (format == nullptr) {
+        bytes.clear();
+        return -1;
+    }
     return EncodeImage(*format, settings, source, bytes, reason);
 }
 

@@ -23,6 +23,8 @@ int WrittenChannels(const CPixelImage& image, AlphaWritten alpha);
 bool AllOpaque(const CPixelImage& image);
 // Row `y` of `image` as `channels` (1 only for a grey picture, 3, 4) bytes a pixel into `out`.
 void ConvertRow(const CPixelImage& image, int y, int channels, unsigned char* out);
+// `width` RGBA pixels as 3 bytes each into `out`: R, G, B, or with `bgr` B, G, R (alpha dropped).
+void PackRgbaRow(const unsigned char* rgba, size_t width, bool bgr, unsigned char* out);
 
 // The writers of the table's rows; `channels` is WrittenChannels of the row.
 int EncodeJpeg(const CPixelImage& image, int quality, bool fullChroma, std::vector<unsigned char>& bytes,

@@ -246,6 +246,27 @@ TEST(WritableFormats, NamesListsAndPatternsComeFromTheRows) {
 }
 
 // The dedicated writers share no state: several at once, each file whole and right.
+// The renderer's encoder threads keep their buffer from frame to frame: what a buffer held
+// before, longer or shorter, must not show in the next file.
+TEST(ImageWriters, AKeptBufferGivesTheBytesOfAFreshOne) {
+    const char* extensions[] = {"bmp", "tif", "jpg", "png"};
+    for (const char* extension : extensions) {
+        for (bool opaque : {true, false}) {
+            SCOPED_TRACE(std::string(extension) + (opaque ? ", opaque" : ", with alpha"));
+            const WritableFormat& format = *WritableFormatNamed(extension);
+            const CPixelImage source = Picture(67, 43, opaque, false);
+            std::string reason;
+            std::vector<unsigned char> fresh;
+            ASSERT_EQ(0, EncodeImage(format, ImageWriteSettings(), source, fresh, reason)) << reason;
+            for (size_t held : {fresh.size() / 2, fresh.size() + 999}) {
+                std::vector<unsigned char> kept(held, 0xA5);
+                ASSERT_EQ(0, EncodeImage(format, ImageWriteSettings(), source, kept, reason)) << reason;
+                EXPECT_TRUE(kept == fresh) << "after a buffer of " << held << " bytes";
+            }
+        }
+    }
+}
+
 TEST(ImageWriters, WritersRunOnSeveralThreadsAtOnce) {
     TempFolder folder;
     const char* extensions[] = {"png", "tif", "bmp", "tga", "webp", "jpg"};
