@@ -135,15 +135,23 @@ bool ColourConversion::Prepare(const ColourDescription& description, ColourSampl
                              (inks ? "CMYK" : space == cmsSigGrayData ? "colours" : "RGB"));
     }
     // No cache of the last pixel: the transform is then safe to share between threads. 8-bit RGB
-    // goes through the engine's exact shortcut for matrix-and-curve profiles; 16-bit samples and
-    // inks would go through a sampled table, whose steps show in the dark tones, so their profile
-    // is evaluated as it stands.
-    cmsUInt32Number flags = cmsFLAGS_NOCACHE | (kind == ColourSamples::kRgba8 ? 0 : cmsFLAGS_NOOPTIMIZE);
-    transform = lcms->cmsCreateTransform(profiles.from, InputType(kind, space == cmsSigGrayData), profiles.to,
-                                         TYPE_RGBA_8, INTENT_PERCEPTUAL, flags);
+    // goes through the engine's exact shortcut for matrix-and-curve profiles when the tables cannot
+    // stand in for it; 16-bit samples and inks would go through a sampled table, whose steps show
+    // in the dark tones, so their profile is evaluated as it stands. The tables are checked
+    // against the profile evaluated as it stands too: preparing the shortcut costs more than
+    // checking through the slow form.
+    const cmsUInt32Number inputType = InputType(kind, space == cmsSigGrayData);
+    const bool rgb8 = kind == ColourSamples::kRgba8 && space == cmsSigRgbData;
+    transform = lcms->cmsCreateTransform(profiles.from, inputType, profiles.to, TYPE_RGBA_8, INTENT_PERCEPTUAL,
+                                         cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE);
     if (transform == nullptr) return storedBecause(engineSays("the colour engine cannot convert from it"));
-    fast = kind == ColourSamples::kRgba8 && space == cmsSigRgbData &&
-           separable.Build(*lcms, profiles.from, profiles.to, transform);
+    fast = rgb8 && separable.Build(*lcms, profiles.from, transform);
+    if (!fast && kind == ColourSamples::kRgba8) {
+        lcms->cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform));
+        transform = lcms->cmsCreateTransform(profiles.from, inputType, profiles.to, TYPE_RGBA_8, INTENT_PERCEPTUAL,
+                                             cmsFLAGS_NOCACHE);
+        if (transform == nullptr) return storedBecause(engineSays("the colour engine cannot convert from it"));
+    }
     out.colourNote = "converted to sRGB from " + description.source + (name.empty() ? "" : " \"" + name + "\"");
     out.colourWarning = false;
     return true;

@@ -1,10 +1,16 @@
 // The tables of SeparableRgb, from the engine's own float and 8-bit transforms.
 #include "decoder/colour_separable.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
 #include "decoder/colour_library.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -26,7 +32,7 @@ struct Profile {
 
 }  // namespace
 
-bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* to, void* engine) {
+bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine) {
     // sRGB's white and primaries with a straight line for a curve: linear sRGB, without bounds.
     cmsCIExyY white = {0.3127, 0.3290, 1.0};
     cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
@@ -38,8 +44,7 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* to, void* en
     if (linear.handle == nullptr) return false;
     const cmsUInt32Number flags = cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE;
     Transform toLinear{lcms, lcms.cmsCreateTransform(from, TYPE_RGB_8, linear.handle, TYPE_RGB_FLT, INTENT_PERCEPTUAL, flags)};
-    Transform fromLinear{lcms, lcms.cmsCreateTransform(linear.handle, TYPE_RGB_FLT, to, TYPE_RGB_8, INTENT_PERCEPTUAL, flags)};
-    if (toLinear.handle == nullptr || fromLinear.handle == nullptr) return false;
+    if (toLinear.handle == nullptr) return false;
 
     // Each channel alone at every value, the others at zero.
     std::vector<unsigned char> single(3 * 256 * 3, 0);
@@ -54,7 +59,7 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* to, void* en
             // Far beyond full light a colour is clipped anyway; the bound keeps the sum in range.
             float steps = light[3 * i + out] * (kSteps - 1);
             steps = steps < -30000.0f ? -30000.0f : steps > 30000.0f ? 30000.0f : steps;
-            contribution[4 * i + out] = static_cast<int16_t>(steps < 0 ? steps - 0.5f : steps + 0.5f);
+            contribution[4 * i + out] = static_cast<int32_t>(steps < 0 ? steps - 0.5f : steps + 0.5f);
         }
     }
     // Black must come out as nothing, or the sum would count it three times.
@@ -63,14 +68,21 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* to, void* en
             if (contribution[(channel * 256) * 4 + out] != 0) return false;
         }
     }
-    std::vector<float> ramp(3 * kSteps);
-    for (int i = 0; i < kSteps; ++i) ramp[3 * i] = ramp[3 * i + 1] = ramp[3 * i + 2] = static_cast<float>(i) / (kSteps - 1);
-    std::vector<unsigned char> encoded(3 * kSteps);
-    lcms.cmsDoTransform(fromLinear.handle, ramp.data(), encoded.data(), kSteps);
-    encode.resize(kSteps);
+    // sRGB's curve from its definition: a step takes the level whose lower bound, the light of
+    // the level's midpoint below, it has reached. 255 powers instead of one per step, which made
+    // sampling the engine's curve cost as much as converting a megapixel.
+    encode.assign(kSteps, 0);
+    int level = 0;
+    double bound = 0;  // in steps, where `level` + 1 begins
+    auto nextBound = [](int l) {
+        double encoded = (l + 0.5) / 255.0;
+        double light = encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+        return light * (kSteps - 1);
+    };
+    bound = nextBound(0);
     for (int i = 0; i < kSteps; ++i) {
-        if (encoded[3 * i] != encoded[3 * i + 1] || encoded[3 * i] != encoded[3 * i + 2]) return false;
-        encode[static_cast<size_t>(i)] = encoded[3 * i];
+        while (level < 255 && i >= bound) bound = nextBound(++level);
+        encode[static_cast<size_t>(i)] = static_cast<unsigned char>(level);
     }
 
     // The check: the corners of the cube and a spread of colours, against the engine's own.
@@ -96,22 +108,45 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* to, void* en
 }
 
 void SeparableRgb::Apply(const unsigned char* in, unsigned char* out, size_t pixels) const {
-    const int16_t* red = &contribution[0];
-    const int16_t* green = &contribution[256 * 4];
-    const int16_t* blue = &contribution[512 * 4];
+    const int32_t* red = &contribution[0];
+    const int32_t* green = &contribution[256 * 4];
+    const int32_t* blue = &contribution[512 * 4];
     const unsigned char* curve = encode.data();
+    // The whole pixel is read before any of it is written, so that `out` may be `in`; the bounds
+    // are a minimum and a maximum, not branches.
+#if defined(__SSE2__)
+    // A pixel's three sums at once, bounded as 16-bit numbers.
+    const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(kSteps - 1);
     for (size_t i = 0; i < pixels; ++i) {
         const unsigned char* p = in + 4 * i;
-        const int16_t* r = red + 4 * p[0];
-        const int16_t* g = green + 4 * p[1];
-        const int16_t* b = blue + 4 * p[2];
-        unsigned char alpha = p[3];
+        const unsigned char alpha = p[3];
+        __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(red + 4 * p[0])),
+                                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(green + 4 * p[1]))),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + 4 * p[2])));
+        __m128i light = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(sum, sum), zero), top);
+        const uint64_t lights = static_cast<uint64_t>(_mm_cvtsi128_si64(light));
         unsigned char* q = out + 4 * i;
-        for (int c = 0; c < 3; ++c) {
-            int light = r[c] + g[c] + b[c];
-            light = light < 0 ? 0 : light > kSteps - 1 ? kSteps - 1 : light;
-            q[c] = curve[light];
-        }
+        q[0] = curve[lights & 0xFFFF];
+        q[1] = curve[(lights >> 16) & 0xFFFF];
+        q[2] = curve[(lights >> 32) & 0xFFFF];
         q[3] = alpha;
     }
+#else
+    const int most = kSteps - 1;
+    for (size_t i = 0; i < pixels; ++i) {
+        const unsigned char* p = in + 4 * i;
+        const int32_t* r = red + 4 * p[0];
+        const int32_t* g = green + 4 * p[1];
+        const int32_t* b = blue + 4 * p[2];
+        const unsigned char alpha = p[3];
+        const int lightRed = std::min(std::max(r[0] + g[0] + b[0], 0), most);
+        const int lightGreen = std::min(std::max(r[1] + g[1] + b[1], 0), most);
+        const int lightBlue = std::min(std::max(r[2] + g[2] + b[2], 0), most);
+        unsigned char* q = out + 4 * i;
+        q[0] = curve[lightRed];
+        q[1] = curve[lightGreen];
+        q[2] = curve[lightBlue];
+        q[3] = alpha;
+    }
+#endif
 }

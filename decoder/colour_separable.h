@@ -1,9 +1,9 @@
 // A fast form of the colour engine's conversion of 8-bit RGB for the usual profiles, those made
 // of a curve per channel and a matrix (Display P3, Adobe RGB, ...): in linear sRGB the result is
 // a sum of one contribution per input channel, and each output channel then takes sRGB's curve.
-// The contributions and the curve are sampled from the engine itself, and the tables are used
-// only when they give the engine's own results on a spread of colours; otherwise the engine
-// converts every pixel, several times slower.
+// The contributions are sampled from the engine itself, sRGB's curve is computed from its
+// definition, and the tables are used only when they give the engine's own results on a spread of
+// colours; otherwise the engine converts every pixel, several times slower.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +14,9 @@ struct LcmsLibrary;
 
 class SeparableRgb {
 public:
-    // Samples `from` (an RGB profile) to `to` (the engine's sRGB) and checks the tables against
-    // `engine`, the engine's own 8-bit RGBA transform between them. True when they may be used.
-    bool Build(const LcmsLibrary& lcms, void* from, void* to, void* engine);
+    // Samples `from` (an RGB profile) and checks the tables against `engine`, the engine's own
+    // 8-bit RGBA transform from it to sRGB. True when they may be used.
+    bool Build(const LcmsLibrary& lcms, void* from, void* engine);
 
     // `pixels` RGBA pixels from `in` to `out` (which may be `in`), alpha kept.
     void Apply(const unsigned char* in, unsigned char* out, size_t pixels) const;
@@ -24,7 +24,7 @@ public:
 private:
     static const int kSteps = 16384;  // of the curve over linear light 0..1: under a fifth of a level near black
     // [input channel][value][output channel], in steps of the curve (kSteps - 1 = full light); a
-    // fourth entry pads each to 8 bytes.
-    std::vector<int16_t> contribution;
+    // fourth entry pads each to 16 bytes, one vector.
+    std::vector<int32_t> contribution;
     std::vector<unsigned char> encode;    // linear light in kSteps - 1 steps to 8-bit sRGB
 };
