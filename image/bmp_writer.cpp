@@ -21,7 +21,8 @@ void Put32(unsigned char*& at, unsigned long value) {
 
 }  // namespace
 
-int EncodeBmp(const CPixelImage& image, int channels, std::vector<unsigned char>& bytes, std::string& reason) {
+int EncodeBmp(const CPixelImage& image, int channels, std::vector<unsigned char>& bytes, std::string& reason,
+              bool* opaque) {
     const bool alpha = channels == 4;
     const size_t width = static_cast<size_t>(image.width), height = static_cast<size_t>(image.height);
     const size_t pixelBytes = alpha ? 4 : 3;
@@ -78,7 +79,10 @@ int EncodeBmp(const CPixelImage& image, int channels, std::vector<unsigned char>
                 out[3] = row[3];
             }
         } else if (from == 4) {
-            PackRgbaRow(row, width, true, out);
+            if (PackRgbaRow(row, width, true, out) != 0xFF && opaque != nullptr) {
+                *opaque = false;
+                return 0;
+            }
         } else {
             for (size_t x = 0; x < width; ++x, row += from, out += 3) {
                 out[0] = row[2];

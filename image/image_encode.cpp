@@ -50,12 +50,14 @@ inline uint32_t Colour(uint32_t pixel, bool bgr) {
 
 }  // namespace
 
-void PackRgbaRow(const unsigned char* rgba, size_t width, bool bgr, unsigned char* out) {
+unsigned char PackRgbaRow(const unsigned char* rgba, size_t width, bool bgr, unsigned char* out) {
     // Four pixels at a time as three whole words: a byte at a time took three times as long.
+    uint32_t all = 0xFFFFFFFFu;
     size_t x = 0;
     for (; x + 4 <= width; x += 4, rgba += 16, out += 12) {
-        const uint32_t p0 = Colour(Load32(rgba), bgr), p1 = Colour(Load32(rgba + 4), bgr);
-        const uint32_t p2 = Colour(Load32(rgba + 8), bgr), p3 = Colour(Load32(rgba + 12), bgr);
+        const uint32_t w0 = Load32(rgba), w1 = Load32(rgba + 4), w2 = Load32(rgba + 8), w3 = Load32(rgba + 12);
+        all &= w0 & w1 & w2 & w3;
+        const uint32_t p0 = Colour(w0, bgr), p1 = Colour(w1, bgr), p2 = Colour(w2, bgr), p3 = Colour(w3, bgr);
         Store32(out, p0 | p1 << 24);
         Store32(out + 4, p1 >> 8 | p2 << 16);
         Store32(out + 8, p2 >> 16 | p3 << 8);
@@ -64,17 +66,19 @@ void PackRgbaRow(const unsigned char* rgba, size_t width, bool bgr, unsigned cha
         out[0] = rgba[bgr ? 2 : 0];
         out[1] = rgba[1];
         out[2] = rgba[bgr ? 0 : 2];
+        all &= static_cast<uint32_t>(rgba[3]) << 24 | 0xFFFFFFu;
     }
+    return static_cast<unsigned char>(all >> 24);
 }
 
-void ConvertRow(const CPixelImage& image, int y, int channels, unsigned char* out) {
+bool ConvertRow(const CPixelImage& image, int y, int channels, unsigned char* out) {
     const int from = image.bytesPerPixel;
     const size_t width = static_cast<size_t>(image.width);
     const unsigned char* row = image.pixels + static_cast<size_t>(y) * width * static_cast<size_t>(from);
     if (from == channels) {
         std::memcpy(out, row, width * static_cast<size_t>(channels));
     } else if (from == 4 && channels == 3) {
-        PackRgbaRow(row, width, false, out);
+        return PackRgbaRow(row, width, false, out) == 0xFF;
     } else if (from == 3 && channels == 4) {
         for (size_t x = 0; x < width; ++x) {
             out[x * 4] = row[x * 3];
@@ -88,6 +92,7 @@ void ConvertRow(const CPixelImage& image, int y, int channels, unsigned char* ou
             if (channels == 4) out[x * 4 + 3] = 255;
         }
     }
+    return true;
 }
 
 namespace {
@@ -107,14 +112,32 @@ int EncodePngOf(const CPixelImage& image, int level, std::vector<unsigned char>&
     return EncodePng(rgba, level, bytes, reason);
 }
 
+// A writer that drops the alpha of an opaque picture, called first for three channels, stopping
+// at the first row with transparency, then for four only when it found one: one pass over the
+// picture instead of a check of every alpha before the encode.
+template <class Encode>
+int OpaqueFirst(const CPixelImage& image, AlphaWritten alpha, const Encode& encode) {
+    if (image.bytesPerPixel != 4 || alpha != AlphaWritten::UnlessOpaque) {
+        return encode(WrittenChannels(image, alpha), nullptr);
+    }
+    bool opaque = true;
+    const int result = encode(3, &opaque);
+    return result != 0 || opaque ? result : encode(4, nullptr);
+}
+
 int EncodeWith(const WritableFormat& format, const ImageWriteSettings& settings, const CPixelImage& image,
                std::vector<unsigned char>& bytes, std::string& reason) {
     switch (format.writer) {
         case ImageWriter::Png: return EncodePngOf(image, settings.level, bytes, reason);
         case ImageWriter::Jpeg: return EncodeJpeg(image, settings.quality, settings.subsampling == "4:4:4", bytes, reason);
         case ImageWriter::Tiff:
-            return EncodeTiff(image, WrittenChannels(image, format.alpha), settings.compression, bytes, reason);
-        case ImageWriter::Bmp: return EncodeBmp(image, WrittenChannels(image, format.alpha), bytes, reason);
+            return OpaqueFirst(image, format.alpha, [&](int channels, bool* opaque) {
+                return EncodeTiff(image, channels, settings.compression, bytes, reason, opaque);
+            });
+        case ImageWriter::Bmp:
+            return OpaqueFirst(image, format.alpha, [&](int channels, bool* opaque) {
+                return EncodeBmp(image, channels, bytes, reason, opaque);
+            });
         case ImageWriter::Tga: return EncodeTga(image, WrittenChannels(image, format.alpha), bytes, reason);
         case ImageWriter::Webp: return EncodeWebp(image, settings.lossless == 1, settings.quality, bytes, reason);
         case ImageWriter::Library: return EncodeWithLibrary(format, image, bytes, reason);

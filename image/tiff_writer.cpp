@@ -76,8 +76,9 @@ uint16_t CompressionCode(const std::string& name) {
     return COMPRESSION_NONE;
 }
 
-// Sets the page's tags and writes its strips; false on the library's first error.
-bool WritePage(TIFF* tiff, const CPixelImage& image, int channels, uint16_t compression) {
+// Sets the page's tags and writes its strips; false on the library's first error. With `opaque`,
+// stops at the first row whose dropped alpha is not 255 and sets it false.
+bool WritePage(TIFF* tiff, const CPixelImage& image, int channels, uint16_t compression, bool* opaque) {
     const uint32_t width = static_cast<uint32_t>(image.width), height = static_cast<uint32_t>(image.height);
     const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(channels);
     // Strips of about 256 kB: few calls, and a reader need not hold much at once.
@@ -102,7 +103,12 @@ bool WritePage(TIFF* tiff, const CPixelImage& image, int channels, uint16_t comp
     std::vector<unsigned char> strip(rowBytes * rowsPerStrip);
     for (uint32_t first = 0, index = 0; first < height; first += rowsPerStrip, ++index) {
         const uint32_t rows = std::min(rowsPerStrip, height - first);
-        for (uint32_t r = 0; r < rows; ++r) ConvertRow(image, static_cast<int>(first + r), channels, strip.data() + r * rowBytes);
+        for (uint32_t r = 0; r < rows; ++r) {
+            if (!ConvertRow(image, static_cast<int>(first + r), channels, strip.data() + r * rowBytes) && opaque != nullptr) {
+                *opaque = false;
+                return true;
+            }
+        }
         if (TIFFWriteEncodedStrip(tiff, index, strip.data(), static_cast<tmsize_t>(rows * rowBytes)) < 0) return false;
     }
     return TIFFWriteDirectory(tiff) != 0;
@@ -111,7 +117,7 @@ bool WritePage(TIFF* tiff, const CPixelImage& image, int channels, uint16_t comp
 }  // namespace
 
 int EncodeTiff(const CPixelImage& image, int channels, const std::string& compression,
-               std::vector<unsigned char>& bytes, std::string& reason) {
+               std::vector<unsigned char>& bytes, std::string& reason, bool* opaque) {
     bytes.clear();
     TiffSink sink;
     sink.bytes = &bytes;
@@ -130,7 +136,7 @@ int EncodeTiff(const CPixelImage& image, int channels, const std::string& compre
     TIFF* tiff = TIFFClientOpenExt("image.tif", "wm", &sink, SinkRead, SinkWrite, SinkSeek, SinkClose, SinkSize, NoMap,
                                    NoUnmap, options);
     TIFFOpenOptionsFree(options);
-    bool ok = tiff != nullptr && WritePage(tiff, image, channels, code);
+    bool ok = tiff != nullptr && WritePage(tiff, image, channels, code, opaque);
     if (tiff != nullptr) TIFFClose(tiff);
     if (!ok || sink.failed) {
         reason = sink.failed ? "out of memory while encoding the image"

@@ -246,6 +246,30 @@ TEST(WritableFormats, NamesListsAndPatternsComeFromTheRows) {
 }
 
 // The dedicated writers share no state: several at once, each file whole and right.
+// An opaque picture is written without alpha in one pass that stops at the first transparent
+// pixel: one alone, wherever it sits (in a run of four pixels or in a row's last few, in the
+// first row or the last), must still make a file with alpha.
+TEST(ImageWriters, OneTransparentPixelAnywhereKeepsTheAlpha) {
+    TempFolder folder;
+    const struct {
+        int x, y;
+    } places[] = {{0, 0}, {66, 0}, {65, 21}, {3, 42}, {66, 42}};
+    for (const char* extension : {"bmp", "tif"}) {
+        for (const auto& place : places) {
+            SCOPED_TRACE(std::string(extension) + " at " + std::to_string(place.x) + "," + std::to_string(place.y));
+            CPixelImage source = Picture(67, 43, true, false);
+            source.pixels[(static_cast<size_t>(place.y) * 67 + place.x) * 4 + 3] = 254;
+            const std::string path = folder.File(std::string("one.") + extension);
+            std::string reason;
+            ASSERT_EQ(0, WriteImageFile(path, source, ImageWriteSettings(), reason)) << reason;
+            CPixelImage back;
+            ASSERT_EQ(0, ReadImageFile(path, back, reason)) << reason;
+            ASSERT_EQ(source.ByteCount(), back.ByteCount());
+            EXPECT_EQ(0, std::memcmp(source.pixels, back.pixels, source.ByteCount()));
+        }
+    }
+}
+
 // The renderer's encoder threads keep their buffer from frame to frame: what a buffer held
 // before, longer or shorter, must not show in the next file.
 TEST(ImageWriters, AKeptBufferGivesTheBytesOfAFreshOne) {
