@@ -162,12 +162,18 @@ bool SparesKept() {
 }
 
 void StartSpare(const std::string& program) {
-    std::lock_guard<std::mutex> lock(gSpareMutex);
-    if (gSpare != nullptr && gSpareOwner == getpid()) return;
+    {
+        std::lock_guard<std::mutex> lock(gSpareMutex);
+        if (gSpare != nullptr && gSpareOwner == getpid()) return;
+    }
+    // Started without the lock, so that another thread's picture never waits for this start;
+    // a spare that is not kept, as another thread's came first, stops as it is dropped here.
     auto spare = std::make_unique<Helper>();
     std::string ignored;
     if (StartHelper(program, *spare, ignored) != 0) return;
-    gSpare = std::move(spare);
+    std::lock_guard<std::mutex> lock(gSpareMutex);
+    if (!gKeepSpare || (gSpare != nullptr && gSpareOwner == getpid())) return;
+    std::swap(gSpare, spare);  // what it replaces stops as `spare` is dropped
     gSpareOwner = getpid();
     gSpareProgram = program;
 }
