@@ -1,8 +1,9 @@
 // Every TIFF through libtiff's RGBA reader (the first page), written straight into the pixels'
 // memory. The pixels come back in the order they are stored and with their alpha as stored:
 // unassociated (straight) alpha is not premultiplied, and ApplyExifOrientation turns the
-// picture afterwards by its Orientation, as it does every JPEG's. 16-bit RGB strips with a colour
-// profile other than sRGB's are read row by row and converted before they are cut to 8 bits.
+// picture afterwards by its Orientation, as it does every JPEG's. 16-bit RGB and grey pictures with
+// a colour profile other than sRGB's, in strips or tiles, are read a band at a time and converted
+// before they are cut to 8 bits.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -93,8 +94,9 @@ bool FirstDirectoryCut(const unsigned char* data, size_t size) {
     return static_cast<uint64_t>(count) > size || !b.Has(static_cast<uint64_t>(offset), static_cast<uint64_t>(count) * (big ? 20 : 12));
 }
 
-// 16-bit RGB (with straight alpha or none) in strips, converted by `conversion` from the samples
-// to the pixels row by row: 1, 0 when the picture is not such a one (nothing read), -1 refused.
+// 16-bit RGB or grey, with straight alpha or none, in strips or tiles, its samples together or
+// in planes of their own, converted by `conversion` from the samples to the pixels one band of
+// strips or tiles at a time: 1, 0 when the picture is not such a one (nothing read), -1 refused.
 int DecodeWideRows(const TiffLibrary& tiff, TIFF* file, bool straightAlpha, const ColourConversion& conversion,
                    uint32_t width, uint32_t height, DecodedImage& out, std::string& reason) {
     uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
@@ -102,22 +104,77 @@ int DecodeWideRows(const TiffLibrary& tiff, TIFF* file, bool straightAlpha, cons
     tiff.GetField(file, TIFFTAG_SAMPLESPERPIXEL, &samples);
     tiff.GetField(file, TIFFTAG_PHOTOMETRIC, &photometric);
     tiff.GetField(file, TIFFTAG_PLANARCONFIG, &planar);
-    bool wide = bits == 16 && photometric == PHOTOMETRIC_RGB && planar == PLANARCONFIG_CONTIG && !tiff.IsTiled(file) &&
-                (samples == 3 || (samples == 4 && straightAlpha));
-    if (!wide || tiff.ScanlineSize(file) != static_cast<tmsize_t>(width) * samples * 2) return 0;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK;
+    const uint16_t colours = grey ? 1 : 3;
+    if (bits != 16 || (!grey && photometric != PHOTOMETRIC_RGB) ||
+        !(samples == colours || (samples == colours + 1 && straightAlpha))) {
+        return 0;
+    }
+    // A band is a row of tiles, or a strip of each plane as a tile as wide as the picture, or,
+    // when the samples lie together in strips, a row: a picture in one strip then costs no more
+    // memory than a row.
+    const bool tiled = tiff.IsTiled(file) != 0;
+    const bool separate = planar == PLANARCONFIG_SEPARATE, byRow = !tiled && !separate;
+    const uint16_t planes = separate ? samples : 1, perUnit = separate ? 1 : samples;
+    uint32_t unitWidth = width, unitRows = 1;
+    if (tiled) {
+        tiff.GetField(file, TIFFTAG_TILEWIDTH, &unitWidth);
+        tiff.GetField(file, TIFFTAG_TILELENGTH, &unitRows);
+    } else if (separate) {
+        unitRows = height;
+        tiff.GetField(file, TIFFTAG_ROWSPERSTRIP, &unitRows);
+        unitRows = std::min(unitRows, height);
+    }
+    if (unitWidth == 0 || unitRows == 0) return 0;
+    const size_t unitBytes = static_cast<size_t>(unitWidth) * unitRows * perUnit * 2;
+    const tmsize_t expected = tiled ? tiff.TileSize(file) : byRow ? tiff.ScanlineSize(file) : tiff.StripSize(file);
+    if (static_cast<tmsize_t>(unitBytes) != expected) return 0;
     unsigned char* pixels = ReservePixels(static_cast<int>(width), static_cast<int>(height), out);
     if (pixels == nullptr) {
         reason = "the TIFF image needs more memory than the decoder may take";
         return -1;
     }
-    std::vector<uint16_t> row(static_cast<size_t>(width) * samples), rgba(static_cast<size_t>(width) * 4, 65535);
-    for (uint32_t y = 0; y < height; ++y) {
-        if (tiff.ReadScanline(file, row.data(), y, 0) != 1) {
-            reason = "the TIFF image could not be decoded: its row " + std::to_string(y + 1) + " is damaged";
-            return -1;
+    std::vector<uint16_t> unit(unitBytes / 2), band(static_cast<size_t>(width) * unitRows * 4, 65535);
+    for (uint32_t top = 0; top < height; top += unitRows) {
+        const uint32_t rows = std::min(unitRows, height - top);
+        for (uint32_t left = 0; left < width; left += unitWidth) {
+            const uint32_t columns = std::min(unitWidth, width - left);
+            for (uint16_t plane = 0; plane < planes; ++plane) {
+                tmsize_t read = static_cast<tmsize_t>(unitBytes);
+                if (byRow) {
+                    read = tiff.ReadScanline(file, unit.data(), top, 0) == 1 ? read : -1;
+                } else if (tiled) {
+                    read = tiff.ReadEncodedTile(file, tiff.ComputeTile(file, left, top, 0, plane), unit.data(), read);
+                } else {
+                    read = tiff.ReadEncodedStrip(file, tiff.ComputeStrip(file, top, plane), unit.data(), read);
+                }
+                // A strip at the bottom may hold only the rows left.
+                if (read < static_cast<tmsize_t>(static_cast<size_t>(unitWidth) * (rows - 1) * perUnit * 2 +
+                                                 static_cast<size_t>(columns) * perUnit * 2)) {
+                    reason = "the TIFF image could not be decoded: its " +
+                             std::string(tiled ? "tile" : byRow ? "row" : "strip") + " at row " + std::to_string(top + 1) +
+                             " is damaged";
+                    return -1;
+                }
+                for (uint32_t y = 0; y < rows; ++y) {
+                    const uint16_t* from = &unit[static_cast<size_t>(y) * unitWidth * perUnit];
+                    uint16_t* to = &band[(static_cast<size_t>(y) * width + left) * 4];
+                    for (uint32_t x = 0; x < columns; ++x) {
+                        for (uint16_t c = 0; c < perUnit; ++c) {
+                            const uint16_t channel = static_cast<uint16_t>(plane + c), value = from[x * perUnit + c];
+                            if (channel == colours) {
+                                to[4 * x + 3] = value;
+                            } else if (grey) {
+                                to[4 * x] = to[4 * x + 1] = to[4 * x + 2] = value;
+                            } else {
+                                to[4 * x + channel] = value;
+                            }
+                        }
+                    }
+                }
+            }
         }
-        for (size_t x = 0; x < width; ++x) std::memcpy(&rgba[4 * x], &row[samples * x], samples * 2);
-        conversion.Convert(rgba.data(), pixels + static_cast<size_t>(y) * width * 4, width);
+        conversion.Convert(band.data(), pixels + static_cast<size_t>(top) * width * 4, static_cast<size_t>(rows) * width);
     }
     return 1;
 }
@@ -158,7 +215,9 @@ int DecodeTiff(const unsigned char* data, size_t size, const ImageHeader&, Decod
     if (bits == 16 && colours.NeedsConversion()) {
         ColourConversion conversion;
         DecodedImage judged;
-        if (conversion.Prepare(colours, ColourSamples::kRgba16, false, judged)) {
+        uint16_t photometric = 0;
+        tiff.GetField(open.tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+        if (conversion.Prepare(colours, ColourSamples::kRgba16, photometric == PHOTOMETRIC_MINISBLACK, judged)) {
             int wide = DecodeWideRows(tiff, open.tiff, straightAlpha, conversion, width, height, out, reason);
             if (wide != 0) {
                 out.colourNote = judged.colourNote;

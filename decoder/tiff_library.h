@@ -24,7 +24,13 @@
     X(RGBAImageEnd)                       \
     X(IsTiled)                            \
     X(ScanlineSize)                       \
-    X(ReadScanline)
+    X(ReadScanline)                       \
+    X(StripSize)                          \
+    X(TileSize)                           \
+    X(ComputeStrip)                       \
+    X(ComputeTile)                        \
+    X(ReadEncodedStrip)                   \
+    X(ReadEncodedTile)
 
 // One pointer per function, typed by the header's own declaration.
 struct TiffLibrary {

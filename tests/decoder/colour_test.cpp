@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <libheif/heif.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -199,6 +200,8 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ColourAgainstMagick, ::testing::Values(
     TaggedFile{"adobe.png", "colord/AdobeRGB1998.icc", ""},
     TaggedFile{"adobe16.png", "colord/AdobeRGB1998.icc", "-depth 16"},
     TaggedFile{"prophoto16.tif", "colord/ProPhotoRGB.icc", "-depth 16"},
+    TaggedFile{"prophoto16_tiled.tif", "colord/ProPhotoRGB.icc", "-depth 16 -define tiff:tile-geometry=64x48"},
+    TaggedFile{"prophoto16_planar.tif", "colord/ProPhotoRGB.icc", "-depth 16 -interlace plane"},
     TaggedFile{"press.jpg", "ghostscript/ps_cmyk.icc", "-quality 95"},
     TaggedFile{"adobe.webp", "colord/AdobeRGB1998.icc", "-define webp:lossless=true"},
     TaggedFile{"swapped.png", "colord/SwappedRedAndGreen.icc", ""},
@@ -215,6 +218,82 @@ int ReadBoth(const std::string& path, CPixelImage& read, CPixelImage& stored, Im
 
 bool SamePixels(const CPixelImage& a, const CPixelImage& b) {
     return a.width == b.width && a.height == b.height && std::memcmp(a.pixels, b.pixels, a.ByteCount()) == 0;
+}
+
+// A grey profile made by lcms2: D50 white and light in proportion to the numbers.
+std::string LinearGreyProfile() {
+    cmsToneCurve* line = cmsBuildGamma(nullptr, 1.0);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), line);
+    cmsFreeToneCurve(line);
+    cmsUInt32Number size = 0;
+    std::string bytes;
+    if (profile != nullptr && cmsSaveProfileToMem(profile, nullptr, &size)) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(profile, &bytes[0], &size)) bytes.clear();
+    }
+    if (profile != nullptr) cmsCloseProfile(profile);
+    return bytes;
+}
+
+// `png` with `profile` in an iCCP chunk after its header: ImageMagick writes no profile into a
+// grey PNG.
+std::string WithPngProfile(const std::string& png, const std::string& profile) {
+    std::vector<unsigned char> packed(compressBound(profile.size()));
+    uLongf packedSize = packed.size();
+    if (compress(packed.data(), &packedSize, BytesOf(profile), profile.size()) != Z_OK) return std::string();
+    std::string chunk = std::string("iCCPgrey") + '\0' + '\0' + std::string(packed.begin(), packed.begin() + packedSize);
+    auto big = [](uint32_t n) {
+        return std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+    };
+    uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size()));
+    const size_t afterHeader = 8 + 8 + 13 + 4;
+    return png.substr(0, afterHeader) + big(static_cast<uint32_t>(chunk.size() - 4)) + chunk + big(crc) + png.substr(afterHeader);
+}
+
+// Grey pictures that carry a grey profile, in every depth and layout the decoders read them in:
+// as ImageMagick converts them to sRGB.
+TEST(ColourGrey, GreyPicturesConvertByTheirGreyProfile) {
+    if (FindTool("convert").empty()) GTEST_SKIP() << "needs ImageMagick's convert (scripts/deps.sh)";
+    TempFolder folder;
+    std::string scene = folder.File("scene.png"), linear = folder.File("linear.icc");
+    ASSERT_TRUE(MagickWrite(Scene(300, 200), "", scene));
+    std::string linearBytes = LinearGreyProfile();
+    ASSERT_FALSE(linearBytes.empty());
+    WriteWholeFile(linear, linearBytes);
+    const struct {
+        const char* name;
+        std::string options;
+    } layouts[] = {
+        {"grey.png", "-depth 8"},
+        {"grey16.png", "-depth 16"},
+        {"grey.jpg", "-quality 95"},
+        {"grey.tif", "-depth 8"},
+        {"grey16.tif", "-depth 16"},
+        {"grey16_tiled.tif", "-depth 16 -define tiff:tile-geometry=64x48"},
+    };
+    for (const std::string& profile : {linear, kIcc + "Gray-CIE_L.icc"}) {
+        for (const auto& layout : layouts) {
+            std::string what = std::string(layout.name) + " with " + profile;
+            std::string path = folder.File(layout.name), reference = folder.File("reference.png");
+            // The scene's grey numbers, said to be in the profile's space.
+            ASSERT_TRUE(RunQuiet("convert " + scene + " -colorspace Gray -strip -type Grayscale -profile " + profile + " " +
+                                 layout.options + " " + path)) << what;
+            if (path.substr(path.size() - 4) == ".png") WriteWholeFile(path, WithPngProfile(ReadWholeFile(path), ReadWholeFile(profile)));
+            ASSERT_TRUE(RunQuiet("convert " + path + " -profile " + kSrgb + " -depth 8 " + reference)) << what;
+            DecodedImage expected;
+            ASSERT_TRUE(MagickDecode(reference, false, expected)) << what;
+            CPixelImage read, stored;
+            ImageColour colour;
+            std::string reason;
+            ASSERT_EQ(ReadBoth(path, read, stored, colour, reason), 0) << what << ": " << reason;
+            ASSERT_TRUE(read.width == expected.width && read.height == expected.height) << what;
+            Differences converted = Compare(read.pixels, expected), asStored = Compare(stored.pixels, expected);
+            EXPECT_LE(converted.mean, 1.5) << what << ": " << colour.note;
+            EXPECT_LE(converted.p99, 4) << what << ": " << colour.note;
+            EXPECT_GT(asStored.mean, 3 * std::max(converted.mean, 0.5)) << what;
+            EXPECT_FALSE(colour.warning) << what << ": " << colour.note;
+        }
+    }
 }
 
 // Pictures that say nothing, or say sRGB in any of the usual ways, come as stored and without a note.
