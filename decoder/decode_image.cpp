@@ -129,6 +129,24 @@ bool IcoEntriesFit(const ByteReader& ico, std::string& reason) {
     return true;
 }
 
+// The channel packets after a PIC file's 104-byte header (each says whether another follows)
+// must name an alpha channel: the image library overruns its buffer on RGB-only files.
+bool PicChannelsFit(const ByteReader& pic, std::string& reason) {
+    long long chained = 1, channels = 0, all = 0;
+    for (uint64_t at = 104; chained != 0; at += 4) {
+        if (!pic.U8(at, chained) || !pic.U8(at + 3, channels)) {
+            reason = "the PIC file is cut short inside its list of channels";
+            return false;
+        }
+        all |= channels;
+    }
+    if ((all & 0x10) == 0) {
+        reason = "this program reads PIC files with an alpha channel only";
+        return false;
+    }
+    return true;
+}
+
 bool StartLibrary(const IlLibrary& il) {
     static bool started = false;
     if (started) return true;
@@ -170,6 +188,7 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
     }
     ByteReader file(data, size);
     if (header.format == ImageFormat::kIco && !IcoEntriesFit(file, reason)) return -1;
+    if (header.format == ImageFormat::kPic && !PicChannelsFit(file, reason)) return -1;
     const IlLibrary* library = LoadIlLibrary(reason);
     if (library == nullptr) return -1;
     const IlLibrary& il = *library;

@@ -58,6 +58,11 @@ inline std::vector<HostileFile> MakeHostileFiles(const std::string& folder) {
         "BM" + Le32(70) + Le32(0) + Le32(62) + Le32(40) + Le32(3000000) + Le32(2) + Le16(1) + Le16(1) + Le32(0) +
             Le32(8) + std::string(16, '\0') + Le32(0) + Le32(0xFFFFFF) + std::string(8, '\xff'),
         "the BMP header claims 3000000 x 2 pixels, more than this program reads");
+    // Red, green and blue in one packet and no alpha: the image library overruns its buffer on it.
+    add("PIC without alpha", "rgb.pic",
+        std::string("\x53\x80\xf6\x34", 4) + std::string(84, '\0') + "PICT" + Be32(0x00250017) +
+            std::string("\x3f\x80\0\0\0\x03\0\0\0\x08\0\xe0", 12) + std::string(37 * 23 * 3, '\x40'),
+        "this program reads PIC files with an alpha channel only");
     add("empty MNG", "empty.mng", "", "the file is empty");
     std::string junk;
     while (junk.size() < 3000) junk += "These bytes are no picture at all, only a sentence said again and again. ";
