@@ -3,7 +3,6 @@
 // within the limits the helper is given from their size.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -18,6 +17,7 @@
 #include "image/decode_client.h"
 #include "image/image_file.h"
 #include "support/bomb_files.h"
+#include "support/child_reply.h"
 #include "support/decode_bytes.h"
 #include "support/temp_folder.h"
 
@@ -28,33 +28,23 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // The helper's entry on `bytes` in a child process whose address space may grow by at most
-// `allowance` bytes; its status and reason.
+// `allowance` bytes; its status and reason (-2 when the child failed).
 int DecodeInSmallChild(const BombFile& bomb, long long allowance, std::string& reason) {
-    int ends[2];
-    if (pipe(ends) != 0) return -2;
-    pid_t child = fork();
-    if (child == 0) {
-        close(ends[0]);
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        struct rlimit limit;
-        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + allowance);
-        setrlimit(RLIMIT_AS, &limit);
-        DecodedImage out;
-        std::string why;
-        int status = DecodeWhole(bomb.bytes, bomb.name, out, why);
-        std::string message = std::to_string(status) + " " + why;
-        ssize_t written = write(ends[1], message.data(), message.size());
-        _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
-    }
-    close(ends[1]);
     std::string message;
-    char buffer[512];
-    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<size_t>(n));
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || message.find(' ') == std::string::npos) return -2;
+    bool replied = ReplyFromChild(
+        [&] {
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + allowance);
+            setrlimit(RLIMIT_AS, &limit);
+            DecodedImage out;
+            std::string why;
+            int status = DecodeWhole(bomb.bytes, bomb.name, out, why);
+            return std::to_string(status) + " " + why;
+        },
+        message);
+    if (!replied || message.find(' ') == std::string::npos) return -2;
     reason = message.substr(message.find(' ') + 1);
     return std::stoi(message);
 }
