@@ -176,6 +176,8 @@ void ColourConversion::ConvertRun(const unsigned char* in, unsigned char* out, s
             }
         } else if (samples != ColourSamples::kRgba8) {
             for (size_t i = 0; i < count; ++i) to[4 * i + 3] = 255;
+        } else if (from != to) {
+            for (size_t i = 0; i < count; ++i) to[4 * i + 3] = from[4 * i + 3];
         }
     }
 }

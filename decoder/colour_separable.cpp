@@ -5,10 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "decoder/colour_library.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -68,6 +69,24 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine) {
             if (contribution[(channel * 256) * 4 + out] != 0) return false;
         }
     }
+    // Where every sum of three contributions fits 16 bits, they are added as 16-bit numbers,
+    // eight to a vector: wrapping in between does not matter when the sum itself fits.
+    int low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+    for (int channel = 0; channel < 3; ++channel) {
+        for (int out = 0; out < 3; ++out) {
+            int least = 0, most = 0;
+            for (int value = 0; value < 256; ++value) {
+                least = std::min(least, contribution[(channel * 256 + value) * 4 + out]);
+                most = std::max(most, contribution[(channel * 256 + value) * 4 + out]);
+            }
+            low[out] += least, high[out] += most;
+        }
+    }
+    narrow.clear();
+    if (*std::min_element(low, low + 3) >= INT16_MIN && *std::max_element(high, high + 3) <= INT16_MAX) {
+        narrow.assign(contribution.begin(), contribution.end());
+    }
+
     // sRGB's curve from its definition: a step takes the level whose lower bound, the light of
     // the level's midpoint below, it has reached. 255 powers instead of one per step, which made
     // sampling the engine's curve cost as much as converting a megapixel.
@@ -114,10 +133,38 @@ void SeparableRgb::Apply(const unsigned char* in, unsigned char* out, size_t pix
     const unsigned char* curve = encode.data();
     // The whole pixel is read before any of it is written, so that `out` may be `in`; the bounds
     // are a minimum and a maximum, not branches.
-#if defined(__SSE2__)
-    // A pixel's three sums at once, bounded as 16-bit numbers.
+#if defined(__SSE2__) && defined(__x86_64__)
     const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(kSteps - 1);
-    for (size_t i = 0; i < pixels; ++i) {
+    size_t i = 0;
+    if (!narrow.empty()) {
+        // Two pixels' three sums at once, as 16-bit numbers; an entry is 8 bytes, which the
+        // processor's addressing scales by itself.
+        typedef int16_t Entry[4];
+        const Entry* red16 = reinterpret_cast<const Entry*>(&narrow[0]);
+        const Entry* green16 = reinterpret_cast<const Entry*>(&narrow[256 * 4]);
+        const Entry* blue16 = reinterpret_cast<const Entry*>(&narrow[512 * 4]);
+        auto pair = [](const Entry& a, const Entry& b) {
+            return _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a))),
+                                                 reinterpret_cast<const double*>(b)));
+        };
+        for (; i + 2 <= pixels; i += 2) {
+            const unsigned char* p = in + 4 * i;
+            const uint32_t alpha = static_cast<uint32_t>(p[3]) << 24, alpha2 = static_cast<uint32_t>(p[7]) << 24;
+            __m128i sum = _mm_add_epi16(_mm_add_epi16(pair(red16[p[0]], red16[p[4]]), pair(green16[p[1]], green16[p[5]])),
+                                        pair(blue16[p[2]], blue16[p[6]]));
+            __m128i light = _mm_min_epi16(_mm_max_epi16(sum, zero), top);
+            const uint32_t one = static_cast<uint32_t>(curve[_mm_extract_epi16(light, 0)]) |
+                                 static_cast<uint32_t>(curve[_mm_extract_epi16(light, 1)]) << 8 |
+                                 static_cast<uint32_t>(curve[_mm_extract_epi16(light, 2)]) << 16 | alpha;
+            const uint32_t two = static_cast<uint32_t>(curve[_mm_extract_epi16(light, 4)]) |
+                                 static_cast<uint32_t>(curve[_mm_extract_epi16(light, 5)]) << 8 |
+                                 static_cast<uint32_t>(curve[_mm_extract_epi16(light, 6)]) << 16 | alpha2;
+            std::memcpy(out + 4 * i, &one, 4);
+            std::memcpy(out + 4 * i + 4, &two, 4);
+        }
+    }
+    // One pixel's three sums at once, bounded as 16-bit numbers: the same sums.
+    for (; i < pixels; ++i) {
         const unsigned char* p = in + 4 * i;
         const unsigned char alpha = p[3];
         __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(red + 4 * p[0])),

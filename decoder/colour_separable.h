@@ -26,5 +26,6 @@ private:
     // [input channel][value][output channel], in steps of the curve (kSteps - 1 = full light); a
     // fourth entry pads each to 16 bytes, one vector.
     std::vector<int32_t> contribution;
+    std::vector<int16_t> narrow;          // the same, when every sum fits 16 bits; else empty
     std::vector<unsigned char> encode;    // linear light in kSteps - 1 steps to 8-bit sRGB
 };

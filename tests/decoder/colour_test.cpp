@@ -409,6 +409,51 @@ TEST(ColourWarnings, UnusableProfilesLeaveThePictureAsStored) {
     EXPECT_FALSE(SamePixels(read, stored));
 }
 
+// The fast conversion of 8-bit RGB against lcms2's own transform on colours spread over the
+// cube, a level apart at most; converted in one run (two pixels at a time where the sums fit 16
+// bits) and one pixel at a time, exactly alike.
+TEST(ColourFast, EightBitRgbAsTheEngineConvertsIt) {
+    const std::string p3 = DisplayP3Profile();
+    const std::string profiles[] = {p3, ReadWholeFile(kIcc + "colord/AdobeRGB1998.icc"),
+                                    ReadWholeFile(kIcc + "colord/ProPhotoRGB.icc")};
+    const size_t kPixels = 20001;
+    std::vector<unsigned char> colours(4 * kPixels);
+    uint32_t seed = 2024;
+    for (unsigned char& c : colours) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<unsigned char>(seed >> 23);
+    }
+    for (const std::string& profile : profiles) {
+        ASSERT_FALSE(profile.empty());
+        ColourDescription description = ProfileDescription(BytesOf(profile), profile.size(), "the profile");
+        ColourConversion conversion;
+        DecodedImage note;
+        ASSERT_TRUE(conversion.Prepare(description, ColourSamples::kRgba8, false, note)) << note.colourNote;
+        std::vector<unsigned char> whole(colours.size()), single(colours.size()), engine(colours.size());
+        conversion.Convert(colours.data(), whole.data(), kPixels);
+        for (size_t i = 0; i < kPixels; ++i) conversion.Convert(&colours[4 * i], &single[4 * i], 1);
+        EXPECT_EQ(whole, single) << note.colourNote;
+
+        cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+        cmsHPROFILE to = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM transform = cmsCreateTransform(from, TYPE_RGBA_8, to, TYPE_RGBA_8, INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
+        ASSERT_NE(transform, nullptr);
+        cmsDoTransform(transform, colours.data(), engine.data(), static_cast<cmsUInt32Number>(kPixels));
+        cmsDeleteTransform(transform);
+        cmsCloseProfile(from);
+        cmsCloseProfile(to);
+        int largest = 0;
+        for (size_t i = 0; i < colours.size(); ++i) {
+            if (i % 4 == 3) {
+                EXPECT_EQ(whole[i], colours[i]);
+            } else {
+                largest = std::max(largest, std::abs(static_cast<int>(whole[i]) - static_cast<int>(engine[i])));
+            }
+        }
+        EXPECT_LE(largest, 1) << note.colourNote;
+    }
+}
+
 // A picture large enough for its rows to be converted on the helper's second thread, batch by
 // batch, comes out exactly as the whole picture converted at once.
 TEST(ColourRows, RowsConvertedOnTheWayEqualTheWholePictureConverted) {
