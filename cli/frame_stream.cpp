@@ -68,14 +68,6 @@ void RgbaToYuv420(const CPixelImage& image, std::vector<unsigned char>& planes) 
     }
 }
 
-bool StreamFormatNamed(const std::string& name, StreamFormat& format) {
-    if (name == "png") format = StreamFormat::Png;
-    else if (name == "ppm") format = StreamFormat::Ppm;
-    else if (name == "y4m") format = StreamFormat::Y4m;
-    else return false;
-    return true;
-}
-
 CFrameStream::CFrameStream(int descriptor, StreamFormat streamFormat, int num, int den, int level)
     : fd(descriptor), format(streamFormat), fpsNum(num), fpsDen(den), pngLevel(level) {}
 

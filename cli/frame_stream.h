@@ -9,11 +9,7 @@
 #include <vector>
 
 #include "image/pixel_image.h"
-
-enum class StreamFormat { Png, Ppm, Y4m };
-
-// The format named "png", "ppm" or "y4m"; false for any other name.
-bool StreamFormatNamed(const std::string& name, StreamFormat& format);
+#include "video/output_target.h"
 
 class CFrameStream {
 public:

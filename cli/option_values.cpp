@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <numeric>
 
 #include "morph/frame_request.h"
 
@@ -127,11 +126,7 @@ bool ParseFrameRate(const std::string& text, int& num, int& den) {
         if (!AllDigits(text) || text.size() > 9) return false;
         n = std::stoll(text);
     }
-    if (n <= 0 || d <= 0) return false;
-    const long long common = std::gcd(n, d);
-    n /= common;
-    d /= common;
-    if (n > kMaxRateTerm || d > kMaxRateTerm || n > static_cast<long long>(kMaxFrameRate) * d) return false;
+    if (!ReduceFrameRate(n, d)) return false;
     num = static_cast<int>(n);
     den = static_cast<int>(d);
     return true;

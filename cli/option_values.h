@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "video/output_target.h"
+
 // A finite number in C syntax ("0.25", "1e-3").
 bool ParseDouble(const std::string& text, double& value);
 
@@ -23,10 +25,6 @@ bool IsFramePattern(const std::string& pattern);
 
 // The file name of frame `index` from a pattern accepted by IsFramePattern.
 std::string FramePath(const std::string& pattern, int index);
-
-// The largest frame rate, in frames a second, and the largest term of a rate N/D.
-const int kMaxFrameRate = 1000;
-const int kMaxRateTerm = 1000000;
 
 // A frame rate as N, N/D (30000/1001) or a decimal with at most 3 places (29.97, 12.5), as the
 // fraction num/den in lowest terms: both terms in 1..kMaxRateTerm, the rate at most kMaxFrameRate.

@@ -10,14 +10,15 @@
 #include <system_error>
 #include <vector>
 
-#include "video/animation_writer.h"
 #include "cli/frame_pipeline.h"
 #include "cli/frame_stream.h"
 #include "cli/progress_bar.h"
+#include "video/animation_writer.h"
 #include "document/mrf_file.h"
 #include "files/printable_name.h"
 #include "image/decode_client.h"
 #include "image/image_file.h"
+#include "image/image_writers.h"
 #include "files/input_file.h"
 #include "files/output_path.h"
 #include "image/pixel_image.h"
@@ -130,12 +131,12 @@ int RefuseReplacingInputs(const RenderOptions& options, const std::string& pathA
     return 0;
 }
 
-// The output must be writable before any frame is rendered: its folder and name, and for
-// frames the image format (an animation's format is the animation writer's).
-int CheckOutput(const std::string& output, bool animation) {
+// The output must be writable before any frame is rendered: a format that is written, then
+// its folder and name.
+int CheckOutput(const std::string& output, const OutputTarget& target) {
+    if (!target.problem.empty()) return Fail(output, target.problem);
     std::string reason;
-    int result = animation ? CheckOutputPath(output, reason) : CheckImageOutputPath(output, reason);
-    return result == 0 ? 0 : Fail(output, reason);
+    return CheckOutputPath(output, reason) == 0 ? 0 : Fail(output, reason);
 }
 
 struct BarProgress {
@@ -157,23 +158,26 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
 }
 
 // How each frame of the run is written, on an encoder thread.
-CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, bool animation, CAnimationWriter& writer,
+CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, CAnimationWriter& writer,
                                             CFrameStream& stream) {
-    if (WritesToStdout(options)) {
+    if (options.target.kind == OutputKind::Stream) {
         return [&stream](QueuedFrame& frame, std::string& reason) { return stream.WriteFrame(frame.image, reason); };
     }
-    if (animation) {
+    if (options.target.kind == OutputKind::Animation) {
         return [&writer](QueuedFrame& frame, std::string& reason) { return writer.WriteFrame(frame.image, reason); };
     }
     // Frame files: the writer of the format's row, as the window saves; the image library's
     // rare formats take turns inside their writer.
-    ImageWriteSettings settings;
-    if (IsPngPath(options.outputPath)) settings.level = options.pngLevel;
-    if (options.quality >= 0) settings.quality = options.quality;
-    return [settings](QueuedFrame& frame, std::string& reason) {
+    const WritableFormat& format = *options.target.frame;
+    const ImageWriteSettings settings = FrameWriteSettings(options);
+    return [&format, settings](QueuedFrame& frame, std::string& reason) {
         // Each encoder thread keeps its file's buffer from frame to frame.
         thread_local std::vector<unsigned char> encoded;
-        if (WriteImageFile(frame.path, frame.image, settings, encoded, reason) == 0) return 0;
+        encoded.clear();
+        if (CheckOutputPath(frame.path, reason) == 0 && EncodeImage(format, settings, frame.image, encoded, reason) == 0 &&
+            ReplaceFileWithBytes(frame.path, encoded.data(), encoded.size(), reason) == 0) {
+            return 0;
+        }
         reason = "the output could not be written: " + reason;
         return -1;
     };
@@ -185,8 +189,8 @@ int RunRender(const RenderOptions& options) {
     auto start = std::chrono::steady_clock::now();
 
     const bool sequence = options.frames > 0;
-    const bool toStdout = WritesToStdout(options);
-    const bool animation = sequence && !toStdout && IsAnimationPath(options.outputPath);
+    const bool toStdout = options.target.kind == OutputKind::Stream;
+    const bool animation = options.target.kind == OutputKind::Animation;
     const int first = sequence ? options.firstFrame : 0;
     const int last = sequence ? options.lastFrame : 0;
     const int count = last - first + 1;
@@ -201,7 +205,7 @@ int RunRender(const RenderOptions& options) {
         if (isatty(STDOUT_FILENO)) {
             return Fail("-", "the standard output is a terminal: pipe the frames into a program, or redirect them");
         }
-    } else if (CheckOutput(paths.front(), animation) != 0 || CheckOutput(paths.back(), animation) != 0) {
+    } else if (CheckOutput(paths.front(), options.target) != 0 || CheckOutput(paths.back(), options.target) != 0) {
         return 1;
     } else {
         // A file of the run that may not be written stops it before anything is read.
@@ -233,7 +237,7 @@ int RunRender(const RenderOptions& options) {
     ApplyFrameRequest(FrameRequestOf(options, first), scene.imageA, settings);
 
     CAnimationWriter writer;
-    if (animation && writer.Open(options.outputPath, static_cast<int>(settings.outputWidth),
+    if (animation && writer.Open(options.outputPath, options.target, static_cast<int>(settings.outputWidth),
                                  static_cast<int>(settings.outputHeight), AnimationFormatOf(options), reason) != 0) {
         return Fail(options.outputPath, reason);
     }
@@ -242,11 +246,9 @@ int RunRender(const RenderOptions& options) {
     int encoders = 1, buffers = 2;
     const size_t frameBytes = static_cast<size_t>(settings.outputWidth) * settings.outputHeight * 4;
     PipelineShape(frameBytes, animation || toStdout, encoders, buffers);
-    StreamFormat format = StreamFormat::Png;
-    StreamFormatNamed(options.format, format);
-    CFrameStream stream(STDOUT_FILENO, format, options.fpsNum, options.fpsDen, options.pngLevel);
+    CFrameStream stream(STDOUT_FILENO, options.target.stream, options.fpsNum, options.fpsDen, options.pngLevel);
     CProgressBar bar(!options.quiet, count, "quarro-render: " + PrintableName(options.outputPath) + ": ", start);
-    CFramePipeline::EncodeFunction encode = FrameEncoder(options, animation, writer, stream);
+    CFramePipeline::EncodeFunction encode = FrameEncoder(options, writer, stream);
     CFramePipeline pipeline(
         [&bar, &encode](QueuedFrame& frame, std::string& why) {
             if (encode(frame, why) != 0) return -1;

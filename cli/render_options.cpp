@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <climits>
 #include <cstring>
 
 #include <getopt.h>
 
-#include "video/animation_writer.h"
 #include "cli/option_values.h"
 #include "files/file_name.h"
 #include "image/writable_formats.h"
@@ -18,7 +18,9 @@ namespace {
 
 const int kMaxSide = kMaxOutputSide;
 const int kMaxThreads = kMaxMorphThreads;
-const char kStreamFormats[] = "png, ppm, y4m";
+// --quality is read as a whole number in 0..100 (a codec's CRF, a percentage), then judged by
+// the output's own scale.
+const int kQualityPercentMax = 100;
 
 std::string Range(long low, long high) { return std::to_string(low) + ".." + std::to_string(high); }
 
@@ -33,44 +35,27 @@ std::string Number(double value) {
 bool WritesToStdout(const RenderOptions& options) { return options.outputPath == "-"; }
 
 const VideoCodec* OutputCodec(const RenderOptions& options) {
-    if (WritesToStdout(options) || DefaultVideoCodec(options.outputPath) == nullptr) return nullptr;
-    return options.codec.empty() ? DefaultVideoCodec(options.outputPath) : FindVideoCodec(options.codec);
+    return AnimationCodec(options.target, AnimationFormatOf(options));
 }
-
-namespace {
-
-// What --quality means for an output: its name in messages, its range and its default.
-struct QualityScale {
-    std::string what;
-    int low = 0, high = 0, fallback = -1;
-};
-
-// False for outputs that --quality does not apply to.
-bool QualityScaleOf(const RenderOptions& options, QualityScale& scale) {
-    if (WritesToStdout(options)) return false;
-    if (const VideoCodec* codec = OutputCodec(options)) {
-        scale = {std::string("the CRF of ") + codec->name, 0, codec->crfMax, codec->crfDefault};
-        return true;
-    }
-    if (LowerFileExtension(options.outputPath) == ".webp") {
-        scale = {"WebP quality", 0, kQualityPercentMax, kWebpQualityDefault};
-        return true;
-    }
-    std::string ignored;
-    const WritableFormat* frame = WritableFormatOf(options.outputPath, ignored);
-    if (frame != nullptr && frame->quality.taken) {
-        scale = {std::string(frame->name) + " quality", frame->quality.low, frame->quality.high, frame->quality.fallback};
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 int OutputQuality(const RenderOptions& options) {
-    QualityScale scale;
-    if (!QualityScaleOf(options, scale)) return -1;
-    return options.quality >= 0 ? options.quality : scale.fallback;
+    const OutputTarget& target = options.target;
+    if (target.kind == OutputKind::Animation) return AnimationQuality(target, AnimationFormatOf(options));
+    if (target.kind != OutputKind::FrameFile || target.frame == nullptr) return -1;
+    const ImageWriteSettings settings = SettingsWithDefaults(*target.frame, FrameWriteSettings(options));
+    return settings.quality != kSettingUnset && settings.lossless != 1 ? settings.quality : -1;
+}
+
+ImageWriteSettings FrameWriteSettings(const RenderOptions& options) {
+    ImageWriteSettings settings;
+    const WritableFormat* row = options.target.frame;
+    if (row == nullptr) return settings;
+    if (row->level.taken) settings.level = options.pngLevel;
+    if (row->quality.taken && options.quality >= 0) settings.quality = options.quality;
+    if (*row->compressions != '\0') settings.compression = options.compression;
+    if (*row->subsamplings != '\0') settings.subsampling = options.subsampling;
+    if (row->takesLossless && options.lossless) settings.lossless = 1;
+    return settings;
 }
 
 int RunLength(const RenderOptions& options) { return RunLength(options.frames, options.bounce); }
@@ -80,7 +65,7 @@ AnimationFormat AnimationFormatOf(const RenderOptions& options) {
     format.fpsNum = options.fpsNum;
     format.fpsDen = options.fpsDen;
     format.codec = options.codec;
-    format.quality = options.quality;
+    format.quality = options.quality >= 0 ? options.quality : kSettingUnset;
     return format;
 }
 
@@ -148,10 +133,50 @@ std::string QualityHelp() {
         text += std::string(i == 0 ? " " : ", ") + codec.name + " " + Range(0, codec.crfMax) + " (default " +
                 std::to_string(codec.crfDefault) + ")";
     }
+    const IntSetting& webp = WritableFormatNamed("webp")->quality;
     const IntSetting& jpeg = WritableFormatNamed("jpg")->quality;
-    return text + "; quality of a .webp animation or still, " + Range(0, kQualityPercentMax) + " (default " +
-           std::to_string(kWebpQualityDefault) + "), and of JPEG frames, " + Range(jpeg.low, jpeg.high) +
-           " (default " + std::to_string(jpeg.fallback) + ")";
+    return text + "; quality of a .webp animation or still, " + Range(webp.low, webp.high) + " (default " +
+           std::to_string(webp.fallback) + "), and of JPEG frames, " + Range(jpeg.low, jpeg.high) + " (default " +
+           std::to_string(jpeg.fallback) + ")";
+}
+
+// The names of the formats whose row takes a setting: "TIFF", "JPEG and WebP".
+std::string FormatsTaking(bool (*takes)(const WritableFormat&)) {
+    size_t count = 0;
+    const WritableFormat* rows = WritableFormats(count);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i) {
+        if (takes(rows[i])) names.push_back(rows[i].name);
+    }
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+bool TakesLevel(const WritableFormat& row) { return row.level.taken; }
+bool TakesQuality(const WritableFormat& row) { return row.quality.taken; }
+bool TakesCompression(const WritableFormat& row) { return *row.compressions != '\0'; }
+bool TakesSubsampling(const WritableFormat& row) { return *row.subsamplings != '\0'; }
+bool TakesLossless(const WritableFormat& row) { return row.takesLossless; }
+
+// "none (default), lzw, deflate or packbits" of a row's space-separated list, its default first.
+std::string ChoiceHelp(const char* list) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char* at = list;; ++at) {
+        if (*at == ' ' || *at == '\0') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+            if (*at == '\0') break;
+        } else {
+            word += *at;
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < words.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i] + (i == 0 ? " (default)" : "");
+    }
+    return text;
 }
 
 std::string CodecHelp() {
@@ -235,11 +260,31 @@ const std::vector<OptionRow>& Rows() {
              return std::string();
          }},
         {"png-level", 0, "L",
-         "zlib level of PNG output, " + Range(0, kMaxPngLevel) + " (default " +
-             std::to_string(WritableFormatNamed("png")->level.fallback) +
-             ": fast, about the usual size)",
+         "zlib level of PNG output, " + Range(WritableFormatNamed("png")->level.low, WritableFormatNamed("png")->level.high) +
+             " (default " + std::to_string(WritableFormatNamed("png")->level.fallback) + ": fast, about the usual size)",
          [](const std::string&, const std::string& value, RenderOptions& o) {
-             return ApplyInt("PNG level", value, 0, kMaxPngLevel, o.pngLevel);
+             // The range is the table's, judged with the output's format.
+             return ParseInt(value, INT_MIN + 1, INT_MAX, o.pngLevel) ? std::string()
+                                                                     : "PNG level '" + value + "' is not a whole number";
+         }},
+        {"compression", 0, "NAME",
+         "compression of " + FormatsTaking(TakesCompression) + " frames: " +
+             ChoiceHelp(WritableFormatNamed("tif")->compressions),
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             o.compression = value;
+             return std::string(value.empty() ? "the compression is empty" : "");
+         }},
+        {"subsampling", 0, "S",
+         "chroma subsampling of " + FormatsTaking(TakesSubsampling) + " frames: " +
+             ChoiceHelp(WritableFormatNamed("jpg")->subsamplings),
+         [](const std::string&, const std::string& value, RenderOptions& o) {
+             o.subsampling = value;
+             return std::string(value.empty() ? "the subsampling is empty" : "");
+         }},
+        {"lossless", 0, nullptr, FormatsTaking(TakesLossless) + " frames without loss (lossy by default)",
+         [](const std::string&, const std::string&, RenderOptions& o) {
+             o.lossless = true;
+             return std::string();
          }},
         {"quality", 0, "Q", QualityHelp(),
          [](const std::string&, const std::string& value, RenderOptions& o) {
@@ -263,12 +308,13 @@ const std::vector<OptionRow>& Rows() {
                               "] with N, D in " + Range(1, kMaxRateTerm);
          }},
         {"format", 0, "F",
-         std::string("with -o -, the stream written: ") + kStreamFormats + " (default png); y4m is 4:2:0 (C420jpeg), " +
+         "with -o -, the stream written: " + StreamFormatNames() + " (default png); y4m is 4:2:0 (C420jpeg), " +
              "BT.709 limited range, as the video files are encoded",
          [](const std::string&, const std::string& value, RenderOptions& o) {
              o.format = value;
-             const bool known = value == "png" || value == "ppm" || value == "y4m";
-             return known ? std::string() : "format '" + value + "' is not one of " + kStreamFormats;
+             OutputTarget ignored;
+             const bool known = !value.empty() && ClassifyOutput("-", value, false, ignored);
+             return known ? std::string() : "format '" + value + "' is not one of " + StreamFormatNames();
          }},
         {"quiet", 'q', nullptr, "no progress output",
          [](const std::string&, const std::string&, RenderOptions& o) {
@@ -338,12 +384,15 @@ std::string MakeUsage() {
         text += left + std::string(left.size() < column ? column - left.size() : 1, ' ');
         AppendWrapped(text, row.help, column, width);
     }
-    return text +
-           "The output format follows OUTPUT's extension; with --frames, OUTPUT may instead name one\n"
-           "animation (.mp4 .webm .mkv .mov .gif .webp), written by the ffmpeg program. An output that\n"
-           "would replace image A, image B or the document is refused. A relative image path of the\n"
-           "document is looked for beside the document first, then from the current folder; a warning\n"
-           "names the one used when both exist and differ.\n";
+    AppendWrapped(text,
+                  "The output format follows OUTPUT's extension (writable: " + WritableExtensionList() +
+                      "); with --frames, OUTPUT may instead name one animation (" + AnimationExtensions(false) +
+                      "), written by the ffmpeg program (a .webp names an animation when it holds no integer field, "
+                      "a still otherwise). An output that would replace image A, image B or the document is refused. "
+                      "A relative image path of the document is looked for beside the document first, then from the "
+                      "current folder; a warning names the one used when both exist and differ.",
+                  0, 100);
+    return text;
 }
 
 }  // namespace
@@ -443,59 +492,94 @@ ParseResult ScanOptions(const std::vector<std::string>& args, RenderOptions& opt
     return ParseResult::Render;
 }
 
-// The rules between options: what each needs and what excludes what, once every value is in.
-ParseResult CheckBetweenOptions(const ScannedWords& scanned, RenderOptions& options, std::string& error) {
-    const bool hasFraction = scanned.Given("fraction"), hasRange = scanned.Given("frame-range");
-    if (scanned.positional.empty()) return Refuse(error, "no morph document given");
-    if (scanned.positional.size() > 1) {
-        return Refuse(error, "more than one morph document given: '" + scanned.positional[1] + "'");
-    }
-    options.documentPath = scanned.positional[0];
-    if (options.outputPath.empty()) return Refuse(error, "no output file given (-o OUTPUT)");
-    const bool toStdout = WritesToStdout(options);
-    if (scanned.Given("format") && !toStdout) return Refuse(error, "--format applies to -o - (frames on the standard output)");
-    if (toStdout && options.format.empty()) options.format = "png";
-    const bool animation = !toStdout && IsAnimationPath(options.outputPath);
-    const bool png = toStdout ? options.format == "png" : IsPngPath(options.outputPath);
-    if (scanned.Given("png-level") && !png) return Refuse(error, "--png-level applies to .png output and --format png");
-    if (scanned.Given("fps") && !animation && options.format != "y4m") {
-        return Refuse(error, "--fps applies to animations (.mp4 .webm .mkv .mov .gif .webp) and --format y4m");
-    }
-    if (scanned.Given("codec")) {
-        if (OutputCodec(options) == nullptr) return Refuse(error, "--codec applies to video files (.mp4 .mov .mkv .webm)");
-        const VideoCodec& codec = *FindVideoCodec(options.codec);
-        if (!ContainerCarries(codec, options.outputPath)) {
-            return Refuse(error, "--codec " + std::string(codec.name) + ": a " + FileExtension(options.outputPath) +
-                                     " file does not carry " + codec.name + " (" + codec.name + " goes in " +
-                                     codec.containers + ")");
+// The writer settings as given on the command line, whatever the format takes.
+ImageWriteSettings FrameWriteSettingsGiven(const ScannedWords& scanned, const RenderOptions& options) {
+    ImageWriteSettings given;
+    if (scanned.Given("png-level")) given.level = options.pngLevel;
+    if (scanned.Given("quality")) given.quality = options.quality;
+    given.compression = options.compression;
+    given.subsampling = options.subsampling;
+    if (options.lossless) given.lossless = 1;
+    return given;
+}
+
+// Only the setting `option` of `given`.
+ImageWriteSettings OneSetting(const ImageWriteSettings& given, const std::string& option) {
+    ImageWriteSettings one;
+    if (option == "png-level") one.level = given.level;
+    if (option == "quality") one.quality = given.quality;
+    if (option == "compression") one.compression = given.compression;
+    if (option == "subsampling") one.subsampling = given.subsampling;
+    if (option == "lossless") one.lossless = given.lossless;
+    return one;
+}
+
+// The writer settings against the target: a frame file's, or a PNG stream's, are judged by the
+// row of its format in the table's words; the others name the outputs they apply to.
+ParseResult CheckWriterSettings(const ScannedWords& scanned, const RenderOptions& options, std::string& error) {
+    struct Setting {
+        const char* option;
+        bool (*takes)(const WritableFormat&);
+        const char* elsewhere;  // what else takes it besides frames of the formats that do
+    };
+    const Setting settings[] = {
+        {"png-level", TakesLevel, " and --format png"},
+        {"quality", TakesQuality, ""},
+        {"compression", TakesCompression, ""},
+        {"subsampling", TakesSubsampling, ""},
+        {"lossless", TakesLossless, ""},
+    };
+    const OutputTarget& target = options.target;
+    const ImageWriteSettings given = FrameWriteSettingsGiven(scanned, options);
+    for (const Setting& setting : settings) {
+        if (!scanned.Given(setting.option)) continue;
+        const std::string option = std::string("--") + setting.option;
+        if (target.frame != nullptr) {
+            const std::string problem = WriteSettingsProblem(*target.frame, OneSetting(given, setting.option));
+            if (!problem.empty()) return Refuse(error, option + ": " + problem);
+        } else if (target.kind == OutputKind::Animation && std::strcmp(setting.option, "quality") == 0) {
+            continue;  // an animation's quality, judged with its codec
+        } else if (target.kind != OutputKind::FrameFile) {
+            const std::string animations = std::strcmp(setting.option, "quality") == 0 ? "video files, .webp animations and " : "";
+            return Refuse(error, option + " applies to " + animations + FormatsTaking(setting.takes) + " frames" +
+                                     setting.elsewhere);
         }
     }
-    QualityScale scale;
-    if (scanned.Given("quality") && !QualityScaleOf(options, scale)) {
-        return Refuse(error, "--quality applies to video files, .webp animations and JPEG frames");
+    if (target.frame != nullptr) {
+        const std::string problem = WriteSettingsProblem(*target.frame, given);
+        if (!problem.empty()) return Refuse(error, problem);
     }
-    std::string ignored;
-    const WritableFormat* frame = animation || toStdout ? nullptr : WritableFormatOf(options.outputPath, ignored);
-    if (scanned.Given("quality") && frame != nullptr) {
-        ImageWriteSettings settings;
-        settings.quality = options.quality;
-        const std::string problem = WriteSettingsProblem(*frame, settings);
-        if (!problem.empty()) return Refuse(error, "--quality: " + problem);
+    return ParseResult::Render;
+}
+
+// The animation controls against the target: --codec and --quality judged by its container.
+ParseResult CheckAnimationControls(const ScannedWords& scanned, const RenderOptions& options, std::string& error) {
+    const bool animation = options.target.kind == OutputKind::Animation;
+    if (scanned.Given("codec") && !animation) {
+        return Refuse(error, "--codec applies to video files (" + AnimationExtensions(true) + ")");
     }
-    if (scanned.Given("quality") && (options.quality < scale.low || options.quality > scale.high)) {
-        return Refuse(error, "--quality " + std::to_string(options.quality) + " is out of range: " + scale.what +
-                                 " is " + Range(scale.low, scale.high));
+    if (scanned.Given("fps") && !animation && !(options.target.kind == OutputKind::Stream && options.format == "y4m")) {
+        return Refuse(error, "--fps applies to animations (" + AnimationExtensions(false) + ") and --format y4m");
     }
+    if (!animation) return ParseResult::Render;
+    const std::string problem = AnimationFormatProblem(options.target, AnimationFormatOf(options), {"--codec", "--quality"});
+    return problem.empty() ? ParseResult::Render : Refuse(error, problem);
+}
+
+// What the length of the run needs: one frame or a sequence, and how its frames are named.
+ParseResult CheckRun(const ScannedWords& scanned, RenderOptions& options, std::string& error) {
+    const bool hasRange = scanned.Given("frame-range");
+    const bool animation = options.target.kind == OutputKind::Animation;
     if (options.frames == 0) {
         if (hasRange) return Refuse(error, "--frame-range needs --frames");
         if (options.bounce) return Refuse(error, "--bounce needs --frames");
         if (animation) return Refuse(error, "an animation needs --frames N (-n N)");
         return ParseResult::Render;
     }
-    if (hasFraction) return Refuse(error, "-t and --frames exclude each other");
+    if (scanned.Given("fraction")) return Refuse(error, "-t and --frames exclude each other");
     if (animation) {
         if (hasRange) return Refuse(error, "an animation is written by one run; --frame-range splits frame files");
-    } else if (!toStdout && !IsFramePattern(options.outputPath)) {
+    } else if (options.target.kind == OutputKind::FrameFile && !IsFramePattern(options.outputPath)) {
         return Refuse(error,
                       "with --frames, OUTPUT must hold exactly one integer field such as %03d, be an animation, or be -");
     }
@@ -507,6 +591,27 @@ ParseResult CheckBetweenOptions(const ScannedWords& scanned, RenderOptions& opti
     }
     const std::string problem = FrameRangeProblem(options.firstFrame, options.lastFrame, options.frames, options.bounce);
     return problem.empty() ? ParseResult::Render : Refuse(error, "--frame-range: " + problem);
+}
+
+// The rules between options, once every value is in: the document and the output, the target
+// they name, and what each option needs and excludes.
+ParseResult CheckBetweenOptions(const ScannedWords& scanned, RenderOptions& options, std::string& error) {
+    if (scanned.positional.empty()) return Refuse(error, "no morph document given");
+    if (scanned.positional.size() > 1) {
+        return Refuse(error, "more than one morph document given: '" + scanned.positional[1] + "'");
+    }
+    options.documentPath = scanned.positional[0];
+    if (options.outputPath.empty()) return Refuse(error, "no output file given (-o OUTPUT)");
+    const bool toStdout = WritesToStdout(options);
+    if (scanned.Given("format") && !toStdout) return Refuse(error, "--format applies to -o - (frames on the standard output)");
+    if (toStdout && options.format.empty()) options.format = "png";
+    // The name is read once: several frames to one name make an animation of a .webp.
+    const bool oneFileOfFrames = options.frames > 0 && !IsFramePattern(options.outputPath);
+    ClassifyOutput(options.outputPath, options.format, oneFileOfFrames, options.target);
+    ParseResult result = CheckWriterSettings(scanned, options, error);
+    if (result == ParseResult::Render) result = CheckAnimationControls(scanned, options, error);
+    if (result == ParseResult::Render) result = CheckRun(scanned, options, error);
+    return result;
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "video/animation_writer.h"
 #include "cli/option_values.h"
-#include "video/video_codecs.h"
 #include "image/png_encoder.h"
+#include "image/writable_formats.h"
 #include "morph/frame_request.h"
 #include "morph/morph_settings.h"
+#include "video/output_target.h"
 
 struct RenderOptions {
     std::string documentPath;
@@ -30,15 +30,16 @@ struct RenderOptions {
     bool quiet = false;
     bool verbose = false;          // -v: say what became of each picture's colour profile
     int pngLevel = kDefaultPngLevel;             // --png-level: zlib level of PNG output, 0..9
+    std::string compression;       // --compression: of TIFF frames; "" = the table's default
+    std::string subsampling;       // --subsampling: of JPEG frames; "" = the table's default
+    bool lossless = false;         // --lossless: WebP frames without loss
     int fpsNum = 25, fpsDen = 1;   // --fps N/D: frames a second of an animation or a y4m stream
     bool bounce = false;           // --bounce: A -> B -> A, the turning frames once each
     int quality = -1;              // --quality: a video codec's CRF, WebP or JPEG quality; -1 = the default
     std::string codec;             // --codec: "" = the container's usual codec (DefaultVideoCodec)
     std::string format;            // --format: with -o -, the stream written: "png", "ppm" or "y4m"
+    OutputTarget target;           // what OUTPUT (and --format) name, read once by the parser
 };
-
-// The largest zlib level --png-level takes.
-const int kMaxPngLevel = 9;
 
 enum class ParseResult { Render, Help, Version, UsageError };
 
@@ -57,8 +58,13 @@ bool WritesToStdout(const RenderOptions& options);
 const VideoCodec* OutputCodec(const RenderOptions& options);
 
 // The quality the output is written at: --quality, or the default of its codec or format;
-// -1 for outputs without a quality setting (PNG, GIF, the streams, lossless formats).
+// -1 for outputs without a quality setting (PNG, GIF, the streams, lossless WebP).
 int OutputQuality(const RenderOptions& options);
+
+// The writer settings given for frame files (--png-level, --quality, --compression,
+// --subsampling, --lossless) as the table of writable formats takes them; only those the
+// frames' format takes.
+ImageWriteSettings FrameWriteSettings(const RenderOptions& options);
 
 // The number of frames a sequence runs through: N, or 2N - 2 with --bounce (the end frames
 // are not repeated, so the run loops without a pause); 0 for a single frame.

@@ -16,7 +16,6 @@
 #include <memory>
 #include <new>
 
-#include "files/file_name.h"
 #include "files/replace_file.h"
 #include "image/parallel_bands.h"
 
@@ -177,10 +176,6 @@ bool IsOpaque(const CPixelImage& image, int bands, int threads) {
 }
 
 }  // namespace
-
-bool IsPngPath(const std::string& path) {
-    return LowerFileExtension(path) == ".png";
-}
 
 int PngBandCount(size_t rowBytes, int rows) {
     const size_t total = rowBytes * static_cast<size_t>(rows);

@@ -14,9 +14,6 @@
 // encoding takes a fraction of its time.
 const int kDefaultPngLevel = 1;
 
-// True when the path's extension is .png, in any case.
-bool IsPngPath(const std::string& path);
-
 // Encodes a 4-byte RGBA image (top row first) as PNG into `png`. 0 on success; -1 with
 // `reason` for an empty image, an unsupported layout or an encoder error. `level` is 0..9.
 // Uses as many threads as the machine has cores.

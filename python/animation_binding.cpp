@@ -1,5 +1,5 @@
-// write_animation(): frames from any Python iterable written as one animation by the renderer's
-// own animation writer (ffmpeg, fed raw frames on a pipe). The frames are taken one at a time,
+// write_animation(): frames from any Python iterable written as one animation by the video
+// library's animation writer (ffmpeg, fed raw frames on a pipe), as the renderer writes them. The frames are taken one at a time,
 // so a sequence() is rendered while the animation is encoded; the interpreter lock is released
 // while a frame is handed over. The file appears only once ffmpeg has succeeded.
 #include <cerrno>
@@ -13,16 +13,15 @@
 #include "python/bindings.h"
 #include "python/file_errors.h"
 #include "python/frame_arguments.h"
+#include "video/animation_writer.h"
 
 namespace {
 
 int WriteAnimation(const py::object& file, const py::object& frames, const py::object& fpsValue,
                    const py::object& quality, const py::object& codec) {
     const std::string path = PathArgument(file, "path");
-    if (!IsAnimationPath(path)) {
-        throw py::value_error("path must end in .mp4, .mov, .mkv, .webm, .gif or .webp, not name '" + path + "'");
-    }
-    const AnimationFormat format = AnimationFormatOf(AnimationOptions(path, fpsValue, quality, codec));
+    const OutputTarget target = AnimationTarget(path);
+    const AnimationFormat format = AnimationArguments(target, fpsValue, quality, codec);
     std::string reason;
     errno = 0;
     if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
@@ -40,7 +39,7 @@ int WriteAnimation(const py::object& file, const py::object& frames, const py::o
             int opened;
             {
                 py::gil_scoped_release unlocked;
-                opened = writer.Open(path, width, height, format, reason);
+                opened = writer.Open(path, target, width, height, format, reason);
             }
             if (opened != 0) RaiseFileError(0, reason, path);
         } else if (frame.image.width != width || frame.image.height != height) {
@@ -76,9 +75,10 @@ void AddAnimationFunctions(py::module_& module) {
                "codec"_a = py::none(),
                "Writes the frames of any iterable ((H, W, 3|4) uint8 arrays of one size, e.g. a sequence())\n"
                "as one animation, the format following the extension: .mp4 .mov .mkv (H.264), .webm (VP9),\n"
-               ".gif or .webp, through quarro-render's animation writer and the ffmpeg program. The file\n"
-               "appears only once it is complete; returns the number of frames written.\n"
-               "fps, quality and codec are quarro-render's --fps, --quality and --codec, with its ranges and\n"
-               "defaults: fps an int, a float of up to three decimals or a fractions.Fraction (30000/1001);\n"
-               "quality the CRF of a video codec or the quality of a WebP; codec h264, hevc, vp9 or av1.");
+               ".gif or .webp, through the animation writer quarro-render uses and the ffmpeg program. The\n"
+               "file appears only once it is complete; returns the number of frames written.\n"
+               "fps, quality and codec take what quarro-render's --fps, --quality and --codec take, with the\n"
+               "same ranges and defaults: fps an int, a float of up to three decimals or a fractions.Fraction\n"
+               "(30000/1001); quality the CRF of a video codec or the quality of a WebP; codec h264, hevc,\n"
+               "vp9 or av1.");
 }

@@ -7,22 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "video/video_codecs.h"
 #include "files/file_name.h"
 #include "files/pending_temps.h"
 
 namespace {
-
-struct Container {
-    const char* extension;
-    const char* muxer;
-    bool video;  // a 4:2:0 video codec, which needs even sides and carries colour tags
-};
-
-// Video in the codecs every player of the container plays (video_codecs.h); a GIF with a
-// palette drawn from the frames themselves; lossy animated WebP.
-const Container kContainers[] = {{".mp4", "mp4", true},   {".mov", "mov", true},  {".mkv", "matroska", true},
-                                 {".webm", "webm", true}, {".gif", "gif", false}, {".webp", "webp", false}};
 
 // How each video encoder is driven: its fastest setting, so that the animation keeps up with
 // the renderer, and the smallest side it takes.
@@ -53,14 +41,6 @@ const char* const kBt709Tags[] = {"-colorspace", "bt709", "-color_primaries", "b
 const char kGifPalette[] =
     "[0:v]split[a][b];[a]scale=w=max(16\\,iw/4):h=max(16\\,ih/4):flags=area,"
     "palettegen=reserve_transparent=0:stats_mode=single[p];[b][p]paletteuse=new=1:dither=sierra2_4a";
-
-const Container* ContainerOf(const std::string& path) {
-    std::string extension = LowerFileExtension(path);
-    for (const Container& container : kContainers) {
-        if (extension == container.extension) return &container;
-    }
-    return nullptr;
-}
 
 std::vector<std::string> Words(const char* list) {
     std::vector<std::string> words;
@@ -107,51 +87,27 @@ const EncoderDriver* ChooseEncoder(const std::string& program, const VideoCodec&
     return nullptr;
 }
 
-// The encoding arguments of the container, its codec and the quality asked for: 0, or -1
-// with a reason.
-int CodecArguments(const std::string& program, const Container& container, const std::string& path,
-                   const AnimationFormat& format, int width, int height, std::vector<std::string>& arguments,
-                   std::string& reason) {
-    const std::string muxer = container.muxer;
-    if (!container.video) {
-        if (!format.codec.empty()) {
-            reason = "an animated " + LowerFileExtension(path).substr(1) + " has no codec choice";
-            return -1;
-        }
+// The encoding arguments of the animation target, its codec and the quality asked for, which
+// AnimationFormatProblem has found right: 0, or -1 with a reason when ffmpeg has no encoder.
+int CodecArguments(const std::string& program, const OutputTarget& target, const AnimationFormat& format, int width,
+                   int height, std::vector<std::string>& arguments, std::string& reason) {
+    const std::string muxer = target.container->muxer;
+    const int quality = AnimationQuality(target, format);
+    const VideoCodec* codec = AnimationCodec(target, format);
+    if (codec == nullptr) {
         if (muxer == "gif") {
-            if (format.quality >= 0) {
-                reason = "a GIF has no quality setting: its colours come from a palette per frame";
-                return -1;
-            }
             arguments = {"-filter_complex", kGifPalette, "-loop", "0"};
-            return 0;
+        } else {
+            arguments = {"-c:v", "libwebp_anim", "-lossless", "0", "-quality", std::to_string(quality),
+                         "-compression_level", "0", "-loop", "0"};
         }
-        int quality = format.quality >= 0 ? format.quality : kWebpQualityDefault;
-        if (quality > kQualityPercentMax) {
-            reason = "the WebP quality " + std::to_string(quality) + " is not in 0..100";
-            return -1;
-        }
-        arguments = {"-c:v", "libwebp_anim", "-lossless", "0", "-quality", std::to_string(quality),
-                     "-compression_level", "0", "-loop", "0"};
         return 0;
-    }
-    const VideoCodec* codec = format.codec.empty() ? DefaultVideoCodec(path) : FindVideoCodec(format.codec);
-    if (codec == nullptr || !ContainerCarries(*codec, path)) {
-        reason = codec == nullptr ? "no video codec is named '" + format.codec + "' (" + VideoCodecNames() + ")"
-                                  : "a " + LowerFileExtension(path) + " file does not carry " + codec->name;
-        return -1;
-    }
-    const int crf = format.quality >= 0 ? format.quality : codec->crfDefault;
-    if (crf > codec->crfMax) {
-        reason = "the CRF of " + std::string(codec->name) + " is 0.." + std::to_string(codec->crfMax) + ", not " +
-                 std::to_string(crf);
-        return -1;
     }
     const EncoderDriver* driver = ChooseEncoder(program, *codec, width, height, reason);
     if (driver == nullptr) return -1;
     arguments = {"-vf", kBt709Conversion, "-c:v", driver->encoder};
     for (const std::string& word : Words(driver->speed)) arguments.push_back(word);
-    arguments.insert(arguments.end(), {"-crf", std::to_string(crf)});
+    arguments.insert(arguments.end(), {"-crf", std::to_string(quality)});
     arguments.insert(arguments.end(), std::begin(kBt709Tags), std::end(kBt709Tags));
     // QuickTime players play HEVC only under the hvc1 tag; and an MP4 or MOV index at the
     // front lets a player start before the whole file has arrived.
@@ -169,18 +125,13 @@ bool ProcFdWorks() {
 
 }  // namespace
 
-bool IsAnimationPath(const std::string& path) { return ContainerOf(path) != nullptr; }
-
 CAnimationWriter::~CAnimationWriter() { Abort(); }
 
-int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHeight, const AnimationFormat& format,
-                           std::string& reason) {
+int CAnimationWriter::Open(const std::string& path, const OutputTarget& target, int frameWidth, int frameHeight,
+                           const AnimationFormat& format, std::string& reason) {
     Abort();
-    const Container* container = ContainerOf(path);
-    if (container == nullptr) {
-        reason = "not an animation file name (.mp4 .webm .mkv .mov .gif .webp)";
-        return -1;
-    }
+    reason = AnimationFormatProblem(target, format, {"codec", "quality"});
+    if (!reason.empty()) return -1;
     if (frameWidth <= 0 || frameHeight <= 0 || format.fpsNum <= 0 || format.fpsDen <= 0) {
         reason = "the frame size and the frame rate must be positive";
         return -1;
@@ -188,12 +139,13 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
     std::string program = FindFfmpeg(reason);
     if (program.empty()) return -1;
     std::vector<std::string> codecArguments;
-    if (CodecArguments(program, *container, path, format, frameWidth, frameHeight, codecArguments, reason) != 0) return -1;
+    if (CodecArguments(program, target, format, frameWidth, frameHeight, codecArguments, reason) != 0) return -1;
+    const bool video = target.container->defaultCodec != nullptr;
     destination = path;
     width = frameWidth;
     height = frameHeight;
-    paddedWidth = container->video ? width + width % 2 : width;
-    paddedHeight = container->video ? height + height % 2 : height;
+    paddedWidth = video ? width + width % 2 : width;
+    paddedHeight = video ? height + height % 2 : height;
 
     // ffmpeg writes through the descriptor it is handed, never by a name: an unnamed file
     // vanishes with the last descriptor however the run ends, and a named one removed by the
@@ -214,7 +166,7 @@ int CAnimationWriter::Open(const std::string& path, int frameWidth, int frameHei
     arguments.insert(arguments.end(), codecArguments.begin(), codecArguments.end());
     // "file:" keeps a name with a colon or a leading dash from reading as anything else.
     std::string output = procWorks ? "file:/proc/self/fd/" + std::to_string(kFfmpegOutputDescriptor) : "file:" + temp.path;
-    arguments.insert(arguments.end(), {"-f", container->muxer, output});
+    arguments.insert(arguments.end(), {"-f", target.container->muxer, output});
     if (ffmpeg.Start(program, arguments, temp.fd, format.stallSeconds, reason) != 0) {
         DiscardTempFile(temp);
         return -1;

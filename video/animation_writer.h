@@ -1,5 +1,5 @@
 // Animations through the ffmpeg program, which is spawned (never linked) and fed raw RGBA
-// frames one by one. The container follows the file's extension. Video is encoded as BT.709,
+// frames one by one, in the container of the output's target (video/output_target.h). Video is encoded as BT.709,
 // limited range, and tagged so. The file is written beside the destination without a name
 // where the file system allows (so even SIGKILL leaves nothing), and takes the destination's
 // name only once ffmpeg has succeeded. Usable from any program: it installs no signal
@@ -10,19 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "video/ffmpeg_process.h"
 #include "files/replace_file.h"
 #include "image/pixel_image.h"
-
-// True for the extensions written as one animation: .mp4 .webm .mkv .mov .gif .webp (any case).
-bool IsAnimationPath(const std::string& path);
-
-struct AnimationFormat {
-    int fpsNum = 25, fpsDen = 1;  // frames a second, as a fraction (30000/1001)
-    std::string codec;            // a VideoCodec name; "" for the container's usual one
-    int quality = -1;             // a video codec's CRF or WebP's quality; -1 for the default
-    double stallSeconds = 30;     // ffmpeg is stopped when it makes no progress for this long
-};
+#include "video/ffmpeg_process.h"
+#include "video/output_target.h"
 
 class CAnimationWriter {
 public:
@@ -32,10 +23,12 @@ public:
     CAnimationWriter(const CAnimationWriter&) = delete;
     CAnimationWriter& operator=(const CAnimationWriter&) = delete;
 
-    // Starts ffmpeg for frames of width x height. 0, or -1 with a reason (ffmpeg missing, with
-    // how to install it; a codec it lacks or the container cannot carry; a quality out of
-    // range; no temporary file; no process).
-    int Open(const std::string& destination, int width, int height, const AnimationFormat& format, std::string& reason);
+    // Starts ffmpeg for frames of width x height, written to `destination` as its `target`
+    // (an animation) says. 0, or -1 with a reason (ffmpeg missing, with how to install it; a
+    // codec it lacks or the container cannot carry, a quality out of range, in the words of
+    // AnimationFormatProblem; no temporary file; no process).
+    int Open(const std::string& destination, const OutputTarget& target, int width, int height,
+             const AnimationFormat& format, std::string& reason);
     // Hands one frame (4-byte RGBA of the opened size) to ffmpeg; from any one thread at a time.
     // 0, or -1 with ffmpeg's own last words when it has stopped, or the stall it was stopped for.
     int WriteFrame(const CPixelImage& frame, std::string& reason);

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "files/file_name.h"
-
 // Which container carries what follows what players play from it: WebM is VP9 or AV1 only,
 // QuickTime players take H.264 and HEVC, Matroska takes all four.
 const VideoCodec kVideoCodecs[] = {
@@ -15,6 +13,13 @@ const VideoCodec kVideoCodecs[] = {
 const int kVideoCodecCount = static_cast<int>(sizeof kVideoCodecs / sizeof kVideoCodecs[0]);
 
 namespace {
+
+// Video in the codecs every player of the container plays; a GIF with a palette drawn from the
+// frames themselves; lossy animated WebP.
+const VideoContainer kContainers[] = {
+    {".mp4", "mp4", "h264"},       {".mov", "mov", "h264"}, {".mkv", "matroska", "h264"},
+    {".webm", "webm", "vp9"},      {".gif", "gif", nullptr}, {".webp", "webp", nullptr},
+};
 
 bool ListHolds(const char* list, const std::string& word) {
     if (word.empty()) return false;
@@ -35,19 +40,32 @@ const VideoCodec* FindVideoCodec(const std::string& name) {
     return nullptr;
 }
 
-const VideoCodec* DefaultVideoCodec(const std::string& path) {
-    const std::string extension = LowerFileExtension(path);
-    if (extension == ".webm") return FindVideoCodec("vp9");
-    if (extension == ".mp4" || extension == ".mov" || extension == ".mkv") return FindVideoCodec("h264");
+const VideoContainer* VideoContainerOf(const std::string& extension) {
+    for (const VideoContainer& container : kContainers) {
+        if (extension == container.extension) return &container;
+    }
     return nullptr;
 }
 
-bool ContainerCarries(const VideoCodec& codec, const std::string& path) {
-    return ListHolds(codec.containers, LowerFileExtension(path));
+const VideoCodec* DefaultVideoCodec(const VideoContainer& container) {
+    return container.defaultCodec != nullptr ? FindVideoCodec(container.defaultCodec) : nullptr;
+}
+
+bool ContainerCarries(const VideoCodec& codec, const VideoContainer& container) {
+    return ListHolds(codec.containers, container.extension);
 }
 
 std::string VideoCodecNames() {
     std::string names;
     for (int i = 0; i < kVideoCodecCount; ++i) names += std::string(i == 0 ? "" : ", ") + kVideoCodecs[i].name;
     return names;
+}
+
+std::string AnimationExtensions(bool videoOnly) {
+    std::string list;
+    for (const VideoContainer& container : kContainers) {
+        if (videoOnly && container.defaultCodec == nullptr) continue;
+        list += (list.empty() ? "" : " ") + std::string(container.extension);
+    }
+    return list;
 }

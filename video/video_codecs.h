@@ -1,6 +1,7 @@
 // The video codecs an animation may be encoded with, the containers that carry them and the
-// ranges of their quality setting: one table read by the option parser, its usage text and
-// the animation writer, so that what --help promises is what the parser checks.
+// ranges of their quality setting, and the animation containers with their usual codec: the
+// tables read by the output classification, the renderer's option parser and usage text, the
+// Python module and the animation writer, so that what one promises is what the others check.
 #pragma once
 
 #include <string>
@@ -16,21 +17,28 @@ struct VideoCodec {
 extern const VideoCodec kVideoCodecs[];
 extern const int kVideoCodecCount;
 
-// --quality of the formats that count it in percent (WebP animations, JPEG frames): 0..100.
-const int kQualityPercentMax = 100;
-const int kWebpQualityDefault = 90;
-// JPEG frames: beyond 95 the files grow fast for differences nobody sees.
-const int kJpegQualityDefault = 95;
+// A file format ffmpeg writes an animation in.
+struct VideoContainer {
+    const char* extension;     // ".mp4", lower case
+    const char* muxer;         // ffmpeg's name for it
+    const char* defaultCodec;  // a VideoCodec name: a 4:2:0 video container; nullptr: GIF, WebP
+};
 
 // The row named `name` (exactly, as --codec takes it), or nullptr.
 const VideoCodec* FindVideoCodec(const std::string& name);
 
-// The codec a video file is written with when --codec is not given: H.264 for .mp4 .mov .mkv,
-// VP9 for .webm; nullptr for anything that is not a video container (.gif .webp, frames).
-const VideoCodec* DefaultVideoCodec(const std::string& path);
+// The container of a lower-case extension with its dot (".webm"), or nullptr.
+const VideoContainer* VideoContainerOf(const std::string& extension);
 
-// True when the container named by the path's extension (any case) carries the codec.
-bool ContainerCarries(const VideoCodec& codec, const std::string& path);
+// The codec a video container is written with when none is asked for (H.264, VP9 for .webm);
+// nullptr for GIF and WebP, which have no codec choice.
+const VideoCodec* DefaultVideoCodec(const VideoContainer& container);
+
+// True when the container carries the codec.
+bool ContainerCarries(const VideoCodec& codec, const VideoContainer& container);
 
 // "h264, hevc, vp9, av1": the names, for messages and the usage text.
 std::string VideoCodecNames();
+
+// ".mp4 .mov .mkv .webm .gif .webp": the animation extensions, or the video ones alone.
+std::string AnimationExtensions(bool videoOnly);

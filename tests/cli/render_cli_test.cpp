@@ -308,9 +308,12 @@ TEST_F(RenderCli, PnmFrameIsBinaryPpm) {
 }
 
 TEST_F(RenderCli, FrameFilesEqualSingleFrameRendersWhateverTheWriter) {
-    for (const char* pattern : {"p%d.png", "q%d.png", "t%d.tga"}) {
+    for (const char* pattern : {"p%d.png", "q%d.png", "t%d.tga", "w%d.webp", "z%d.tif"}) {
         std::vector<std::string> args = {"scene.mrf", "-q", "-n", "5", "-o", pattern};
+        // The lossless writers' settings reach them: the pixels stay exact.
         if (pattern[0] == 'q') args.insert(args.end(), {"--png-level", "9"});
+        if (pattern[0] == 'w') args.insert(args.end(), {"--lossless"});
+        if (pattern[0] == 'z') args.insert(args.end(), {"--compression", "lzw"});
         CliRun run = Render(folder, args);
         ASSERT_EQ(0, run.status) << run.err;
         for (int k = 0; k < 5; ++k) {

@@ -201,9 +201,12 @@ TEST(RenderOptions, QualityCodecAndStreamsFollowTheOutput) {
         {{"-n", "3", "-o", "m.webm", "--codec=av1"}, "av1", 32},
         {{"-n", "3", "-o", "m.mov", "--codec", "hevc", "--quality", "0"}, "hevc", 0},
         {{"-n", "3", "-o", "m.webp", "--quality", "100"}, "", 100},
-        {{"-n", "3", "-o", "m.webp"}, "", kWebpQualityDefault},
+        {{"-n", "3", "-o", "m.webp"}, "", WritableFormatNamed("webp")->quality.fallback},
+        {{"-o", "still.webp", "--quality", "70"}, "", 70},
+        {{"-o", "still.webp", "--lossless"}, "", -1},
+        {{"-n", "3", "-o", "f%d.webp"}, "", WritableFormatNamed("webp")->quality.fallback},
         {{"-o", "f.jpg", "--quality", "40"}, "", 40},
-        {{"-n", "3", "-o", "f%d.JPEG"}, "", kJpegQualityDefault},
+        {{"-n", "3", "-o", "f%d.JPEG"}, "", WritableFormatNamed("jpg")->quality.fallback},
         {{"-n", "3", "-o", "m.gif"}, "", -1},
         {{"-o", "f.png"}, "", -1},
         {{"-o", "-"}, "", -1},
@@ -240,7 +243,9 @@ TEST(RenderOptions, RangeErrorsNameTheRange) {
         {{"-o", "o.png", "-j", "0"}, "1..256"},
         {{"-o", "o.png", "-s", "0x5"}, "1..10000"},
         {{"-o", "f%d.png", "-n", "0"}, "1..1000000"},
-        {{"-o", "o.png", "--png-level", "10"}, "0..9"},
+        {{"-o", "o.png", "--png-level", "10"}, "--png-level: PNG level 10 is not in 0..9"},
+        {{"-o", "o.png", "--png-level", "x"}, "PNG level 'x' is not a whole number"},
+        {{"-o", "o.jpg", "--png-level", "3"}, "--png-level: a JPEG file takes no level (it takes: quality, subsampling)"},
         {{"-o", "m.mp4", "-n", "2", "--quality", "52"}, "the CRF of h264 is 0..51"},
         {{"-o", "m.webm", "-n", "2", "--quality", "64"}, "the CRF of vp9 is 0..63"},
         {{"-o", "o.webp", "--quality", "101"}, "quality '101' is not a whole number in 0..100"},
@@ -254,8 +259,9 @@ TEST(RenderOptions, RangeErrorsNameTheRange) {
         {{"-o", "m.mov", "-n", "2", "--codec", "vp9"}, "vp9 goes in .webm .mkv .mp4"},
         {{"-o", "m.gif", "-n", "2", "--codec", "h264"}, "--codec applies to video files"},
         {{"-o", "m.gif", "-n", "2", "--quality", "5"}, "--quality applies to"},
-        {{"-o", "o.png", "--quality", "5"}, "--quality applies to"},
-        {{"-o", "-", "--quality", "5"}, "--quality applies to"},
+        {{"-o", "o.png", "--quality", "5"}, "--quality: a PNG file takes no quality (it takes: level)"},
+        {{"-o", "-", "--quality", "5"}, "--quality: a PNG file takes no quality (it takes: level)"},
+        {{"-o", "-", "--format", "y4m", "--quality", "5"}, "--quality applies to video files, .webp animations and JPEG and WebP frames"},
         {{"-o", "-", "--format", "gif"}, "png, ppm, y4m"},
         {{"-o", "o.png", "--format", "ppm"}, "--format applies to -o -"},
         {{"-o", "-", "--format", "ppm", "--png-level", "3"}, "--png-level applies to"},
@@ -272,12 +278,58 @@ TEST(RenderOptions, RangeErrorsNameTheRange) {
     }
 }
 
+// The frame writers' settings are judged by the table of writable formats, in the words
+// write_image and the window use, and reach the writer as given.
+TEST(RenderOptions, WriterSettingsAreJudgedByTheTable) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* refusal;  // "" when accepted
+        const char* compression = "";
+        const char* subsampling = "";
+        int lossless = kSettingUnset;
+    };
+    const Case cases[] = {
+        {{"-o", "f.tif", "--compression", "lzw"}, "", "lzw", "", kSettingUnset},
+        {{"-n", "2", "-o", "f%d.TIFF", "--compression=deflate"}, "", "deflate", "", kSettingUnset},
+        {{"-o", "f.jpg", "--subsampling", "4:4:4", "--quality", "90"}, "", "", "4:4:4", kSettingUnset},
+        {{"-o", "f.webp", "--lossless"}, "", "", "", 1},
+        {{"-o", "f.tif", "--compression", "jpeg"}, "--compression: TIFF compression 'jpeg' is not none, lzw, deflate or packbits"},
+        {{"-o", "f.png", "--compression", "lzw"}, "--compression: a PNG file takes no compression (it takes: level)"},
+        {{"-o", "f.jpg", "--subsampling", "4:2:2"}, "--subsampling: JPEG subsampling '4:2:2' is not 4:2:0 or 4:4:4"},
+        {{"-o", "f.jpg", "--lossless"}, "--lossless: a JPEG file takes no lossless (it takes: quality, subsampling)"},
+        {{"-o", "f.webp", "--lossless", "--quality", "80"}, "a lossless WebP file takes no quality"},
+        {{"-n", "2", "-o", "m.webp", "--lossless"}, "--lossless applies to WebP frames"},
+        {{"-n", "2", "-o", "m.mp4", "--compression", "lzw"}, "--compression applies to TIFF frames"},
+        {{"-o", "-", "--subsampling", "4:4:4"}, "--subsampling: a PNG file takes no subsampling (it takes: level)"},
+        {{"-o", "-", "--format", "ppm", "--png-level", "3"}, "--png-level applies to PNG frames and --format png"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "d.mrf");
+        RenderOptions o;
+        std::string error;
+        const ParseResult result = Parse(args, o, &error);
+        if (*c.refusal != '\0') {
+            EXPECT_EQ(ParseResult::UsageError, result) << c.refusal;
+            EXPECT_EQ(c.refusal, error);
+            continue;
+        }
+        ASSERT_EQ(ParseResult::Render, result) << error;
+        const ImageWriteSettings settings = FrameWriteSettings(o);
+        EXPECT_EQ(c.compression, settings.compression);
+        EXPECT_EQ(c.subsampling, settings.subsampling);
+        EXPECT_EQ(c.lossless, settings.lossless);
+    }
+}
+
 // --help lists every option with the ranges the parser checks.
 TEST(RenderOptions, UsageListsTheOptionsAndTheirRanges) {
     const std::string usage = RenderUsage();
     for (const char* part : {"--quality Q", "--codec NAME", "--fps N[/D]", "--format F", "-o, --output OUTPUT",
                              "h264 0..51 (default 18)", "av1 0..63", "JPEG frames, 1..100", "1..256", "0..9",
-                             "30000/1001", "png, ppm, y4m", "C420jpeg", "beside the document first"}) {
+                             "30000/1001", "png, ppm, y4m", "C420jpeg", "beside the document first",
+                             "--compression NAME", "none (default), lzw, deflate or packbits", "--subsampling S",
+                             "4:2:0 (default) or 4:4:4", "--lossless", "WebP frames without loss"}) {
         EXPECT_NE(std::string::npos, usage.find(part)) << part;
     }
     for (size_t start = 0, end; (end = usage.find('\n', start)) != std::string::npos; start = end + 1) {

@@ -20,6 +20,13 @@ CPixelImage Frame(int width, int height) {
     return frame;
 }
 
+// The target of an animation file name, as the front ends classify it.
+OutputTarget Animation(const std::string& path) {
+    OutputTarget target;
+    ClassifyOutput(path, "", true, target);
+    return target;
+}
+
 TEST(AnimationWriter, MisbehavingFfmpegEndsWithAReasonInTimeAndLeavesNoFile) {
     struct Case {
         const char* what;
@@ -53,7 +60,7 @@ TEST(AnimationWriter, MisbehavingFfmpegEndsWithAReasonInTimeAndLeavesNoFile) {
         CAnimationWriter writer;
         std::string reason;
         auto start = std::chrono::steady_clock::now();
-        int opened = writer.Open(out.File(c.file), 640, 360, format, reason);
+        int opened = writer.Open(out.File(c.file), Animation(c.file), 640, 360, format, reason);
         ASSERT_EQ(c.failsToOpen ? -1 : 0, opened) << reason;
         int result = opened;
         for (int i = 0; i < 3 && result == 0; ++i) result = writer.WriteFrame(frame, reason);
@@ -74,13 +81,14 @@ TEST(AnimationWriter, RefusesFormatsTheContainerCannotTake) {
         const char* reason;
     };
     const Case cases[] = {
-        {"m.webm", "h264", -1, "a .webm file does not carry h264"},
-        {"m.mp4", "mpeg2", -1, "no video codec is named 'mpeg2'"},
-        {"m.gif", "", 50, "a GIF has no quality setting"},
-        {"m.gif", "h264", -1, "an animated gif has no codec choice"},
-        {"m.webp", "", 101, "the WebP quality 101 is not in 0..100"},
-        {"m.mp4", "h264", 52, "the CRF of h264 is 0..51, not 52"},
-        {"m.png", "", -1, "not an animation file name"},
+        {"m.webm", "h264", kSettingUnset, "codec h264: a .webm file does not carry h264 (h264 goes in .mp4 .mov .mkv)"},
+        {"m.mp4", "mpeg2", kSettingUnset, "codec 'mpeg2' is not one of h264, hevc, vp9, av1"},
+        {"m.gif", "", 50, "quality applies to video files and .webp animations"},
+        {"m.gif", "h264", kSettingUnset, "codec applies to video files (.mp4 .mov .mkv .webm)"},
+        {"m.webp", "", 101, "quality 101 is out of range: WebP quality is 0..100"},
+        {"m.webm", "av1", 64, "quality 64 is out of range: the CRF of av1 is 0..63"},
+        {"m.mp4", "h264", -1, "quality -1 is out of range: the CRF of h264 is 0..51"},
+        {"m.png", "", kSettingUnset, "not an animation file name (.mp4 .mov .mkv .webm .gif .webp)"},
     };
     FakeFfmpeg fake("exit 1");
     for (const Case& c : cases) {
@@ -90,7 +98,7 @@ TEST(AnimationWriter, RefusesFormatsTheContainerCannotTake) {
         format.quality = c.quality;
         CAnimationWriter writer;
         std::string reason;
-        EXPECT_EQ(-1, writer.Open(out.File(c.file), 64, 48, format, reason)) << c.file << " " << c.codec;
+        EXPECT_EQ(-1, writer.Open(out.File(c.file), Animation(c.file), 64, 48, format, reason)) << c.file << " " << c.codec;
         EXPECT_NE(std::string::npos, reason.find(c.reason)) << reason;
         EXPECT_TRUE(out.Entries().empty());
     }
