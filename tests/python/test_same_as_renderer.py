@@ -1,4 +1,7 @@
 """Frames of quarro.morph and quarro.sequence are byte for byte those of quarro-render."""
+import os
+import subprocess
+
 import numpy as np
 import pytest
 
@@ -38,3 +41,22 @@ def test_sequence_equals_renderer_frames(tmp_path, render):
     for index, (frame, wanted) in enumerate(zip(got, expected)):
         assert np.array_equal(frame, wanted), f"frame {index}"
     assert not np.array_equal(got[0], got[3])
+
+
+@pytest.mark.parametrize("name, keywords, options", [
+    ("f.tif", dict(compression="jpeg"), ["--compression", "jpeg"]),
+    ("f.jpg", dict(quality=0), ["--quality", "0"]),
+    ("f.jpg", dict(subsampling="4:2:2"), ["--subsampling", "4:2:2"]),
+    ("f.png", dict(level=10), ["--png-level", "10"]),
+    ("f.png", dict(compression="lzw"), ["--compression", "lzw"]),
+    ("f.webp", dict(lossless=True, quality=80), ["--lossless", "--quality", "80"]),
+])
+def test_writer_settings_are_refused_in_the_same_words(tmp_path, name, keywords, options):
+    """write_image and quarro-render refuse a setting by the words of the table of writable formats."""
+    with pytest.raises(ValueError) as raised:
+        quarro.write_image(tmp_path / name, Scene(seed=7).image_a, **keywords)
+    done = subprocess.run([os.environ["QUARRO_RENDER"], "absent.mrf", "-o", str(tmp_path / name), *options],
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 2
+    assert str(raised.value) in done.stderr.splitlines()[0]
+    assert os.listdir(tmp_path) == []
