@@ -1,4 +1,4 @@
-"""write_animation writes any iterable of frames through the renderer's animation writer."""
+"""write_animation writes any iterable of frames through the animation writer the renderer uses."""
 import json
 import os
 import shutil
