@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "decoder/decode_limits.h"
@@ -128,6 +129,12 @@ int DecodeRle(const unsigned char* data, size_t size, const BmpHeader& header, D
 int DecodeBmp(const unsigned char* data, size_t size, const ImageHeader&, DecodedImage& out, std::string& reason) {
     BmpHeader header;
     if (!ReadHeader(data, size, header)) return 0;
+    // The image library sets aside the whole palette a header claims before reading it: a claim
+    // the file cannot hold is refused before that.
+    if (header.bitsPerPixel <= 8 && 14 + uint64_t{header.headerSize} + uint64_t{header.colorsUsed} * 4 > size) {
+        reason = "the BMP header claims a palette of " + std::to_string(header.colorsUsed) + " colours, more than the file holds";
+        return -1;
+    }
     bool ours = header.headerSize != kInfoHeader || header.bitsPerPixel == 16 || header.bitsPerPixel == 32;
     if (!ours) return 0;
     int64_t height = header.height < 0 ? -header.height : header.height;  // negative: rows stored top first
