@@ -19,7 +19,6 @@
 #include "image/decode_client.h"
 #include "image/image_file.h"
 #include "image/image_writers.h"
-#include "files/input_file.h"
 #include "files/output_path.h"
 #include "image/pixel_image.h"
 #include "image/png_encoder.h"
@@ -55,14 +54,9 @@ int LoadInputs(const std::string& pathA, const std::string& pathB, bool verbose,
     std::vector<ImageFileRead> reads;
     std::vector<int> slots;
     for (int i = 0; i < 2; ++i) {
-        std::string reason;
-        int fd = -1;
         if (!Exists(paths[i])) {
             refusals[i] = names[i] + " is missing";
-        } else if ((fd = OpenInputFile(paths[i], reason)) < 0) {  // a FIFO or a device would block the decoder
-            refusals[i] = names[i] + " cannot be read: " + reason;
         } else {
-            close(fd);
             reads.emplace_back();
             reads.back().path = paths[i];
             slots.push_back(i);
@@ -71,7 +65,9 @@ int LoadInputs(const std::string& pathA, const std::string& pathB, bool verbose,
     ReadImageFiles(reads);
     for (size_t k = 0; k < reads.size(); ++k) {
         const int i = slots[k];
-        if (reads[k].result != 0) {
+        if (!reads[k].openReason.empty()) {  // a FIFO or a device is refused unopened
+            refusals[i] = names[i] + " cannot be read: " + reads[k].openReason;
+        } else if (reads[k].result != 0) {
             refusals[i] = names[i] + " could not be decoded: " + reads[k].reason;
         } else {
             images[i]->Swap(reads[k].image);

@@ -1,6 +1,6 @@
 // quarro-decode: decodes one picture for the program, confined, and hands back its pixels.
 // One process per picture; it may be started before the picture is chosen and wait for it.
-// See image/decode_protocol.h for how it is started and what it replies.
+// See decoder/protocol.h for how it is started and what it replies.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,10 +17,9 @@
 #include "decoder/colour_description.h"
 #include "decoder/colour_library.h"
 #include "decoder/decode_image.h"
+#include "decoder/protocol.h"
 #include "decoder/sandbox.h"
 #include "decoder/supervise.h"
-#include "files/write_all.h"
-#include "image/decode_protocol.h"
 
 namespace {
 
@@ -30,13 +29,9 @@ const long long kMaxFileBytes = 3LL << 30;
 void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
 
 [[noreturn]] void Refuse(const std::string& reason) {
-    DecodeReplyHeader header;
-    header.kind = kDecodeReplyRefused;
-    std::string text = reason.substr(0, kDecodeMaxReasonBytes);
-    header.width = static_cast<uint32_t>(text.size());
-    bool sent = WriteAll(kDecodeChannelDescriptor, &header, sizeof header) &&
-                WriteAll(kDecodeChannelDescriptor, text.data(), text.size());
-    _exit(sent ? 0 : 1);
+    DecodeReply reply;
+    reply.text = reason;
+    _exit(SendDecodeReply(kDecodeChannelDescriptor, reply, nullptr) ? 0 : 1);
 }
 
 // Files up to this size are mapped with their pages at once, as one read would bring them: a
@@ -169,16 +164,13 @@ int main(int argc, char**) {
     if (EnterPreparedFilter(filter, reason) != 0) Refuse(reason);
 
     if (DecodeImage(bytes, byteCount, format, image, reason) != 0) Refuse(reason);
-    DecodeReplyHeader header;
-    header.kind = image.inPlace ? kDecodeReplyShared : kDecodeReplyPixels;
-    header.width = static_cast<uint32_t>(image.width);
-    header.height = static_cast<uint32_t>(image.height);
-    std::string note = image.colourNote.substr(0, kDecodeMaxReasonBytes);
-    header.colourNoteBytes = static_cast<uint32_t>(note.size());
-    header.colourWarning = image.colourWarning ? 1 : 0;
-    bool sent = WriteAll(kDecodeChannelDescriptor, &header, sizeof header) &&
-                WriteAll(kDecodeChannelDescriptor, note.data(), note.size()) &&
-                (image.inPlace || WriteAll(kDecodeChannelDescriptor, image.rgba.data(), image.rgba.size()));
+    DecodeReply reply;
+    reply.kind = image.inPlace ? kDecodeReplyShared : kDecodeReplyPixels;
+    reply.width = static_cast<uint32_t>(image.width);
+    reply.height = static_cast<uint32_t>(image.height);
+    reply.text = image.colourNote;
+    reply.colourWarning = image.colourWarning;
+    bool sent = SendDecodeReply(kDecodeChannelDescriptor, reply, image.inPlace ? nullptr : image.rgba.data());
     // No exit handlers: nothing is left to flush, and a leak checker has no business here.
     _exit(sent ? 0 : 1);
 }

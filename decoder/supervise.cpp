@@ -11,13 +11,12 @@
 
 #include <cerrno>
 
-#include "image/decode_protocol.h"
+#include "decoder/protocol.h"
 
 namespace {
 
 [[noreturn]] void Report(int status) {
-    ssize_t ignored = send(kDecodeStatusDescriptor, &status, sizeof status, MSG_NOSIGNAL);
-    (void)ignored;
+    SendDecodeStatus(kDecodeStatusDescriptor, status);
     _exit(0);
 }
 

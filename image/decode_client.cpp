@@ -1,7 +1,6 @@
 #include "image/decode_client.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -23,7 +22,7 @@
 
 #include "files/input_file.h"
 #include "image/decode_budget.h"
-#include "image/decode_protocol.h"
+#include "decoder/protocol.h"
 #include "image/decoder_location.h"
 #include "image/format_sniff.h"
 #include "image/helper_process.h"
@@ -92,10 +91,11 @@ int StartHelper(const std::string& program, Helper& helper, std::string& reason)
 
 // A memory file of `bytes` bytes for the helper to decode into, its size sealed so that the
 // helper can neither shrink it under our reads nor grow it against our memory; -1 on failure.
+// Writes are sealed once the helper has ended (AdoptPixelMemory).
 int MakePixelMemory(long long bytes) {
     Descriptor memory(memfd_create("quarro-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     if (memory.fd < 0 || ftruncate(memory.fd, static_cast<off_t>(bytes)) != 0 ||
-        fcntl(memory.fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+        fcntl(memory.fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK) != 0) {
         return -1;
     }
     int fd = memory.fd;
@@ -116,25 +116,7 @@ int SendRequest(Helper& helper, int file, int pixels, long long pixelBytes, cons
     request.height = header.height;
     request.pixelBytes = pixels >= 0 ? pixelBytes : 0;
     std::strncpy(request.name, name.c_str(), sizeof request.name - 1);
-    int attach[2] = {file, pixels};
-    size_t count = pixels >= 0 ? 2 : 1;
-    alignas(struct cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
-    struct iovec part = {&request, sizeof request};
-    struct msghdr message = {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = CMSG_SPACE(count * sizeof(int));
-    struct cmsghdr* attached = CMSG_FIRSTHDR(&message);
-    attached->cmsg_level = SOL_SOCKET;
-    attached->cmsg_type = SCM_RIGHTS;
-    attached->cmsg_len = CMSG_LEN(count * sizeof(int));
-    std::memcpy(CMSG_DATA(attached), attach, count * sizeof(int));
-    ssize_t sent;
-    do {
-        sent = sendmsg(helper.channel.fd, &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(sizeof request) ? 0 : -1;
+    return SendDecodeRequest(helper.channel.fd, request, file, pixels);
 }
 
 // One helper started ahead of need, so that a picture does not wait for the helper's start:
@@ -178,40 +160,17 @@ void StartSpare(const std::string& program) {
     gSpareProgram = program;
 }
 
-// Reads the reply until `size` bytes came, the channel ended or the helper did: `ended` is its
-// status socket, readable once the supervisor has reported. A child the host forked may hold a
-// copy of the helper's end of the channel, so its end of file may never come. Returns the bytes
-// read; `timedOut` says whether the deadline cut it.
-size_t ReadReply(int fd, void* data, size_t size, Clock::time_point deadline, bool& timedOut, int ended) {
-    char* p = static_cast<char*>(data);
-    size_t done = 0;
-    bool helperEnded = false;
-    while (done < size) {
-        ssize_t n = read(fd, p + done, size - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n == 0) break;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN || helperEnded) break;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        struct pollfd wait[2] = {{fd, POLLIN, 0}, {ended, POLLIN, 0}};
-        poll(wait, ended >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
-        // Ended: what it wrote is all there; one more read takes the rest.
-        helperEnded = ended >= 0 && wait[1].revents != 0;
-    }
-    return done;
+// Seals the memory file the helper decoded into against writes, once the helper has ended and
+// no mapping of it should be left that could write to it: its bytes change no more, whoever else
+// may hold it. The seals must be exactly ours and that one; a helper that added others, or left
+// a writable mapping behind, is not believed. True when sealed so.
+bool SealPixelMemory(int fd) {
+    const int sealed = F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_WRITE | F_SEAL_SEAL;
+    return fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SEAL) == 0 && fcntl(fd, F_GET_SEALS) == sealed;
 }
 
-// Makes the memory file the helper decoded into the picture's own buffer, without a copy. The
-// helper has ended, and no other process ever held the file, so its bytes change no more. The
-// mapping is private: a process forked from ours later, writing to its copy of the picture,
-// does not write to ours.
+// Makes the sealed memory file the picture's own buffer, without a copy. The mapping is private:
+// a process forked from ours later, writing to its copy of the picture, does not write to ours.
 int AdoptPixelMemory(int fd, long long bytes, int width, int height, CPixelImage& image, std::string& reason) {
     void* place = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
     if (place == MAP_FAILED) {
@@ -276,13 +235,17 @@ struct PendingDecode {
     Clock::time_point deadline;
 };
 
-// Opens the file and checks its header and size in this process, and sets aside the memory its
-// pixels will take: 0, or -1 with the reason. `seconds` is the time limit set, 0 for none.
-int InspectPicture(const std::string& path, double seconds, PendingDecode& picture, std::string& reason) {
-    std::string openReason;
-    picture.file.Reset(OpenInputFile(path, openReason));
+// Opens the file, the one open of it, and checks its header and size in this process, and sets
+// aside the memory its pixels will take: 0, or -1 with the reason in `read`. `seconds` is the
+// time limit set, 0 for none.
+int InspectPicture(ImageFileRead& read, double seconds, PendingDecode& picture) {
+    const std::string& path = read.path;
+    std::string& reason = read.reason;
+    errno = 0;
+    picture.file.Reset(OpenInputFile(path, read.openReason));
     if (picture.file.fd < 0) {
-        reason = FileReason(openReason);
+        read.openError = errno;
+        reason = FileReason(read.openReason);
         return -1;
     }
     struct stat info;
@@ -349,75 +312,37 @@ int HandPicture(const std::string& program, PendingDecode& picture, std::string&
 // what was done with its colours, or -1 with the reason and `target` untouched.
 int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& colour, std::string& reason) {
     Helper& helper = *picture.helper;
-    const ImageHeader& header = picture.header;
-    const Clock::time_point deadline = picture.deadline;
-    Descriptor& shared = picture.shared;
-    const long long pixelBytes = picture.pixelBytes;
     // The reply is read in full before the exit status is looked at, so that a helper never
-    // waits on a full pipe; every size in it is checked before anything is allocated for it.
+    // waits on a full socket. A child the host forked may hold a copy of the helper's end of the
+    // channel, so its end of file may never come: reads end when the supervisor has reported.
     bool timedOut = false;
-    DecodeReplyHeader reply;
     const int channel = helper.channel.fd, ended = helper.process.status;
-    size_t headerBytes = ReadReply(channel, &reply, sizeof reply, deadline, timedOut, ended);
-    bool headerWhole = headerBytes == sizeof reply && reply.magic == kDecodeReplyMagic;
-    std::string replyFault, refusal, note;
-    // The colour note of a picture's reply, before its pixels: false with the fault.
-    auto readNote = [&] {
-        if (reply.colourNoteBytes > kDecodeMaxReasonBytes) {
-            replyFault = "the decoder's reply was longer than it may be";
-            return false;
-        }
-        note.resize(reply.colourNoteBytes);
-        if (ReadReply(channel, &note[0], note.size(), deadline, timedOut, ended) != note.size()) {
-            replyFault = "the decoder's reply was cut short";
-            return false;
-        }
-        return true;
+    auto read = [&](void* data, size_t size) {
+        return ReadWithin(channel, data, size, picture.deadline, ended, timedOut);
     };
+    DecodeExpectation expected;
+    expected.width = picture.header.width;
+    expected.height = picture.header.height;
+    expected.depth = picture.header.depth;
+    expected.shared = picture.shared.fd >= 0;
     CPixelImage loaded;
-    if (headerBytes != sizeof reply) {
-        replyFault = "the decoder's reply was cut short";
-    } else if (!headerWhole) {
-        replyFault = "the decoder's reply is not one this program understands";
-    } else if (reply.kind != kDecodeReplyRefused && !readNote()) {
-    } else if (reply.kind == kDecodeReplyRefused) {
-        if (reply.width > kDecodeMaxReasonBytes) {
-            replyFault = "the decoder's reply was longer than it may be";
-        } else {
-            refusal.resize(reply.width);
-            if (ReadReply(channel, &refusal[0], refusal.size(), deadline, timedOut, ended) != refusal.size()) {
-                replyFault = "the decoder's reply was cut short";
-            }
-        }
-    } else if (reply.kind == kDecodeReplyShared && shared.fd >= 0) {
-        // The pixels are read from the memory file once the helper has ended. They fill it as
-        // the validated size or that size turned a quarter (an EXIF or HEIF rotation).
-        bool asValidated = reply.width == header.width && reply.height == header.height;
-        bool turned = reply.width == header.height && reply.height == header.width;
-        if (!asValidated && !turned) {
-            replyFault = "the decoder's reply claims " + std::to_string(reply.width) + " x " +
-                         std::to_string(reply.height) + " pixels, not the " + std::to_string(header.width) + " x " +
-                         std::to_string(header.height) + " set aside for them";
-        }
-    } else if (reply.kind != kDecodeReplyPixels) {
-        replyFault = "the decoder's reply is not one this program understands";
-    } else if (CheckImageSize("the decoder's reply", reply.width, reply.height, 1, replyFault) == 0) {
-        loaded.Allocate(static_cast<int>(reply.width), static_cast<int>(reply.height), 4);
-        if (loaded.pixels == nullptr) {
-            replyFault = "there is not enough memory for a " + std::to_string(reply.width) + " x " +
-                         std::to_string(reply.height) + " picture";
-        } else if (ReadReply(channel, loaded.pixels, loaded.ByteCount(), deadline, timedOut, ended) !=
-                   loaded.ByteCount()) {
-            replyFault = "the decoder's reply was cut short of the pixels it promised";
-        }
-    }
+    auto place = [&loaded](uint32_t width, uint32_t height) {
+        loaded.Allocate(static_cast<int>(width), static_cast<int>(height), 4);
+        return loaded.pixels;
+    };
+    DecodeReply reply;
+    std::string replyFault;
+    ReceiveDecodeReply(read, expected, place, reply, replyFault);
     // Anything beyond the reply is a fault; it is all there once the helper has ended.
-    int status = WaitHelperProcess(helper.process, deadline, timedOut);
+    int status = WaitHelperProcess(helper.process, picture.deadline, timedOut);
     if (replyFault.empty() && !timedOut) {
         char extra;
         if (recv(channel, &extra, 1, MSG_DONTWAIT) > 0) {
             replyFault = "the decoder's reply was longer than the pixels it promised";
         }
+    }
+    if (replyFault.empty() && reply.kind == kDecodeReplyShared && !SealPixelMemory(picture.shared.fd)) {
+        replyFault = "the decoder's pixel memory could not be sealed against changes";
     }
     helper.channel.Reset();
     if (HelperFailed(status, timedOut, picture.seconds, picture.cpuSeconds, picture.memoryMiB, reason)) return -1;
@@ -425,18 +350,18 @@ int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& col
         reason = replyFault;
         return -1;
     }
-    if (headerWhole && reply.kind == kDecodeReplyRefused) {
-        reason = CleanText(refusal);
+    if (reply.kind == kDecodeReplyRefused) {
+        reason = CleanText(reply.text);
         return -1;
     }
     if (reply.kind == kDecodeReplyShared &&
-        AdoptPixelMemory(shared.fd, pixelBytes, static_cast<int>(reply.width), static_cast<int>(reply.height),
-                         loaded, reason) != 0) {
+        AdoptPixelMemory(picture.shared.fd, picture.pixelBytes, static_cast<int>(reply.width),
+                         static_cast<int>(reply.height), loaded, reason) != 0) {
         return -1;
     }
     target.Swap(loaded);
-    colour.note = note.empty() ? note : CleanText(note);
-    colour.warning = !note.empty() && reply.colourWarning != 0;
+    colour.note = reply.text.empty() ? reply.text : CleanText(reply.text);
+    colour.warning = !reply.text.empty() && reply.colourWarning;
     return 0;
 }
 
@@ -505,8 +430,10 @@ int DecodeImageFiles(std::vector<ImageFileRead>& reads) {
         read.image.Clear();
         read.colour.note.clear();
         read.colour.warning = false;
+        read.openReason.clear();
+        read.openError = 0;
         pending[i].keepStoredColour = read.colour.keepStored;
-        if (InspectPicture(read.path, seconds, pending[i], read.reason) != 0) continue;
+        if (InspectPicture(read, seconds, pending[i]) != 0) continue;
         if (!found) {
             read.reason = programReason;
             continue;

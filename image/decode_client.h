@@ -44,13 +44,17 @@ struct ImageColour {
 int DecodeImageFile(const std::string& path, CPixelImage& target, std::string& reason, ImageColour* colour);
 
 // One picture of a batch: its path and what to do with its colours; once read, 0 in `result`
-// with `image` and `colour` as DecodeImageFile gives them, or -1 with the reason.
+// with `image` and `colour` as DecodeImageFile gives them, or -1 with the reason. A file that
+// could not even be opened also leaves the opener's own words ("is a FIFO, not a regular file",
+// "No such file or directory") in `openReason` and its error number, if any, in `openError`.
 struct ImageFileRead {
     std::string path;
     CPixelImage image;
     ImageColour colour;
     int result = -1;
     std::string reason;
+    std::string openReason;
+    int openError = 0;
 };
 
 // Reads every picture of the batch at once, each in a helper of its own, and returns when all

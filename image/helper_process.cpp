@@ -7,7 +7,6 @@
 #include "image/helper_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -19,13 +18,12 @@
 
 #include <linux/close_range.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cerrno>
 #include <cstring>
 
 #include "files/printable_name.h"
-#include "image/decode_protocol.h"
+#include "decoder/protocol.h"
 #include "image/decoder_location.h"
 
 namespace {
@@ -172,38 +170,28 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
         return -1;
     }
     StopHelperProcess(process);
+    // Read within a deadline, never waited on.
+    fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
     process.status = ends[0];
     return 0;
 }
 
 int WaitHelperProcess(HelperProcess& process, std::chrono::steady_clock::time_point deadline, bool& timedOut) {
-    int report = 0;
-    size_t got = 0;
-    while (process.status >= 0 && got < sizeof report) {
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        struct pollfd wait = {process.status, POLLIN, 0};
-        if (poll(&wait, 1, static_cast<int>(std::min<long long>(left, 1000)) + 1) <= 0) continue;
-        ssize_t n = read(process.status, reinterpret_cast<char*>(&report) + got, sizeof report - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
+    int report = SIGKILL;
+    if (process.status >= 0) {
+        ReceiveDecodeStatus(
+            [&](void* data, size_t size) { return ReadWithin(process.status, data, size, deadline, -1, timedOut); },
+            report);
     }
     StopHelperProcess(process);
-    return got == sizeof report ? report : SIGKILL;
+    return report;
 }
 
 void StopHelperProcess(HelperProcess& process) {
     // Said, not only closed: a child the host forked meanwhile may hold a copy of our end, and
     // then closing it is no end the helper would see.
     if (process.status >= 0) {
-        char stop = 0;
-        ssize_t ignored = send(process.status, &stop, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        (void)ignored;
+        SendDecodeStop(process.status);
         close(process.status);
     }
     process.status = -1;

@@ -27,19 +27,24 @@
 
 namespace {
 
+// Raises the OSError of a file the program could not open for reading, as OpenInputFile said
+// why (`reason`, and `error`, its error number or 0).
+[[noreturn]] void RaiseOpenError(const std::string& path, const char* what, int error, const std::string& reason) {
+    if (error != 0 && reason == std::strerror(error)) RaiseFileError(error, reason, path);
+    // A folder opens; it is refused by its type.
+    struct stat info;
+    error = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : 0;
+    RaiseFileError(error, std::string("cannot read ") + what + " '" + path + "': " + reason, path);
+}
+
 // Opens `path` for reading as the program opens its inputs (never blocking, regular files
 // only) and returns the descriptor, or raises OSError.
 int OpenForReading(const std::string& path, const char* what) {
     std::string reason;
     errno = 0;
     int fd = OpenInputFile(path, reason);
-    if (fd >= 0) return fd;
-    int error = errno;
-    if (error != 0 && reason == std::strerror(error)) RaiseFileError(error, reason, path);
-    // A folder opens; it is refused by its type.
-    struct stat info;
-    error = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : 0;
-    RaiseFileError(error, std::string("cannot read ") + what + " '" + path + "': " + reason, path);
+    if (fd < 0) RaiseOpenError(path, what, errno, reason);
+    return fd;
 }
 
 // Checks that `path` can be saved to before anything is encoded; raises the OSError subclass
@@ -102,6 +107,10 @@ py::list ReadImageList(std::vector<ImageFileRead>& reads) {
         py::gil_scoped_release unlocked;
         ReadImageFiles(reads);
     }
+    // A file that could not be opened is named before one that could not be decoded.
+    for (const ImageFileRead& read : reads) {
+        if (!read.openReason.empty()) RaiseOpenError(read.path, "image", read.openError, read.openReason);
+    }
     for (const ImageFileRead& read : reads) {
         if (read.result != 0) RaiseFileError(0, "cannot read image '" + read.path + "': " + read.reason, read.path);
     }
@@ -123,7 +132,6 @@ std::vector<ImageFileRead> ImageReads(const std::vector<py::object>& files, cons
     for (size_t i = 0; i < files.size(); ++i) {
         reads[i].path = PathArgument(files[i], argument);
         reads[i].colour.keepStored = keepStored;
-        close(OpenForReading(reads[i].path, "image"));
     }
     return reads;
 }

@@ -2,6 +2,8 @@
 // "spin.png", ...), for the tests of how the program takes a helper's faults.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -9,7 +11,7 @@
 #include <vector>
 
 #include "decoder/supervise.h"
-#include "image/decode_protocol.h"
+#include "decoder/protocol.h"
 
 namespace {
 
@@ -23,6 +25,17 @@ void Send(const void* data, size_t size) {
     }
 }
 
+// A well-formed reply, as the real helper sends it.
+void Reply(uint32_t kind, uint32_t width, uint32_t height, const std::string& text, const unsigned char* pixels) {
+    DecodeReply reply;
+    reply.kind = kind;
+    reply.width = width;
+    reply.height = height;
+    reply.text = text;
+    if (!SendDecodeReply(kDecodeChannelDescriptor, reply, pixels)) _exit(1);
+}
+
+// A reply's header alone, as a faulty helper may send it.
 void SendHeader(uint32_t kind, uint32_t width, uint32_t height, uint32_t magic = kDecodeReplyMagic) {
     DecodeReplyHeader header;
     header.magic = magic;
@@ -43,8 +56,7 @@ int main() {
     mode = mode.substr(0, mode.find('.'));
     std::vector<unsigned char> pixels(3 * 2 * 4, 200);
     if (mode == "good") {
-        SendHeader(kDecodeReplyPixels, 3, 2);
-        Send(pixels.data(), pixels.size());
+        Reply(kDecodeReplyPixels, 3, 2, "", pixels.data());
     } else if (mode == "crash") {
         signal(SIGSEGV, SIG_DFL);  // past a sanitizer's own handler
         raise(SIGSEGV);
@@ -64,16 +76,33 @@ int main() {
     } else if (mode == "stranger") {
         SendHeader(kDecodeReplyPixels, 3, 2, 0x12345678);
     } else if (mode == "refuse") {
-        const char reason[] = "the picture is\nodd";
-        SendHeader(kDecodeReplyRefused, sizeof reason - 1, 0);
-        Send(reason, sizeof reason - 1);
+        Reply(kDecodeReplyRefused, 0, 0, "the picture is\nodd", nullptr);
     } else if (mode == "windy") {
         SendHeader(kDecodeReplyRefused, 1u << 30, 0);
     } else if (mode == "shared" || mode == "shrink") {
         // "shrink" first tries to cut the memory file short under the program's feet.
         if (shared < 0 || (mode == "shrink" && ftruncate(shared, 0) == 0)) _exit(1);
         if (pwrite(shared, pixels.data(), pixels.size(), 0) != static_cast<ssize_t>(pixels.size())) _exit(1);
-        SendHeader(kDecodeReplyShared, 3, 2);
+        Reply(kDecodeReplyShared, 3, 2, "", nullptr);
+    } else if (mode == "lingering") {
+        // A child keeps a writable mapping of the pixels until the program has closed its socket.
+        void* place = mmap(nullptr, pixels.size(), PROT_READ | PROT_WRITE, MAP_SHARED, shared, 0);
+        if (place == MAP_FAILED) _exit(1);
+        if (fork() == 0) {
+            char byte;
+            while (recv(kDecodeChannelDescriptor, &byte, 1, 0) > 0) {
+            }
+            _exit(0);
+        }
+        Reply(kDecodeReplyShared, 3, 2, "", nullptr);
+    } else if (mode == "selfsealed") {
+        if (fcntl(shared, F_ADD_SEALS, F_SEAL_SEAL) != 0) _exit(1);
+        Reply(kDecodeReplyShared, 3, 2, "", nullptr);
+    } else if (mode == "oversized" || mode == "cropped") {
+        // Pixels on the socket, more or fewer than the file's header claims.
+        uint32_t side = mode == "oversized" ? 4 : 2;
+        std::vector<unsigned char> other(side * side * 4, 200);
+        Reply(kDecodeReplyPixels, side, side, "", other.data());
     } else if (mode == "unshared") {
         SendHeader(kDecodeReplyShared, 1, 6);  // as many bytes, another shape
     } else if (mode == "failed") {
@@ -92,8 +121,7 @@ int main() {
         for (int fd = 0; fd < 64; ++fd) open += fcntl(fd, F_GETFD) >= 0;
         std::string reason = "environment " + std::to_string(entries) + ", blocked " + std::to_string(blocked) +
                              ", ignored " + std::to_string(ignored) + ", descriptors " + std::to_string(open);
-        SendHeader(kDecodeReplyRefused, static_cast<uint32_t>(reason.size()), 0);
-        Send(reason.data(), reason.size());
+        Reply(kDecodeReplyRefused, 0, 0, reason, nullptr);
     }
     return 0;
 }

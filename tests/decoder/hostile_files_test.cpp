@@ -142,6 +142,10 @@ TEST_F(FakeHelper, EachFaultOfTheHelperHasItsOwnReasonInAnyHost) {
         {"windy", "the decoder's reply was longer than it may be"},
         {"failed", "the decoder failed (exit status 9)"},
         {"unshared", "the decoder's reply claims 1 x 6 pixels, not the 3 x 2 set aside for them"},
+        {"oversized", "the decoder's reply claims 4 x 4 pixels, more than the 3 x 2 its header claims"},
+        // The pixels' memory must take the write seal once the helper has ended, and no seal of its own.
+        {"lingering", "the decoder's pixel memory could not be sealed against changes"},
+        {"selfsealed", "the decoder's pixel memory could not be sealed against changes"},
         // 0 to 3, the file and the pixels' memory file handed over.
         {"surroundings", "environment 0, blocked 0, ignored 0, descriptors 6"},
     };
@@ -165,6 +169,11 @@ TEST_F(FakeHelper, AWholeReplyReplacesTheTargetAndAMissingHelperIsNamed) {
     EXPECT_EQ(image.height, 2);
     EXPECT_EQ(image.bytesPerPixel, 4);
     EXPECT_EQ(image.pixels[23], 200);
+
+    // Fewer pixels than the header claims may come on the socket (a cropped picture).
+    ASSERT_EQ(ReadImageFile(Named("cropped"), image, reason), 0) << reason;
+    EXPECT_EQ(image.width, 2);
+    EXPECT_EQ(image.height, 2);
 
     // Pixels through the memory file, which the helper cannot cut short: it is sealed.
     for (const char* mode : {"shared", "shrink"}) {
