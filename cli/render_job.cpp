@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "cli/progress_bar.h"
 #include "video/animation_writer.h"
 #include "document/mrf_file.h"
+#include "files/file_name.h"
 #include "files/printable_name.h"
 #include "image/decode_client.h"
 #include "image/image_file.h"
@@ -153,6 +155,23 @@ bool RenderFrame(CImageMorpher& engine, const MorphSettings& settings, CProgress
     return true;
 }
 
+// Flushes once the folders of the frames written (their files were each flushed before they
+// took their names), whatever the outcome `written` of the run, and returns it, or -1 with the
+// folder's failure when the run had none.
+int FlushFrameFolders(const std::vector<std::string>& paths, int written, std::string& failedPath, std::string& reason) {
+    std::map<std::string, std::string> folders;  // each folder, and a frame in it
+    for (const std::string& path : paths) folders.emplace(FolderOf(ResolveDestination(path)), path);
+    for (const auto& folder : folders) {
+        std::string why;
+        if (FlushFolderOf(folder.second, why) != 0 && written == 0) {
+            failedPath = folder.first;
+            reason = "the folder could not be flushed to disk: " + why;
+            written = -1;
+        }
+    }
+    return written;
+}
+
 // How each frame of the run is written, on an encoder thread.
 CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, CAnimationWriter& writer,
                                             CFrameStream& stream) {
@@ -167,11 +186,12 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, CAnima
     const WritableFormat& format = *options.target.frame;
     const ImageWriteSettings settings = FrameWriteSettings(options);
     return [&format, settings](QueuedFrame& frame, std::string& reason) {
-        // Each encoder thread keeps its file's buffer from frame to frame.
+        // Each encoder thread keeps its file's buffer from frame to frame (the writer fills it
+        // without clearing it first). Every frame is on disk before it takes its name; the
+        // folder is flushed once, when the run has written them all.
         thread_local std::vector<unsigned char> encoded;
-        encoded.clear();
         if (CheckOutputPath(frame.path, reason) == 0 && EncodeImage(format, settings, frame.image, encoded, reason) == 0 &&
-            ReplaceFileWithBytes(frame.path, encoded.data(), encoded.size(), reason) == 0) {
+            ReplaceFileWithBytes(frame.path, encoded.data(), encoded.size(), reason, FolderFlush::ByCaller) == 0) {
             return 0;
         }
         reason = "the output could not be written: " + reason;
@@ -272,7 +292,8 @@ int RunRender(const RenderOptions& options) {
         pipeline.Submit(frame);
     }
     std::string failedPath;
-    const int written = pipeline.Finish(failedPath, reason);
+    int written = pipeline.Finish(failedPath, reason);
+    if (!animation && !toStdout) written = FlushFrameFolders(paths, written, failedPath, reason);
     // The animation is whole only once its writer has ended; the bar's last line and the
     // summary then tell the same time and rate.
     const bool unfinished = written == 0 && unrendered.empty() && animation && writer.Finish(reason) != 0;

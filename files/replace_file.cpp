@@ -211,7 +211,7 @@ int OpenTempBeside(const std::string& destination, const std::string& suffix, Te
     return CreateTempBeside(target, suffix, temp);
 }
 
-int CommitTempFile(TempFile& temp, const std::string& destination) {
+int CommitTempFile(TempFile& temp, const std::string& destination, FolderFlush folder) {
     if (temp.fd < 0) {
         errno = EBADF;
         return -1;
@@ -237,7 +237,7 @@ int CommitTempFile(TempFile& temp, const std::string& destination) {
     if (temp.path.empty()) {
         if (LinkIntoPlace(temp.fd, target) == 0) {
             DiscardTempFile(temp);  // closes the descriptor; the file has its name
-            return SyncFolder(target);
+            return folder == FolderFlush::BySave ? SyncFolder(target) : 0;
         }
         if (errno != EPERM && errno != ENOENT && errno != EOPNOTSUPP) return DiscardAndFail(temp);
         TempFile named;
@@ -252,7 +252,7 @@ int CommitTempFile(TempFile& temp, const std::string& destination) {
     if (closed != 0 || rename(temp.path.c_str(), target.c_str()) != 0) return DiscardAndFail(temp);
     ReleasePendingTemp(temp.slot);
     temp = TempFile();
-    return SyncFolder(target);
+    return folder == FolderFlush::BySave ? SyncFolder(target) : 0;
 }
 
 void DiscardTempFile(TempFile& temp) {
@@ -262,7 +262,14 @@ void DiscardTempFile(TempFile& temp) {
     temp = TempFile();
 }
 
-int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason) {
+int FlushFolderOf(const std::string& path, std::string& reason) {
+    if (SyncFolder(ResolveDestination(path)) == 0) return 0;
+    reason = std::strerror(errno);
+    return -1;
+}
+
+int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason,
+                         FolderFlush folder) {
     std::string target = ResolveDestination(destination);
     TempFile temp;
     if (OpenTempBeside(target, FileExtension(target), temp) != 0) {
@@ -274,7 +281,7 @@ int ReplaceFileWithBytes(const std::string& destination, const void* data, size_
         return -1;
     }
     errno = 0;
-    if (CommitTempFile(temp, target) != 0) {
+    if (CommitTempFile(temp, target, folder) != 0) {
         reason = errno != 0 ? std::strerror(errno) : "the finished file could not be put in place";
         return -1;
     }

@@ -12,6 +12,11 @@
 #include <cstddef>
 #include <string>
 
+// Who flushes the folder of a renamed file: the save itself, or its caller, who saves many files
+// into a few folders (a sequence of frames) and flushes each folder once (FlushFolderOf) when
+// the last file is in place, before it reports success.
+enum class FolderFlush { BySave, ByCaller };
+
 struct TempFile {
     std::string path;  // "" for an unnamed file
     int fd = -1;
@@ -28,15 +33,21 @@ int OpenTempBeside(const std::string& destination, const std::string& suffix, Te
 int CreateTempBeside(const std::string& destination, const std::string& suffix, TempFile& temp);
 
 // Flushes the temporary file to disk and gives it the destination's name (with the owner,
-// group and mode of the file it replaces), then flushes the folder; or writes its content into
-// the earlier file where that must keep its inode. 0 on success; -1 otherwise (errno set:
-// EACCES for an earlier file that may not be written), with the temporary file removed.
-int CommitTempFile(TempFile& temp, const std::string& destination);
+// group and mode of the file it replaces), then flushes the folder unless the caller will; or
+// writes its content into the earlier file where that must keep its inode. 0 on success; -1
+// otherwise (errno set: EACCES for an earlier file that may not be written), with the
+// temporary file removed.
+int CommitTempFile(TempFile& temp, const std::string& destination, FolderFlush folder = FolderFlush::BySave);
 
 // Writes `size` bytes as the whole new content of `destination`: every write is checked, the
 // file is flushed to disk and only then takes the destination's name. 0 on success; -1 with
 // `reason` (for example "No space left on device") and the earlier file untouched otherwise.
-int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason);
+int ReplaceFileWithBytes(const std::string& destination, const void* data, size_t size, std::string& reason,
+                         FolderFlush folder = FolderFlush::BySave);
+
+// Flushes to disk the entries of the folder that holds `path`, as a save does after the rename.
+// 0, or -1 with `reason`.
+int FlushFolderOf(const std::string& path, std::string& reason);
 
 // Closes and removes the temporary file of a save that failed.
 void DiscardTempFile(TempFile& temp);

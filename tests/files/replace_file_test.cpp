@@ -46,12 +46,36 @@ TEST_P(ReplaceFileBothWays, BytesReplaceTheEarlierFileAndLeaveNothingBeside) {
     // A name as long as the file system allows still gets a temporary name beside it.
     const std::string longest(NAME_MAX, 'n');
     std::ofstream(folder.File(longest)) << "earlier";
-    for (const std::string& name : {std::string("doc.bin"), std::string("new.bin"), longest}) {
-        std::string reason;
-        ASSERT_EQ(ReplaceFileWithBytes(folder.File(name), "new", 3, reason), 0) << reason;
-        EXPECT_EQ(Contents(folder.File(name)), "new");
+    // The folder flushed by the save or left to the caller: the files are the same.
+    for (FolderFlush flush : {FolderFlush::BySave, FolderFlush::ByCaller}) {
+        for (const std::string& name : {std::string("doc.bin"), std::string("new.bin"), longest}) {
+            std::string reason;
+            ASSERT_EQ(ReplaceFileWithBytes(folder.File(name), "new", 3, reason, flush), 0) << reason;
+            EXPECT_EQ(Contents(folder.File(name)), "new");
+            ASSERT_EQ(ReplaceFileWithBytes(folder.File(name), "newer", 5, reason, flush), 0) << reason;
+            EXPECT_EQ(Contents(folder.File(name)), "newer");
+        }
     }
     EXPECT_EQ(folder.Entries().size(), 3u);
+}
+
+TEST(FlushFolderOf, FlushesTheFoldersOfFilesAndSaysWhyNot) {
+    TempFolder folder;
+    std::ofstream(folder.File("frame.bmp")) << "frame";
+    const struct {
+        std::string path;
+        int result;
+        const char* reason;
+    } cases[] = {
+        {folder.File("frame.bmp"), 0, ""},
+        {folder.File("not-yet.bmp"), 0, ""},  // the folder exists
+        {folder.File("gone/frame.bmp"), -1, "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        std::string reason;
+        EXPECT_EQ(c.result, FlushFolderOf(c.path, reason)) << c.path;
+        EXPECT_EQ(c.reason, reason) << c.path;
+    }
 }
 
 TEST_P(ReplaceFileBothWays, FullDiskFailsWithItsReasonAndKeepsTheEarlierFile) {
