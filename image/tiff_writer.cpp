@@ -109,7 +109,11 @@ bool WritePage(TIFF* tiff, const CPixelImage& image, int channels, uint16_t comp
                 return true;
             }
         }
-        if (TIFFWriteEncodedStrip(tiff, index, strip.data(), static_cast<tmsize_t>(rows * rowBytes)) < 0) return false;
+        // An uncompressed strip is its own encoding: written raw, it skips the library's copy.
+        const tmsize_t size = static_cast<tmsize_t>(rows * rowBytes);
+        const tmsize_t done = compression == COMPRESSION_NONE ? TIFFWriteRawStrip(tiff, index, strip.data(), size)
+                                                              : TIFFWriteEncodedStrip(tiff, index, strip.data(), size);
+        if (done < 0) return false;
     }
     return TIFFWriteDirectory(tiff) != 0;
 }
