@@ -125,7 +125,11 @@ int DecodeWideRows(const TiffLibrary& tiff, TIFF* file, bool straightAlpha, cons
         tiff.GetField(file, TIFFTAG_ROWSPERSTRIP, &unitRows);
         unitRows = std::min(unitRows, height);
     }
-    if (unitWidth == 0 || unitRows == 0) return 0;
+    // A tile claimed far larger than the picture is left to libtiff's own reader and its checks.
+    if (unitWidth == 0 || unitRows == 0 ||
+        static_cast<uint64_t>(unitWidth) * unitRows > static_cast<uint64_t>(width) * height + (1u << 20)) {
+        return 0;
+    }
     const size_t unitBytes = static_cast<size_t>(unitWidth) * unitRows * perUnit * 2;
     const tmsize_t expected = tiled ? tiff.TileSize(file) : byRow ? tiff.ScanlineSize(file) : tiff.StripSize(file);
     if (static_cast<tmsize_t>(unitBytes) != expected) return 0;
