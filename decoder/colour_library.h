@@ -29,11 +29,9 @@ struct LcmsLibrary {
 #undef QUARRO_LCMS_MEMBER
 };
 
-// The library the helper loads.
-extern const char* const kLcmsLibraryName;
 
-// Opens `soname` and resolves every function into `library`: 0, or -1 with a reason naming the
-// library. The library stays loaded for the rest of the process.
+// Opens `soname` (the table's, decoder/run_time_library.h, or another) and resolves every
+// function into `library`: 0, or -1 with a reason naming the library. It stays loaded.
 int OpenLcmsLibrary(const char* soname, LcmsLibrary& library, std::string& reason);
 
 // The process's lcms2, opened on the first call and kept; nullptr with the reason when it could

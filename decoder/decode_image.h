@@ -1,7 +1,8 @@
 // The decoding helper's one entry: a file's bytes in memory to 8-bit RGBA pixels. Reads the
-// header again from the whole file with the format's row, checks it, asks the format's own
-// decoder, else the general image library, then turns JPEG and TIFF pictures by their EXIF
-// orientation. Untrusted bytes: runs only inside the helper process.
+// header again from the whole file with the format's row, checks it and the file's layout, asks
+// the format's own decoder, else the general image library, then turns the picture by its EXIF
+// orientation where its row says so (decoder/format_decoders.h). Untrusted bytes: runs only
+// inside the helper process.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +15,3 @@
 // `format` is what the program identified from the file's first bytes and name; it is not
 // identified again here.
 int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, DecodedImage& out, std::string& reason);
-
-// Loads the libraries that decoding `format` may open at run time, the format's own decoder's
-// and the general image library when it may be asked: 0, or -1 with a reason naming the library.
-// The helper calls it before its limits and its filter; in-process callers need not.
-int LoadDecodingLibraries(ImageFormat format, std::string& reason);

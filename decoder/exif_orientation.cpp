@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decoder/extra_decode.h"
+#include "decoder/exif_orientation.h"
 #include "image/byte_reader.h"
 #include "image/jpeg_markers.h"
 

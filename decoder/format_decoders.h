@@ -1,12 +1,18 @@
-// The helper's side of the format table: the decoder of each format that has one of its own,
-// keyed by the format the program identified (image/format_table.h holds the rest of the row).
-// Only the decoding helper, its tests and its fuzz target link these.
+// The helper's side of the format table: per format the program identifies, how the helper
+// decodes it (image/format_table.h holds the rest of the row): its own decoder and the libraries
+// that one opens at run time, the general image library's name for it, the check of its layout
+// made before any decoder reads it, and whether its EXIF orientation turns it. Only the decoding
+// helper, its tests and its fuzz target link these.
 #pragma once
+
+#include <IL/il.h>
 
 #include <cstddef>
 #include <string>
 
 #include "decoder/decoded_image.h"
+#include "decoder/run_time_library.h"
+#include "image/byte_reader.h"
 #include "image/format_sniff.h"
 
 // Decodes `data`, of `header.format`, into `out` (an image without a picture, perhaps with a
@@ -18,16 +24,31 @@
 using FormatDecoder = int (*)(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
                               std::string& reason);
 
-// The format's own decoder, or nullptr when the general image library decodes it.
-FormatDecoder DecoderFor(ImageFormat format);
+struct DecoderRow {
+    ImageFormat format;
+    FormatDecoder decode;  // the format's own decoder, or nullptr
+    // True when the own decoder takes every file of its format, so that the general image
+    // library never sees one.
+    bool everyFile;
+    RunTimeLibrary libraries[2];  // what the own decoder opens at run time
+    ILenum libraryType;           // the general image library's name for it; IL_TYPE_UNKNOWN: not there
+    bool (*layoutFits)(const ByteReader& file, std::string& reason);  // decoder/layout_checks.h, or nullptr
+    bool exifOrientation;  // decoded in stored order, to be turned as its EXIF orientation says
+};
 
-// Loads the libraries that the format's own decoder opens at run time: 0, or -1 with a reason
-// naming the one that could not be loaded. The helper calls it before confining itself.
+// The row of `format`; one with no decoder of any kind for a format the helper does not read.
+const DecoderRow& DecoderRowOf(ImageFormat format);
+
+// Loads the libraries that decoding `format` may open at run time, its own decoder's and the
+// general image library when that may be asked: 0, or -1 with a reason naming the library. The
+// helper calls it before its limits and its filter; in-process callers need not.
 int LoadDecoderLibraries(ImageFormat format, std::string& reason);
 
-// True when the format's own decoder takes every file of its format, so that the general image
-// library never sees one.
-bool DecodesEveryFile(ImageFormat format);
+// The format's own decoder on `data`: 1 with `out` filled, 0 when the format has none or the
+// bytes are not one of its cases (leave them to the image library; `out` untouched), -1 with a
+// reason a user can act on. `header` is the bytes' header, read for `header.format`.
+int DecodeWithOwnDecoder(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out,
+                         std::string& reason);
 
 int DecodeWebp(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);
 int DecodeHeif(const unsigned char* data, size_t size, const ImageHeader& header, DecodedImage& out, std::string& reason);

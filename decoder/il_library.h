@@ -28,11 +28,9 @@ struct IlLibrary {
 #undef QUARRO_IL_MEMBER
 };
 
-// The library the helper loads.
-extern const char* const kIlLibraryName;
 
-// Opens `soname` and resolves every function into `library`: 0, or -1 with a reason naming the
-// library. The library stays loaded for the rest of the process.
+// Opens `soname` (the table's, decoder/run_time_library.h, or another) and resolves every
+// function into `library`: 0, or -1 with a reason naming the library. It stays loaded.
 int OpenIlLibrary(const char* soname, IlLibrary& library, std::string& reason);
 
 // The process's libIL, opened on the first call and kept; nullptr with the reason when it could

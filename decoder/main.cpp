@@ -17,6 +17,7 @@
 #include "decoder/colour_description.h"
 #include "decoder/colour_library.h"
 #include "decoder/decode_image.h"
+#include "decoder/format_decoders.h"
 #include "decoder/protocol.h"
 #include "decoder/sandbox.h"
 #include "decoder/supervise.h"
@@ -148,7 +149,7 @@ int main(int argc, char**) {
     // The libraries only some formats need are opened for those alone, and before the limits
     // and the filter: their mappings count against the address space, and inside the filter no
     // file opens and no code is mapped.
-    if (LoadDecodingLibraries(format, reason) != 0) Refuse(reason);
+    if (LoadDecoderLibraries(format, reason) != 0) Refuse(reason);
     // The colour engine, for pictures that describe their colours other than as sRGB; without
     // it they are shown as stored, with the reason.
     image.keepStoredColour = request.keepStoredColour != 0;

@@ -33,12 +33,9 @@ struct WebpDemuxLibrary {
 };
 #undef QUARRO_WEBP_MEMBER
 
-// The libraries the helper loads.
-extern const char* const kWebpLibraryName;
-extern const char* const kWebpDemuxLibraryName;
 
-// Open `soname` and resolve every function into `library`: 0, or -1 with a reason naming the
-// library. The library stays loaded for the rest of the process.
+// Open `soname` (the table's, decoder/run_time_library.h, or another) and resolve every
+// function into `library`: 0, or -1 with a reason naming the library. It stays loaded.
 int OpenWebpLibrary(const char* soname, WebpLibrary& library, std::string& reason);
 int OpenWebpDemuxLibrary(const char* soname, WebpDemuxLibrary& library, std::string& reason);
 

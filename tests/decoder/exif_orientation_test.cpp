@@ -5,7 +5,7 @@
 
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
-#include "decoder/extra_decode.h"
+#include "decoder/exif_orientation.h"
 #include "support/decode_bytes.h"
 #include "support/temp_folder.h"
 

@@ -7,7 +7,6 @@
 
 #include "decoder/decode_image.h"
 #include "decoder/magick_support.h"
-#include "decoder/extra_decode.h"
 #include "support/decode_bytes.h"
 #include "image/image_file.h"
 #include "support/temp_folder.h"

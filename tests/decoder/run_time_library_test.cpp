@@ -17,12 +17,16 @@
 #include "decoder/gif_library.h"
 #include "decoder/heif_library.h"
 #include "decoder/il_library.h"
+#include "decoder/run_time_library.h"
 #include "decoder/sandbox.h"
 #include "decoder/stb_library.h"
 #include "decoder/tiff_library.h"
 #include "decoder/webp_library.h"
+#include "image/format_table.h"
 
 namespace {
+
+const char* Soname(RunTimeLibrary library) { return RunTimeLibraryOf(library).soname; }
 
 // Everything `fd` gives until its end.
 std::string ReadAll(int fd) {
@@ -53,13 +57,13 @@ TEST(RunTimeLibraries, APictureMetInsideTheFilterWithoutItsLibraryIsRefused) {
         std::string bytes;
         const char* reason;
     } cases[] = {
-        {kHeifLibraryName, DecodeHeif, std::string("\0\0\0\x18", 4) + "ftypheic" + std::string(4, '\0') + "mif1heic",
+        {Soname(RunTimeLibrary::kHeif), DecodeHeif, std::string("\0\0\0\x18", 4) + "ftypheic" + std::string(4, '\0') + "mif1heic",
          "HEIF and AVIF pictures need libheif.so.1, which could not be loaded: "},
-        {kGifLibraryName, DecodeGif, "GIF89a", "GIF pictures need libgif.so.7, which could not be loaded: "},
-        {kWebpLibraryName, DecodeWebp, "RIFF\x1a\0\0\0WEBPVP8L", "WebP pictures need libwebp.so.7, which could not be loaded: "},
-        {kTiffLibraryName, DecodeTiff, "II*\0", "TIFF pictures need libtiff.so.6, which could not be loaded: "},
-        {kIlLibraryName, wholeTga, tga, "pictures of this format need libIL.so.1, which could not be loaded: "},
-        {kStbLibraryName, DecodeBmp, bmp, "BMP pictures need libstb.so.0, which could not be loaded: "},
+        {Soname(RunTimeLibrary::kGif), DecodeGif, "GIF89a", "GIF pictures need libgif.so.7, which could not be loaded: "},
+        {Soname(RunTimeLibrary::kWebp), DecodeWebp, "RIFF\x1a\0\0\0WEBPVP8L", "WebP pictures need libwebp.so.7, which could not be loaded: "},
+        {Soname(RunTimeLibrary::kTiff), DecodeTiff, "II*\0", "TIFF pictures need libtiff.so.6, which could not be loaded: "},
+        {Soname(RunTimeLibrary::kIl), wholeTga, tga, "pictures of this format need libIL.so.1, which could not be loaded: "},
+        {Soname(RunTimeLibrary::kStb), DecodeBmp, bmp, "BMP pictures need libstb.so.0, which could not be loaded: "},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(dlopen(c.library, RTLD_NOW | RTLD_NOLOAD), nullptr) << "this process has " << c.library << " loaded";
@@ -116,13 +120,13 @@ TableOpener Opener(int (*open)(const char*, Table&, std::string&), const char* s
 }
 
 const TableOpener kTables[] = {
-    Opener(OpenHeifLibrary, kHeifLibraryName, "HEIF and AVIF pictures", "heif_context_alloc"),
-    Opener(OpenIlLibrary, kIlLibraryName, "pictures of this format", "ilInit"),
-    Opener(OpenTiffLibrary, kTiffLibraryName, "TIFF pictures", "TIFFOpenOptionsAlloc"),
-    Opener(OpenWebpLibrary, kWebpLibraryName, "WebP pictures", "WebPGetFeaturesInternal"),
-    Opener(OpenWebpDemuxLibrary, kWebpDemuxLibraryName, "WebP pictures", "WebPAnimDecoderOptionsInitInternal"),
-    Opener(OpenGifLibrary, kGifLibraryName, "GIF pictures", "DGifOpen"),
-    Opener(OpenStbLibrary, kStbLibraryName, "BMP pictures", "stbi_load_from_memory"),
+    Opener(OpenHeifLibrary, Soname(RunTimeLibrary::kHeif), "HEIF and AVIF pictures", "heif_context_alloc"),
+    Opener(OpenIlLibrary, Soname(RunTimeLibrary::kIl), "pictures of this format", "ilInit"),
+    Opener(OpenTiffLibrary, Soname(RunTimeLibrary::kTiff), "TIFF pictures", "TIFFOpenOptionsAlloc"),
+    Opener(OpenWebpLibrary, Soname(RunTimeLibrary::kWebp), "WebP pictures", "WebPGetFeaturesInternal"),
+    Opener(OpenWebpDemuxLibrary, Soname(RunTimeLibrary::kWebpDemux), "WebP pictures", "WebPAnimDecoderOptionsInitInternal"),
+    Opener(OpenGifLibrary, Soname(RunTimeLibrary::kGif), "GIF pictures", "DGifOpen"),
+    Opener(OpenStbLibrary, Soname(RunTimeLibrary::kStb), "BMP pictures", "stbi_load_from_memory"),
 };
 
 }  // namespace
@@ -164,5 +168,30 @@ TEST(RunTimeLibraries, TheHelperLinksNoneOfThem) {
                                 "libtiff", "libwebp", "libgif", "libstb", "libzstd", "liblzma", "libLerc", "libjbig",
                                 "libdeflate"}) {
         EXPECT_EQ(needed.find(library), std::string::npos) << library;
+    }
+}
+
+// Every library of the table loads by its row, and every format the program identifies has a
+// row that decodes it: its own decoder, the general image library, or both when the own one
+// leaves some files to the library.
+TEST(RunTimeLibraries, EveryRowLoadsAndEveryFormatHasADecoder) {
+    for (RunTimeLibrary library : {RunTimeLibrary::kHeif, RunTimeLibrary::kIl, RunTimeLibrary::kTiff,
+                                   RunTimeLibrary::kWebp, RunTimeLibrary::kWebpDemux, RunTimeLibrary::kGif,
+                                   RunTimeLibrary::kStb, RunTimeLibrary::kLcms}) {
+        const RunTimeLibraryRow& row = RunTimeLibraryOf(library);
+        std::string reason;
+        EXPECT_EQ(row.library, library);
+        EXPECT_EQ(row.load(reason), 0) << row.soname << ": " << reason;
+    }
+    size_t count = 0;
+    const ImageFormatRow* rows = ImageFormatRows(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (rows[i].format == ImageFormat::kPalette) continue;  // colours, not a picture
+        const DecoderRow& decoder = DecoderRowOf(rows[i].format);
+        ASSERT_EQ(decoder.format, rows[i].format) << rows[i].name;
+        bool library = decoder.libraryType != IL_TYPE_UNKNOWN;
+        EXPECT_TRUE(decoder.decode != nullptr || library) << rows[i].name;
+        EXPECT_TRUE(decoder.everyFile || library) << rows[i].name;
+        EXPECT_TRUE(decoder.decode != nullptr || !decoder.everyFile) << rows[i].name;
     }
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "decoder/decode_image.h"
-#include "decoder/extra_decode.h"
+#include "decoder/format_decoders.h"
 #include "image/format_sniff.h"
 
 inline const unsigned char* BytesOf(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
@@ -15,9 +15,9 @@ inline int DecodeWhole(const std::string& bytes, const std::string& name, Decode
     return DecodeImage(BytesOf(bytes), bytes.size(), IdentifyImageFormat(BytesOf(bytes), bytes.size(), name), out, reason);
 }
 
-// The format's own decoder (DecodeExtra) with the header the helper reads: 1, 0 or -1.
+// The format's own decoder (DecodeWithOwnDecoder) with the header the helper reads: 1, 0 or -1.
 inline int DecodeOwn(const std::string& bytes, DecodedImage& out, std::string& reason) {
     ImageHeader header;
     ReadImageHeader(BytesOf(bytes), bytes.size(), IdentifyImageFormat(BytesOf(bytes), bytes.size(), ""), header);
-    return DecodeExtra(BytesOf(bytes), bytes.size(), header, out, reason);
+    return DecodeWithOwnDecoder(BytesOf(bytes), bytes.size(), header, out, reason);
 }
