@@ -75,13 +75,13 @@ ColourDescription HeifColours(const HeifLibrary& lib, const heif_image_handle* h
         }
         return ProfileDescription(profile.data(), profile.size(), source);
     }
+    // libheif hands over the box it read even when it refuses the code points in it.
     heif_color_profile_nclx* nclx = nullptr;
-    if (type != heif_color_profile_type_nclx || lib.image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok ||
-        nclx == nullptr) {
-        return ColourDescription();
-    }
-    ColourDescription described = NclxDescription(nclx->color_primaries, nclx->transfer_characteristics);
-    lib.nclx_color_profile_free(nclx);
+    bool read = type == heif_color_profile_type_nclx &&
+                lib.image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx != nullptr;
+    ColourDescription described = read ? NclxDescription(nclx->color_primaries, nclx->transfer_characteristics)
+                                       : ColourDescription();
+    if (nclx != nullptr) lib.nclx_color_profile_free(nclx);
     return described;
 }
 

@@ -409,6 +409,24 @@ TEST(ColourWarnings, UnusableProfilesLeaveThePictureAsStored) {
     EXPECT_FALSE(SamePixels(read, stored));
 }
 
+// An nclx box whose code points libheif refuses (the fuzzer's primaries 16385) says nothing
+// usable: the picture is its stored pixels, and the box libheif handed over with its refusal
+// is freed (the sanitizer builds' leak check sees this decode, made in this process).
+TEST(ColourWarnings, AnNclxBoxLibheifRefusesLeavesThePictureAsStored) {
+    TempFolder folder;
+    std::string path = folder.File("made.avif");
+    DecodedImage scene = Scene(40, 30);
+    ASSERT_TRUE(WriteAvif(scene, std::vector<unsigned char>(), path));
+    std::string bytes = ReadWholeFile(path);
+    size_t colr = bytes.find("colrnclx");
+    ASSERT_NE(colr, std::string::npos);
+    bytes[colr + 8] = '\x40', bytes[colr + 9] = '\x01';
+    DecodedImage out;
+    std::string reason;
+    ASSERT_EQ(DecodeWhole(bytes, "odd.avif", out, reason), 0) << reason;
+    EXPECT_EQ(LargestDifference(out, scene), 0);
+}
+
 // The fast conversion of 8-bit RGB against lcms2's own transform on colours spread over the
 // cube, a level apart at most; converted in one run (two pixels at a time where the sums fit 16
 // bits) and one pixel at a time, exactly alike.
