@@ -20,7 +20,6 @@
 #include "files/printable_name.h"
 #include "image/decode_client.h"
 #include "image/image_file.h"
-#include "image/image_writers.h"
 #include "files/output_path.h"
 #include "image/pixel_image.h"
 #include "image/png_encoder.h"
@@ -190,10 +189,7 @@ CFramePipeline::EncodeFunction FrameEncoder(const RenderOptions& options, CAnima
         // without clearing it first). Every frame is on disk before it takes its name; the
         // folder is flushed once, when the run has written them all.
         thread_local std::vector<unsigned char> encoded;
-        if (CheckOutputPath(frame.path, reason) == 0 && EncodeImage(format, settings, frame.image, encoded, reason) == 0 &&
-            ReplaceFileWithBytes(frame.path, encoded.data(), encoded.size(), reason, FolderFlush::ByCaller) == 0) {
-            return 0;
-        }
+        if (WriteImageFile(frame.path, format, frame.image, settings, encoded, reason, FolderFlush::ByCaller) == 0) return 0;
         reason = "the output could not be written: " + reason;
         return -1;
     };

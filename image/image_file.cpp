@@ -7,6 +7,7 @@
 #include "files/printable_name.h"
 #include "files/replace_file.h"
 #include "image/decode_client.h"
+#include "files/output_path.h"
 #include "image/image_writers.h"
 
 namespace {
@@ -86,9 +87,17 @@ int WriteImageFile(const std::string& path, const CPixelImage& source, const Ima
 
 int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
                    std::vector<unsigned char>& scratch, std::string& reason) {
-    if (CheckImageOutputPath(path, reason) != 0) return -1;
-    if (Encode(path, source, settings, scratch, reason) != 0) return -1;
-    return ReplaceFileWithBytes(path, scratch.data(), scratch.size(), reason);
+    const WritableFormat* format = WritableFormatOf(path, reason);
+    if (format == nullptr) return -1;
+    return WriteImageFile(path, *format, source, settings, scratch, reason);
+}
+
+int WriteImageFile(const std::string& path, const WritableFormat& format, const CPixelImage& source,
+                   const ImageWriteSettings& settings, std::vector<unsigned char>& scratch, std::string& reason,
+                   FolderFlush folder) {
+    if (CheckOutputPath(path, reason) != 0) return -1;
+    if (EncodeImage(format, settings, source, scratch, reason) != 0) return -1;
+    return ReplaceFileWithBytes(path, scratch.data(), scratch.size(), reason, folder);
 }
 
 int WriteImageFile(const std::string& path, const CPixelImage& source) {

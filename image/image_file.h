@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "files/replace_file.h"
 #include "image/pixel_image.h"
 #include "image/writable_formats.h"
 
@@ -40,6 +41,12 @@ int WriteImageFile(const std::string& path, const CPixelImage& source, const Ima
 // the next, so that a sequence's files do not each cost fresh pages.
 int WriteImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,
                    std::vector<unsigned char>& scratch, std::string& reason);
+// The same save in `format`, a row the caller has already taken from the table (an output
+// target's): the path's extension is not looked at again. `folder` says who flushes the folder
+// once the file has its name (files/replace_file.h).
+int WriteImageFile(const std::string& path, const WritableFormat& format, const CPixelImage& source,
+                   const ImageWriteSettings& settings, std::vector<unsigned char>& scratch, std::string& reason,
+                   FolderFlush folder = FolderFlush::BySave);
 // The bytes of the image file that WriteImageFile would write for `path`, whose extension
 // chooses the format: 0, or -1 with `reason`.
 int EncodeImageFile(const std::string& path, const CPixelImage& source, const ImageWriteSettings& settings,

@@ -49,11 +49,20 @@ int OpenForReading(const std::string& path, const char* what) {
 
 // Checks that `path` can be saved to before anything is encoded; raises the OSError subclass
 // of the refusal.
-void CheckSavePath(const std::string& path, bool image) {
+void CheckSavePath(const std::string& path) {
     std::string reason;
     errno = 0;
     if (CheckOutputPath(path, reason) != 0) RaiseFileError(errno, reason, path);
-    if (image && WritableFormatOf(path, reason) == nullptr) RaiseFileError(0, reason, path);
+}
+
+// The row of the table that writes a picture to `path`, once its folder and name are checked;
+// the OSError of the refusal otherwise.
+const WritableFormat& SaveFormat(const std::string& path) {
+    CheckSavePath(path);
+    std::string reason;
+    const WritableFormat* format = WritableFormatOf(path, reason);
+    if (format == nullptr) RaiseFileError(0, reason, path);
+    return *format;
 }
 
 // A whole-number setting, None for the format's default; the range is the table's to judge.
@@ -73,19 +82,16 @@ std::string TextSetting(const py::object& value, const char* name) {
 }
 
 // The settings of write_image's keywords, judged by the table's row for the path's format.
-ImageWriteSettings WriteSettingsArguments(const std::string& path, const py::object& quality, const py::object& level,
-                                          const py::object& compression, const py::object& lossless,
-                                          const py::object& subsampling) {
+ImageWriteSettings WriteSettingsArguments(const WritableFormat& format, const py::object& quality,
+                                          const py::object& level, const py::object& compression,
+                                          const py::object& lossless, const py::object& subsampling) {
     ImageWriteSettings settings;
     settings.quality = WholeSetting(quality, "quality");
     settings.level = WholeSetting(level, "level");
     settings.compression = TextSetting(compression, "compression");
     settings.subsampling = TextSetting(subsampling, "subsampling");
     if (!lossless.is_none()) settings.lossless = FlagArgument(lossless, "lossless") ? 1 : 0;
-    std::string reason;
-    const WritableFormat* format = WritableFormatOf(path, reason);
-    if (format == nullptr) RaiseFileError(0, reason, path);
-    const std::string problem = WriteSettingsProblem(*format, settings);
+    const std::string problem = WriteSettingsProblem(format, settings);
     if (!problem.empty()) throw py::value_error(problem);
     return settings;
 }
@@ -151,15 +157,16 @@ py::list ReadImages(const py::iterable& files, const std::string& colourAsked) {
 void WriteImage(const py::object& file, const py::object& array, const py::object& quality, const py::object& level,
                 const py::object& compression, const py::object& lossless, const py::object& subsampling) {
     const std::string path = PathArgument(file, "path");
-    CheckSavePath(path, true);
-    const ImageWriteSettings settings = WriteSettingsArguments(path, quality, level, compression, lossless, subsampling);
+    const WritableFormat& format = SaveFormat(path);
+    const ImageWriteSettings settings = WriteSettingsArguments(format, quality, level, compression, lossless, subsampling);
     CPixelImage image;
     const py::object pixelsOwner = ImageForWriting(array, "array", image);
     std::string reason;
     int result;
     {
         py::gil_scoped_release unlocked;
-        result = WriteImageFile(path, image, settings, reason);
+        std::vector<unsigned char> bytes;
+        result = WriteImageFile(path, format, image, settings, bytes, reason);
     }
     if (result != 0) RaiseFileError(0, "cannot write image '" + path + "': " + reason, path);
 }
@@ -228,7 +235,7 @@ void WriteDocument(const py::object& file, const py::object& imageA, const py::o
     WeightsArgument(weights, request);
     request.warp = *FractionArgument(warp, "warp");
     request.dissolve = *FractionArgument(dissolve, "dissolve");
-    CheckSavePath(path, false);
+    CheckSavePath(path);
     MorphSettings document;
     document.imageA = &namedA;
     document.imageB = &namedB;
