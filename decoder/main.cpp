@@ -18,14 +18,12 @@
 #include "decoder/colour_library.h"
 #include "decoder/decode_image.h"
 #include "decoder/format_decoders.h"
+#include "decoder/mapped_input.h"
 #include "decoder/protocol.h"
 #include "decoder/sandbox.h"
 #include "decoder/supervise.h"
 
 namespace {
-
-// Larger files are refused unread: a picture within the size limit never needs this much.
-const long long kMaxFileBytes = 3LL << 30;
 
 void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
 
@@ -33,37 +31,6 @@ void OnNoMemory() { _exit(kDecodeExitOutOfMemory); }
     DecodeReply reply;
     reply.text = reason;
     _exit(SendDecodeReply(kDecodeChannelDescriptor, reply, nullptr) ? 0 : 1);
-}
-
-// Files up to this size are mapped with their pages at once, as one read would bring them: a
-// fault for every few pages of a photograph would cost more than the reading.
-const size_t kPopulatedFileBytes = 64 << 20;
-
-// The whole file mapped read-only as `data`, its `size` bytes: the decoders read only the pages
-// they use, so padding and data a format never reaches cost nothing. Done after the CPU limit.
-bool MapFile(int fd, const unsigned char*& data, size_t& size, std::string& reason) {
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        reason = "the decoder was not handed a regular file";
-        return false;
-    }
-    if (info.st_size > kMaxFileBytes) {
-        reason = "the file holds " + std::to_string(info.st_size) + " bytes, more than this program reads";
-        return false;
-    }
-    size = static_cast<size_t>(info.st_size);
-    static const unsigned char kNothing = 0;
-    data = &kNothing;
-    if (size == 0) return true;
-    int flags = MAP_PRIVATE | (size <= kPopulatedFileBytes ? MAP_POPULATE : 0);
-    void* place = mmap(nullptr, size, PROT_READ, flags, fd, 0);
-    if (place == MAP_FAILED) {
-        if (errno == ENOMEM) _exit(kDecodeExitOutOfMemory);
-        reason = std::string("the file could not be read: ") + std::strerror(errno);
-        return false;
-    }
-    data = static_cast<const unsigned char*>(place);
-    return true;
 }
 
 // Maps the memory file the program made for the pixels as `image`'s place, and keeps it open for
@@ -138,8 +105,10 @@ int main(int argc, char**) {
     // and the mapping counts against the address-space limit, whose budget includes the file.
     const unsigned char* bytes = nullptr;
     size_t byteCount = 0;
-    if (!MapFile(file, bytes, byteCount, reason)) Refuse(reason);
+    if (!MapInputFile(file, bytes, byteCount, reason)) Refuse(reason);
     close(file);
+    // A file cut short by another process while it is read is a refusal, not a crash.
+    RefuseWhenInputShrinks(bytes, byteCount, kDecodeChannelDescriptor);
     DecodedImage image;
     // The pixels' memory is mapped before the limits and the filter, which then have no mapping
     // of a file to allow.

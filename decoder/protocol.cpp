@@ -65,7 +65,7 @@ int ReceiveDecodeRequest(int channel, DecodeRequest& request, int& file, int& pi
     return request.magic == kDecodeRequestMagic && file >= 0 && pixelsAsSaid ? 1 : -1;
 }
 
-bool SendDecodeReply(int channel, const DecodeReply& reply, const unsigned char* pixels) {
+std::string DecodeReplyBytes(const DecodeReply& reply) {
     const std::string text = reply.text.substr(0, kDecodeMaxReasonBytes);
     DecodeReplyHeader header;
     header.kind = reply.kind;
@@ -74,9 +74,13 @@ bool SendDecodeReply(int channel, const DecodeReply& reply, const unsigned char*
     header.height = refused ? 0 : reply.height;
     header.colourNoteBytes = refused ? 0 : static_cast<uint32_t>(text.size());
     header.colourWarning = !refused && reply.colourWarning ? 1 : 0;
+    return std::string(reinterpret_cast<const char*>(&header), sizeof header) + text;
+}
+
+bool SendDecodeReply(int channel, const DecodeReply& reply, const unsigned char* pixels) {
+    const std::string bytes = DecodeReplyBytes(reply);
     const size_t pixelBytes = reply.kind == kDecodeReplyPixels ? size_t{reply.width} * reply.height * 4 : 0;
-    return WriteAll(channel, &header, sizeof header) && WriteAll(channel, text.data(), text.size()) &&
-           WriteAll(channel, pixels, pixelBytes);
+    return WriteAll(channel, bytes.data(), bytes.size()) && WriteAll(channel, pixels, pixelBytes);
 }
 
 namespace {

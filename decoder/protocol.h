@@ -77,6 +77,8 @@ int ReceiveDecodeRequest(int channel, DecodeRequest& request, int& file, int& pi
 // The helper's side: the reply, then for kDecodeReplyPixels width x height x 4 bytes from
 // `pixels`. False when the socket would not take it all.
 bool SendDecodeReply(int channel, const DecodeReply& reply, const unsigned char* pixels);
+// The reply's bytes before any pixels, for a refusal that must be ready before it is sent.
+std::string DecodeReplyBytes(const DecodeReply& reply);
 
 // The program's way of reading what the helper sends: the bytes that came, fewer when the
 // helper stopped sending or the time ran out.
