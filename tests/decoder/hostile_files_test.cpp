@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/decode_client.h"
@@ -256,5 +257,28 @@ TEST_F(FakeHelper, ABatchStartsOneHelperAPictureAndOnlyAskedForSparesWait) {
     KeepImageDecoderSpare(false);
     reaped = ReapHelpers(1);
     EXPECT_EQ(1, reaped.count);
+    EXPECT_FALSE(reaped.othersAlive);
+
+    // Threads reading at once start spares side by side; one that is not kept, as another
+    // thread's came first, stops, and the last stops when spares are no longer kept.
+    KeepImageDecoderSpare(true);
+    const std::string good = Named("good");
+    std::vector<std::string> failures(2);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&failures, &good, t] {
+            for (int read = 0; read < 4; ++read) {
+                CPixelImage picture;
+                std::string why;
+                if (ReadImageFile(good, picture, why) != 0) failures[t] = why;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ("", failures[0]);
+    EXPECT_EQ("", failures[1]);
+    KeepImageDecoderSpare(false);
+    reaped = ReapHelpers(9);
+    EXPECT_LE(9, reaped.count);  // a helper a picture, and at least the spare stopped last
     EXPECT_FALSE(reaped.othersAlive);
 }
