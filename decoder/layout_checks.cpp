@@ -67,9 +67,17 @@ bool IcoEntriesFit(const ByteReader& ico, std::string& reason) {
     return true;
 }
 
-// The channel packets after a PIC file's 104-byte header (each says whether another follows)
-// must name an alpha channel: the image library overruns its buffer on RGB-only files.
+// The image library reads a PIC file's sides as signed 16-bit numbers: a side above 32767 is
+// negative to it, and the buffer it sets aside for the picture wraps to nearly 4 GiB or to a
+// few bytes. The channel packets after the 104-byte header (each says whether another follows)
+// must name an alpha channel: the library overruns its buffer on RGB-only files.
 bool PicChannelsFit(const ByteReader& pic, std::string& reason) {
+    long long width = 0, height = 0;
+    if (pic.U16(92, true, width) && pic.U16(94, true, height) && (width > 32767 || height > 32767)) {
+        reason = "the PIC header claims " + std::to_string(width) + " x " + std::to_string(height) +
+                 " pixels; this program reads PIC sides up to 32767";
+        return false;
+    }
     long long chained = 1, channels = 0, all = 0;
     for (uint64_t at = 104; chained != 0; at += 4) {
         if (!pic.U8(at, chained) || !pic.U8(at + 3, channels)) {

@@ -80,6 +80,8 @@ TEST(HostileFiles, FuzzFindingsAreRefused) {
         {"png-png-timeout-1c455ce7", "the PNG file is cut short: its cHRM chunk claims 1728053280 bytes"},
         {"tga-bmp-oom-dba76c34", "the TGA header claims 20992 x 10332 pixels, which take at least 8472258 bytes"},
         {"gif-gif-crash-5a74c1be", "the GIF header claims 3328 x 62260 pixels, which take at least 75884 bytes"},
+        // The image library took 64762 for -774 and set aside nearly 4 GiB.
+        {"pic-pic-oom-00703f22", "the PIC header claims 7 x 64762 pixels; this program reads PIC sides up to 32767"},
         // The image library set aside 2.5 GB for the palette before finding the file too short.
         {"bmp-palette-beyond-the-file", "the BMP header claims a palette of 1711315200 colours, more than the file holds"},
         // Refused by libheif's own limit: the helper loaded it before its filter.
