@@ -176,11 +176,16 @@ void SendDecodeStop(int statusSocket) {
     (void)ignored;
 }
 
-size_t ReadWithin(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline, int ended,
-                  bool& timedOut) {
+size_t ReadWithin(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline,
+                  std::initializer_list<int> ended, bool& timedOut) {
     char* p = static_cast<char*>(data);
     size_t done = 0;
     bool endedSeen = false;
+    struct pollfd wait[3] = {{fd, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    nfds_t watched = 1;
+    for (int other : ended) {
+        if (other >= 0 && watched < 3) wait[watched++].fd = other;
+    }
     while (done < size) {
         ssize_t n = read(fd, p + done, size - done);
         if (n > 0) {
@@ -196,10 +201,9 @@ size_t ReadWithin(int fd, void* data, size_t size, std::chrono::steady_clock::ti
             timedOut = true;
             break;
         }
-        struct pollfd wait[2] = {{fd, POLLIN, 0}, {ended, POLLIN, 0}};
-        poll(wait, ended >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)) + 1);
+        poll(wait, watched, static_cast<int>(std::min<long long>(left, 1000)) + 1);
         // Ended: what was sent is all there; one more read takes the rest.
-        endedSeen = ended >= 0 && wait[1].revents != 0;
+        for (nfds_t i = 1; i < watched; ++i) endedSeen = endedSeen || wait[i].revents != 0;
     }
     return done;
 }

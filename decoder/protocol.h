@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 constexpr int kDecodeChannelDescriptor = 3;
@@ -105,8 +106,8 @@ bool ReceiveDecodeStatus(const DecodeRead& read, int& waitStatus);
 // The program asks the helper to stop: a byte on the status socket.
 void SendDecodeStop(int statusSocket);
 
-// Reads from `fd`, which must not block, until `size` bytes came, the descriptor ended, `ended`
-// (-1 for none) became readable and what was sent before is read, or `deadline` passed (then
-// `timedOut` is set). The bytes read. The program's reads of both sockets go through here.
-size_t ReadWithin(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline, int ended,
-                  bool& timedOut);
+// Reads from `fd`, which must not block, until `size` bytes came, the descriptor ended, one of
+// `ended` (-1 for none) became readable and what was sent before is read, or `deadline` passed
+// (then `timedOut` is set). The bytes read. The program's reads of both sockets go through here.
+size_t ReadWithin(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline,
+                  std::initializer_list<int> ended, bool& timedOut);

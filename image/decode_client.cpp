@@ -314,11 +314,12 @@ int CollectPicture(PendingDecode& picture, CPixelImage& target, ImageColour& col
     Helper& helper = *picture.helper;
     // The reply is read in full before the exit status is looked at, so that a helper never
     // waits on a full socket. A child the host forked may hold a copy of the helper's end of the
-    // channel, so its end of file may never come: reads end when the supervisor has reported.
+    // channel, so its end of file may never come: reads end when the supervisor has reported or ended.
     bool timedOut = false;
-    const int channel = helper.channel.fd, ended = helper.process.status;
+    const int channel = helper.channel.fd;
     auto read = [&](void* data, size_t size) {
-        return ReadWithin(channel, data, size, picture.deadline, ended, timedOut);
+        return ReadWithin(channel, data, size, picture.deadline, {helper.process.status, helper.process.pidfd},
+                          timedOut);
     };
     DecodeExpectation expected;
     expected.width = picture.header.width;

@@ -38,6 +38,7 @@ struct SpawnPlan {
     int host;             // a high copy of the program's own pidfd, moved to kDecodeHostDescriptor; -1 without
     void* helperStack;    // the top of the stack the helper's first moments run on
     int error = 0;
+    int helperPidfd = -1;  // the helper's pidfd, made in the program's own descriptor table where it can be
 };
 
 long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0) { return syscall(number, a, b, c, d, e); }
@@ -82,14 +83,18 @@ int BecomeHelper(void* data) {
 int SpawnAndLeave(void* data) {
     SpawnPlan& plan = *static_cast<SpawnPlan*>(data);
     plan.error = 0;
-    if (clone(BecomeHelper, plan.helperStack, CLONE_VM | CLONE_VFORK, &plan) < 0) plan.error = errno;
+    const int flags = CLONE_VM | CLONE_VFORK;
+    if (clone(BecomeHelper, plan.helperStack, flags | CLONE_PIDFD, &plan, &plan.helperPidfd) < 0 &&
+        clone(BecomeHelper, plan.helperStack, flags, &plan) < 0) {
+        plan.error = errno;
+    }
     _exit(plan.error);
 }
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 // The sanitizer runtimes keep per-thread state that a process sharing our memory would corrupt,
 // so sanitized builds start the middle process as an ordinary fork, reaped at once; its spawn
-// error comes back as its exit status.
+// error comes back as its exit status, and the helper's pidfd stays in its copy of our table.
 pid_t StartMiddle(SpawnPlan& plan, void*) {
     pid_t middle = fork();
     if (middle == 0) SpawnAndLeave(&plan);
@@ -97,7 +102,10 @@ pid_t StartMiddle(SpawnPlan& plan, void*) {
 }
 int MiddleError(int status, const SpawnPlan&) { return WIFEXITED(status) ? WEXITSTATUS(status) : ECHILD; }
 #else
-pid_t StartMiddle(SpawnPlan& plan, void* stackTop) { return clone(SpawnAndLeave, stackTop, CLONE_VM | CLONE_VFORK, &plan); }
+// The middle process shares our descriptor table, so that the helper's pidfd it makes is ours.
+pid_t StartMiddle(SpawnPlan& plan, void* stackTop) {
+    return clone(SpawnAndLeave, stackTop, CLONE_VM | CLONE_VFORK | CLONE_FILES, &plan);
+}
 int MiddleError(int, const SpawnPlan& plan) { return plan.error; }
 #endif
 
@@ -166,10 +174,12 @@ int StartHelperProcess(const std::string& program, int channel, HelperProcess& p
     }
     if (error != 0) {
         close(ends[0]);
+        if (plan.helperPidfd >= 0) close(plan.helperPidfd);
         reason = "the decoder " + PrintableName(program) + " could not be started: " + std::strerror(error);
         return -1;
     }
     StopHelperProcess(process);
+    process.pidfd = plan.helperPidfd;
     // Read within a deadline, never waited on.
     fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
     process.status = ends[0];
@@ -180,7 +190,9 @@ int WaitHelperProcess(HelperProcess& process, std::chrono::steady_clock::time_po
     int report = SIGKILL;
     if (process.status >= 0) {
         ReceiveDecodeStatus(
-            [&](void* data, size_t size) { return ReadWithin(process.status, data, size, deadline, -1, timedOut); },
+            [&](void* data, size_t size) {
+                return ReadWithin(process.status, data, size, deadline, {process.pidfd}, timedOut);
+            },
             report);
     }
     StopHelperProcess(process);
@@ -194,5 +206,6 @@ void StopHelperProcess(HelperProcess& process) {
         SendDecodeStop(process.status);
         close(process.status);
     }
-    process.status = -1;
+    if (process.pidfd >= 0) close(process.pidfd);
+    process.status = process.pidfd = -1;
 }

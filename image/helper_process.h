@@ -14,6 +14,9 @@ struct HelperProcess {
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
     int status = -1;
+    // A pidfd of the helper's supervisor where the kernel gives one, else -1: readable once it
+    // has ended, whoever else holds its end of the status socket (a child the host forked).
+    int pidfd = -1;
 };
 
 // Starts `program` with no arguments and an empty environment, `channel` on descriptor 3, the

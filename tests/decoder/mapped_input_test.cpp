@@ -51,7 +51,7 @@ TEST(MappedInput, AFileCutShortUnderItsReaderIsARefusalOtherBusErrorsStillKill) 
         DecodeReply reply;
         std::string fault;
         int received = ReceiveDecodeReply(
-            [&](void* data, size_t size) { return ReadWithin(ends[0], data, size, deadline, -1, timedOut); },
+            [&](void* data, size_t size) { return ReadWithin(ends[0], data, size, deadline, {}, timedOut); },
             DecodeExpectation(), [](uint32_t, uint32_t) { return nullptr; }, reply, fault);
         close(ends[0]);
         int status = 0;
