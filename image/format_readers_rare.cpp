@@ -111,6 +111,10 @@ bool IsPic(const ByteReader& b) { return b.Matches(0, "\x53\x80\xf6\x34", 4); }
 // The magic number, the version, an 80-byte comment and the 'PICT' mark come before the size.
 void ReadPic(const ByteReader& b, ImageHeader& header) { b.U16(92, true, header.width), b.U16(94, true, header.height); }
 
+// Each row is coded on its own after the header and one channel packet: at best by runs of a
+// count byte and one sample, each of at most 65535 pixels (a mixed run with a 16-bit count).
+long long PicLeastBytes(const ByteReader&, const ImageHeader& h) { return 104 + 4 + h.height * 2 * CeilDiv(h.width, 65535); }
+
 bool IsSgi(const ByteReader& b) { return b.Matches(0, "\x01\xda", 2); }
 
 void ReadSgi(const ByteReader& b, ImageHeader& header) {
@@ -188,7 +192,7 @@ const ImageFormatRow kRareFormatRows[] = {
     {ImageFormat::kDds, "DDS", "dds", false, IsDds, ReadDds, nullptr, true},
     {ImageFormat::kDcx, "DCX", "dcx", false, IsDcx, ReadDcx, nullptr, false},
     {ImageFormat::kIlbm, "ILBM", "lbm ilbm iff", false, IsIlbm, ReadIlbm, nullptr, false},
-    {ImageFormat::kPic, "PIC", "pic", false, IsPic, ReadPic, nullptr, true},
+    {ImageFormat::kPic, "PIC", "pic", false, IsPic, ReadPic, PicLeastBytes, true},
     {ImageFormat::kSgi, "SGI", "sgi rgb rgba bw", false, IsSgi, ReadSgi, SgiLeastBytes, true},
     {ImageFormat::kPsp, "PSP", "psp", false, IsPsp, nullptr, nullptr, false},
     {ImageFormat::kLif, "LIF", "lif", false, IsLif, ReadLif, nullptr, true},

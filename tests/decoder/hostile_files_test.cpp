@@ -81,7 +81,9 @@ TEST(HostileFiles, FuzzFindingsAreRefused) {
         {"tga-bmp-oom-dba76c34", "the TGA header claims 20992 x 10332 pixels, which take at least 8472258 bytes"},
         {"gif-gif-crash-5a74c1be", "the GIF header claims 3328 x 62260 pixels, which take at least 75884 bytes"},
         // The image library took 64762 for -774 and set aside nearly 4 GiB.
-        {"pic-pic-oom-00703f22", "the PIC header claims 7 x 64762 pixels; this program reads PIC sides up to 32767"},
+        {"pic-pic-oom-00703f22", "the PIC header claims 7 x 64762 pixels, which take at least 129632 bytes; the file holds 249"},
+        // 168 bytes accepted as a picture of 15677 x 15677 pixels, a gigabyte of made-up rows.
+        {"pic-pic-oom-3dd6a819", "the PIC header claims 15677 x 15677 pixels, which take at least 31462 bytes; the file holds 168"},
         // The image library set aside 2.5 GB for the palette before finding the file too short.
         {"bmp-palette-beyond-the-file", "the BMP header claims a palette of 1711315200 colours, more than the file holds"},
         // Refused by libheif's own limit: the helper loaded it before its filter.

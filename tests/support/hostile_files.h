@@ -63,6 +63,11 @@ inline std::vector<HostileFile> MakeHostileFiles(const std::string& folder) {
         std::string("\x53\x80\xf6\x34", 4) + std::string(84, '\0') + "PICT" + Be32(0x00250017) +
             std::string("\x3f\x80\0\0\0\x03\0\0\0\x08\0\xe0", 12) + std::string(37 * 23 * 3, '\x40'),
         "this program reads PIC files with an alpha channel only");
+    // A side the image library takes for a negative number, with data enough for the rows it claims.
+    add("PIC taller than 32767 rows", "tall.pic",
+        std::string("\x53\x80\xf6\x34", 4) + std::string(84, '\0') + "PICT" + Be32(0x00079c40) +
+            std::string("\x3f\x80\0\0\0\x03\0\0\0\x08\x02\xf0", 12) + std::string(80008, '\0'),
+        "the PIC header claims 7 x 40000 pixels; this program reads PIC sides up to 32767");
     add("empty MNG", "empty.mng", "", "the file is empty");
     std::string junk;
     while (junk.size() < 3000) junk += "These bytes are no picture at all, only a sentence said again and again. ";
