@@ -285,11 +285,15 @@ int WriteMorphFile(const std::string& path, const MorphSettings& settings) {
     return WriteMorphFile(path, settings, reason);
 }
 
+int ReadMorphDescriptor(int fd, MorphSettings& settings, std::string& reason) {
+    FileSource source(fd);
+    return ReadDocument(source, settings, reason);
+}
+
 int ReadMorphFile(const std::string& path, MorphSettings& settings, std::string& reason) {
     int fd = OpenInputFile(path, reason);
     if (fd < 0) return -1;
-    FileSource source(fd);
-    int result = ReadDocument(source, settings, reason);
+    int result = ReadMorphDescriptor(fd, settings, reason);
     close(fd);
     return result;
 }

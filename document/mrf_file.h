@@ -37,6 +37,8 @@ int ReadMorphFile(const std::string& path, MorphSettings& settings);
 // The same, with the reason of a refusal ("version 2 is newer than this reader", "the pair
 // records end inside pair 17 of 20", "is a FIFO, not a regular file", ...) in `reason`.
 int ReadMorphFile(const std::string& path, MorphSettings& settings, std::string& reason);
+// The same reader over a file the caller opened (OpenInputFile) and still owns.
+int ReadMorphDescriptor(int fd, MorphSettings& settings, std::string& reason);
 // The same reader over a document held in memory (tests and the fuzzer).
 int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings);
 int ReadMorphBuffer(const unsigned char* data, size_t size, MorphSettings& settings, std::string& reason);

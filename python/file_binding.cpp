@@ -173,13 +173,15 @@ void WriteImage(const py::object& file, const py::object& array, const py::objec
 
 py::dict ReadDocument(const py::object& file) {
     const std::string path = PathArgument(file, "path");
-    close(OpenForReading(path, "morph document"));
+    const int fd = OpenForReading(path, "morph document");
     SegmentList segmentsA, segmentsB;
     MorphSettings document;
     document.segmentsA = &segmentsA;
     document.segmentsB = &segmentsB;
     std::string reason;
-    if (ReadMorphFile(path, document, reason) != 0) {
+    const int status = ReadMorphDescriptor(fd, document, reason);
+    close(fd);
+    if (status != 0) {
         RaiseFileError(0, "cannot read morph document '" + path + "': " + reason, path);
     }
     py::dict result;
