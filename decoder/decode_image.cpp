@@ -121,7 +121,8 @@ int DecodeWithLibrary(const unsigned char* data, size_t size, const ImageHeader&
 int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, DecodedImage& out, std::string& reason) {
     out.Reset();
     const ImageFormatRow& row = FormatRow(format);
-    if (row.format == ImageFormat::kUnknown || format == ImageFormat::kPalette) {
+    const DecoderRow& decoder = DecoderRowOf(format);
+    if (row.format == ImageFormat::kUnknown || decoder.format != format) {
         reason = "the decoder was handed no format it reads";
         return -1;
     }
@@ -142,7 +143,6 @@ int DecodeImage(const unsigned char* data, size_t size, ImageFormat format, Deco
     }
     if (CheckEncodedSize(data, size, static_cast<long long>(size), header, reason) != 0) return -1;
 
-    const DecoderRow& decoder = DecoderRowOf(format);
     if (decoder.layoutFits != nullptr && !decoder.layoutFits(ByteReader(data, size), reason)) return -1;
     int own = DecodeWithOwnDecoder(data, size, header, out, reason);
     if (own < 0 || (own == 0 && DecodeWithLibrary(data, size, header, out, reason) != 0)) {

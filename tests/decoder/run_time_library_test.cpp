@@ -194,4 +194,12 @@ TEST(RunTimeLibraries, EveryRowLoadsAndEveryFormatHasADecoder) {
         EXPECT_TRUE(decoder.everyFile || library) << rows[i].name;
         EXPECT_TRUE(decoder.decode != nullptr || !decoder.everyFile) << rows[i].name;
     }
+    // A format without a decoder row is refused before anything reads the bytes.
+    for (ImageFormat format : {ImageFormat::kPalette, ImageFormat::kUnknown}) {
+        const std::string bytes = "JASC-PAL\r\n0100\r\n1\r\n0 0 0\r\n";
+        DecodedImage out;
+        std::string reason;
+        EXPECT_EQ(DecodeImage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), format, out, reason), -1);
+        EXPECT_EQ(reason, "the decoder was handed no format it reads");
+    }
 }
