@@ -70,7 +70,9 @@ bool IcoEntriesFit(const ByteReader& ico, std::string& reason) {
 // The image library reads a PIC file's sides as signed 16-bit numbers: a side above 32767 is
 // negative to it, and the buffer it sets aside for the picture wraps to nearly 4 GiB or to a
 // few bytes. The channel packets after the 104-byte header (each says whether another follows)
-// must name an alpha channel: the library overruns its buffer on RGB-only files.
+// must be what it reads, at most four of 8-bit samples, each stored raw (0) or in runs (1, 2),
+// naming red, green, blue or alpha (0x80, 0x40, 0x20, 0x10) once; and they must name an alpha
+// channel. It overruns its heap on RGB-only files and on packets of other kinds.
 bool PicChannelsFit(const ByteReader& pic, std::string& reason) {
     long long width = 0, height = 0;
     if (pic.U16(92, true, width) && pic.U16(94, true, height) && (width > 32767 || height > 32767)) {
@@ -78,10 +80,14 @@ bool PicChannelsFit(const ByteReader& pic, std::string& reason) {
                  " pixels; this program reads PIC sides up to 32767";
         return false;
     }
-    long long chained = 1, channels = 0, all = 0;
-    for (uint64_t at = 104; chained != 0; at += 4) {
-        if (!pic.U8(at, chained) || !pic.U8(at + 3, channels)) {
+    long long chained = 1, bits = 0, coding = 0, channels = 0, all = 0;
+    for (uint64_t at = 104, packet = 1; chained != 0; at += 4, ++packet) {
+        if (!pic.U8(at, chained) || !pic.U8(at + 1, bits) || !pic.U8(at + 2, coding) || !pic.U8(at + 3, channels)) {
             reason = "the PIC file is cut short inside its list of channels";
+            return false;
+        }
+        if (packet > 4 || bits != 8 || coding > 2 || channels == 0 || (channels & ~0xF0) != 0 || (channels & all) != 0) {
+            reason = "the PIC file's channel packet " + std::to_string(packet) + " is not one this program reads";
             return false;
         }
         all |= channels;

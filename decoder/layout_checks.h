@@ -11,5 +11,6 @@
 bool PngChunksFit(const ByteReader& png, std::string& reason);
 // Every image an icon file lists lies within the file and holds the pixels its header promises.
 bool IcoEntriesFit(const ByteReader& ico, std::string& reason);
-// A PIC file's sides are at most 32767 and its channel packets name an alpha channel.
+// A PIC file's sides are at most 32767 and its channel packets are of the kinds the image
+// library reads, alpha among them.
 bool PicChannelsFit(const ByteReader& pic, std::string& reason);

@@ -82,6 +82,8 @@ TEST(HostileFiles, FuzzFindingsAreRefused) {
         {"gif-gif-crash-5a74c1be", "the GIF header claims 3328 x 62260 pixels, which take at least 75884 bytes"},
         // The image library took 64762 for -774 and set aside nearly 4 GiB.
         {"pic-pic-oom-00703f22", "the PIC header claims 7 x 64762 pixels, which take at least 129632 bytes; the file holds 249"},
+        // Eight packets of unknown kinds: the image library overran its heap (signal 6 in the helper).
+        {"pic-pic-crash-6a8d9979", "the PIC file's channel packet 1 is not one this program reads"},
         // 168 bytes accepted as a picture of 15677 x 15677 pixels, a gigabyte of made-up rows.
         {"pic-pic-oom-3dd6a819", "the PIC header claims 15677 x 15677 pixels, which take at least 31462 bytes; the file holds 168"},
         // The image library set aside 2.5 GB for the palette before finding the file too short.
