@@ -9,14 +9,13 @@
 #include <libdeflate.h>
 #endif
 
-#include <cmath>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "image/image_file.h"
 #include "image/png_encoder.h"
+#include "photo_frame.h"
 
 namespace {
 
@@ -24,21 +23,7 @@ CPixelImage MakeFrame() {
     CPixelImage frame;
     const char* file = std::getenv("QUARRO_BENCH_FRAME");
     if (file != nullptr && ReadImageFile(file, frame) == 0) return frame;
-    frame.Allocate(1920, 1080, 4);
-    std::mt19937 random(7);
-    std::normal_distribution<float> grain(0.0f, 6.0f);
-    for (int y = 0; y < frame.height; ++y) {
-        for (int x = 0; x < frame.width; ++x) {
-            unsigned char* p = frame.pixels + (static_cast<size_t>(y) * frame.width + x) * 4;
-            float shade[3] = {128 + 90 * std::sin(x * 0.004f + y * 0.007f), 128 + 80 * std::cos(x * 0.006f - y * 0.003f),
-                              128 + 70 * std::sin((x + y) * 0.002f)};
-            for (int c = 0; c < 3; ++c) {
-                p[c] = static_cast<unsigned char>(std::fmin(255.0f, std::fmax(0.0f, shade[c] + grain(random))));
-            }
-            p[3] = 255;
-        }
-    }
-    return frame;
+    return MakePhotoFrame();
 }
 
 const CPixelImage& Frame() {

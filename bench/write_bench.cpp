@@ -5,36 +5,18 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "image/image_file.h"
 #include "image/image_writers.h"
+#include "photo_frame.h"
 
 namespace {
 
 const CPixelImage& Frame() {
-    static const CPixelImage frame = [] {
-        CPixelImage made;
-        made.Allocate(1920, 1080, 4);
-        std::mt19937 random(7);
-        std::normal_distribution<float> grain(0.0f, 6.0f);
-        for (int y = 0; y < made.height; ++y) {
-            for (int x = 0; x < made.width; ++x) {
-                unsigned char* p = made.pixels + (static_cast<size_t>(y) * made.width + x) * 4;
-                const float shade[3] = {128 + 90 * std::sin(x * 0.004f + y * 0.007f),
-                                        128 + 80 * std::cos(x * 0.006f - y * 0.003f), 128 + 70 * std::sin((x + y) * 0.002f)};
-                for (int c = 0; c < 3; ++c) {
-                    p[c] = static_cast<unsigned char>(std::fmin(255.0f, std::fmax(0.0f, shade[c] + grain(random))));
-                }
-                p[3] = 255;
-            }
-        }
-        return made;
-    }();
+    static const CPixelImage frame = MakePhotoFrame();
     return frame;
 }
 
