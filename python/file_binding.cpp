@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,8 +70,10 @@ const WritableFormat& SaveFormat(const std::string& path) {
 int WholeSetting(const py::object& value, const char* name) {
     if (value.is_none()) return kSettingUnset;
     const long long number = WholeArgument(value, name);
-    // Far beyond any range, but kept clear of the unset mark.
-    return number < -1000000 ? -1000000 : number > 1000000 ? 1000000 : static_cast<int>(number);
+    // Beyond an int, far beyond any range; kept clear of the unset mark (INT_MIN).
+    const long long least = static_cast<long long>(kSettingUnset) + 1;
+    const long long most = std::numeric_limits<int>::max();
+    return static_cast<int>(number < least ? least : number > most ? most : number);
 }
 
 std::string TextSetting(const py::object& value, const char* name) {

@@ -285,6 +285,7 @@ def test_write_image_takes_the_formats_settings(tmp_path, name, keywords, lossle
 
 BAD_SETTINGS = [
     ("a.jpg", dict(quality=101), ValueError, "JPEG quality 101 is not in 1..100"),
+    ("a.jpg", dict(quality=5000000), ValueError, "JPEG quality 5000000 is not in 1..100"),
     ("a.jpg", dict(quality=0), ValueError, "JPEG quality 0 is not in 1..100"),
     ("a.png", dict(level=10), ValueError, "PNG level 10 is not in 0..9"),
     ("a.png", dict(quality=90), ValueError, "a PNG file takes no quality (it takes: level)"),
