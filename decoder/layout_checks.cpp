@@ -72,7 +72,9 @@ bool IcoEntriesFit(const ByteReader& ico, std::string& reason) {
 // few bytes. The channel packets after the 104-byte header (each says whether another follows)
 // must be what it reads, at most four of 8-bit samples, each stored raw (0) or in runs (1, 2),
 // naming red, green, blue or alpha (0x80, 0x40, 0x20, 0x10) once; and they must name an alpha
-// channel. It overruns its heap on RGB-only files and on packets of other kinds.
+// channel. Each row holds every packet's samples in turn, and a run must end within its row.
+// The library overruns its heap on RGB-only files, on packets of other kinds and on runs that
+// go past their row.
 bool PicChannelsFit(const ByteReader& pic, std::string& reason) {
     long long width = 0, height = 0;
     if (pic.U16(92, true, width) && pic.U16(94, true, height) && (width > 32767 || height > 32767)) {
@@ -80,21 +82,55 @@ bool PicChannelsFit(const ByteReader& pic, std::string& reason) {
                  " pixels; this program reads PIC sides up to 32767";
         return false;
     }
-    long long chained = 1, bits = 0, coding = 0, channels = 0, all = 0;
-    for (uint64_t at = 104, packet = 1; chained != 0; at += 4, ++packet) {
-        if (!pic.U8(at, chained) || !pic.U8(at + 1, bits) || !pic.U8(at + 2, coding) || !pic.U8(at + 3, channels)) {
+    long long chained = 1, bits = 0, coding[4] = {}, channels = 0, all = 0;
+    int samples[4] = {}, packets = 0;
+    for (uint64_t at = 104; chained != 0; at += 4) {
+        if (!pic.U8(at, chained) || !pic.U8(at + 1, bits) || !pic.U8(at + 2, coding[packets & 3]) ||
+            !pic.U8(at + 3, channels)) {
             reason = "the PIC file is cut short inside its list of channels";
             return false;
         }
-        if (packet > 4 || bits != 8 || coding > 2 || channels == 0 || (channels & ~0xF0) != 0 || (channels & all) != 0) {
-            reason = "the PIC file's channel packet " + std::to_string(packet) + " is not one this program reads";
+        if (++packets > 4 || bits != 8 || coding[packets - 1] > 2 || channels == 0 || (channels & ~0xF0) != 0 ||
+            (channels & all) != 0) {
+            reason = "the PIC file's channel packet " + std::to_string(packets) + " is not one this program reads";
             return false;
         }
+        samples[packets - 1] = __builtin_popcountll(static_cast<unsigned long long>(channels));
         all |= channels;
     }
     if ((all & 0x10) == 0) {
         reason = "this program reads PIC files with an alpha channel only";
         return false;
+    }
+    uint64_t at = 104 + 4 * static_cast<uint64_t>(packets);
+    for (long long row = 1; row <= height; ++row) {
+        for (int p = 0; p < packets; ++p) {
+            for (long long left = width; left > 0;) {
+                long long count = 0, run = 0;
+                if (coding[p] == 0) {
+                    run = left, at += static_cast<uint64_t>(left * samples[p]);
+                } else if (!pic.U8(at, count)) {
+                    break;
+                } else if (coding[p] == 1) {
+                    run = count, at += 1 + samples[p];
+                } else if (count < 128) {
+                    run = count + 1, at += 1 + static_cast<uint64_t>(run * samples[p]);
+                } else if (count == 128) {
+                    pic.U16(at + 1, true, run), at += 3 + samples[p];
+                } else {
+                    run = count - 127, at += 1 + samples[p];
+                }
+                if (run == 0 || run > left) {
+                    reason = "the PIC file's row " + std::to_string(row) + " holds a run past its end";
+                    return false;
+                }
+                left -= run;
+            }
+        }
+        if (!pic.Has(0, at)) {
+            reason = "the PIC data ends before row " + std::to_string(row);
+            return false;
+        }
     }
     return true;
 }

@@ -314,12 +314,29 @@ bool ArithmeticJpeg(const std::string& path, int width, int height, bool progres
     return std::fclose(file) == 0;
 }
 
-// A Softimage PIC of `picture`'s size, uncompressed RGBA, written by hand from its pixels.
-std::string SoftimagePic(const DecodedImage& picture) {
+// A Softimage PIC of `picture`'s size in one RGBA packet written by hand from its pixels: stored
+// raw (coding 0), as runs of one pixel (1), or as literal runs of up to 128 pixels and, at each
+// row's end, a repeat run of its last pixel with a 16-bit count (2).
+std::string SoftimagePic(const DecodedImage& picture, int coding) {
     std::string bytes = std::string("\x53\x80\xf6\x34", 4) + std::string(4, '\0') + std::string(80, '\0') + "PICT" +
                         Be16(picture.width) + Be16(picture.height) + std::string("\x3f\x80\0\0", 4) + Be16(3) + Be16(0);
-    bytes += std::string("\0\x08\0\xf0", 4);  // the last packet: 8 bits, uncompressed, red, green, blue and alpha
-    bytes.append(reinterpret_cast<const char*>(picture.rgba.data()), picture.rgba.size());
+    bytes += std::string("\0\x08", 2) + char(coding) + '\xf0';  // the last packet: 8 bits, red, green, blue, alpha
+    const char* pixels = reinterpret_cast<const char*>(picture.rgba.data());
+    for (int y = 0; y < picture.height; ++y) {
+        const char* row = pixels + static_cast<size_t>(y) * picture.width * 4;
+        for (int x = 0; x < picture.width;) {
+            int run = coding == 0 ? picture.width : coding == 1 ? 1 : std::min(128, picture.width - 1 - x);
+            if (coding == 1) bytes += '\x01';
+            if (coding == 2 && run == 0) {  // the last pixel, as a run with a 16-bit count of 1
+                bytes += '\x80' + Be16(1) + std::string(row + static_cast<size_t>(x) * 4, 4);
+                ++x;
+                continue;
+            }
+            if (coding == 2) bytes += char(run - 1);
+            bytes.append(row + static_cast<size_t>(x) * 4, static_cast<size_t>(run) * 4);
+            x += run;
+        }
+    }
     return bytes;
 }
 
@@ -351,13 +368,15 @@ TEST(DataCosts, ValidFilesAtTheBoundsStillLoad) {
         ASSERT_TRUE(MagickDecode(folder.File(name), false, expected)) << name;
         EXPECT_EQ(LargestDifference(AsDecoded(image), expected), 0) << name;
     }
-    // With alpha: an RGB-only PIC overruns the image library's buffer (the helper ends crashed).
-    DecodedImage pattern = TestPattern(37, 23, true);
-    WriteFile(folder.File("soft.pic"), SoftimagePic(pattern));
-    CPixelImage image;
-    std::string reason;
-    ASSERT_EQ(ReadImageFile(folder.File("soft.pic"), image, reason), 0) << "PIC: " << reason;
-    EXPECT_EQ(LargestDifference(AsDecoded(image), pattern), 0);
+    // With alpha (an RGB-only PIC is refused), 150 pixels wide so that literal runs fill 128.
+    DecodedImage pattern = TestPattern(150, 23, true);
+    for (int coding : {0, 1, 2}) {
+        WriteFile(folder.File("soft.pic"), SoftimagePic(pattern, coding));
+        CPixelImage image;
+        std::string reason;
+        ASSERT_EQ(ReadImageFile(folder.File("soft.pic"), image, reason), 0) << "PIC coding " << coding << ": " << reason;
+        EXPECT_EQ(LargestDifference(AsDecoded(image), pattern), 0) << "PIC coding " << coding;
+    }
 }
 
 namespace {

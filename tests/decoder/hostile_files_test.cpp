@@ -84,6 +84,8 @@ TEST(HostileFiles, FuzzFindingsAreRefused) {
         {"pic-pic-oom-00703f22", "the PIC header claims 7 x 64762 pixels, which take at least 129632 bytes; the file holds 249"},
         // Eight packets of unknown kinds: the image library overran its heap (signal 6 in the helper).
         {"pic-pic-crash-6a8d9979", "the PIC file's channel packet 1 is not one this program reads"},
+        // A run of 200 pixels in a row of 193: the image library wrote it whole, past its buffer.
+        {"pic-pic-crash-7102e218", "the PIC file's row 1 holds a run past its end"},
         // 168 bytes accepted as a picture of 15677 x 15677 pixels, a gigabyte of made-up rows.
         {"pic-pic-oom-3dd6a819", "the PIC header claims 15677 x 15677 pixels, which take at least 31462 bytes; the file holds 168"},
         // The image library set aside 2.5 GB for the palette before finding the file too short.
