@@ -19,6 +19,7 @@
 #include <jpeglib.h>  // after cstdio
 
 #include "bench/helper_cpu.h"
+#include "hwy/targets.h"
 #include "decoder/colour_convert.h"
 #include "decoder/colour_description.h"
 #include "image/decode_client.h"
@@ -114,16 +115,27 @@ void Read(benchmark::State& state, bool p3, bool keepStored) {
 }
 
 // The conversion alone, in this process: a 12-megapixel picture's worth of 8-bit RGBA pixels
-// converted from Display P3 in batches of the size the helper hands over.
-void ConvertP3(benchmark::State& state) {
+// converted from Display P3 in batches of the size the helper hands over, by the polynomials
+// (curves) or by the tables they stand in for.
+void ConvertP3(benchmark::State& state, bool withCurves, int64_t target) {
+    hwy::SetSupportedTargetsForTest(target);  // 0: the processor's best
+    struct Reset {
+        ~Reset() { hwy::SetSupportedTargetsForTest(0); }
+    } reset;
+    if (target != 0 && (hwy::SupportedTargets() & target) == 0) {
+        state.SkipWithError("this processor lacks the instruction set");
+        return;
+    }
     std::string profile = DisplayP3Profile();
     ColourDescription description = ProfileDescription(reinterpret_cast<const unsigned char*>(profile.data()), profile.size(), "the Display P3 profile");
     ColourConversion conversion;
+    conversion.withCurves = withCurves;
     DecodedImage note;
-    if (!conversion.Prepare(description, ColourSamples::kRgba8, false, note)) {
-        state.SkipWithError(note.colourNote.c_str());
+    if (!conversion.Prepare(description, ColourSamples::kRgba8, false, note) || std::string(conversion.Form()) != (withCurves ? "curves" : "tables")) {
+        state.SkipWithError(("not the form asked for: " + note.colourNote).c_str());
         return;
     }
+    if (withCurves) state.SetLabel(CurvesTarget());
     const size_t batch = 32768;
     std::vector<unsigned char> in(4 * batch), out(4 * batch);
     for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
@@ -165,7 +177,9 @@ void ColourLookUntagged(benchmark::State& state) {
 BENCHMARK_CAPTURE(Read, untagged_12mp, false, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Read, p3_12mp_stored, true, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Read, p3_12mp_converted, true, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(ConvertP3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ConvertP3, curves, true, 0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ConvertP3, curves_avx2, true, HWY_AVX2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ConvertP3, tables, false, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepareP3)->Unit(benchmark::kMillisecond);
 BENCHMARK(ColourLookUntagged)->Unit(benchmark::kMicrosecond);
 

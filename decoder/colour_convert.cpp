@@ -145,7 +145,7 @@ bool ColourConversion::Prepare(const ColourDescription& description, ColourSampl
     transform = lcms->cmsCreateTransform(profiles.from, inputType, profiles.to, TYPE_RGBA_8, INTENT_PERCEPTUAL,
                                          cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE);
     if (transform == nullptr) return storedBecause(engineSays("the colour engine cannot convert from it"));
-    fast = rgb8 && separable.Build(*lcms, profiles.from, transform);
+    fast = rgb8 && separable.Build(*lcms, profiles.from, transform, withCurves);
     if (!fast && kind == ColourSamples::kRgba8) {
         lcms->cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform));
         transform = lcms->cmsCreateTransform(profiles.from, inputType, profiles.to, TYPE_RGBA_8, INTENT_PERCEPTUAL,

@@ -38,6 +38,11 @@ public:
     // and the CMYK kinds): alpha kept, 255 for inks. Large runs are shared with a second thread.
     void Convert(const void* in, unsigned char* out, size_t pixels) const;
 
+    // Set before Prepare: false keeps 8-bit RGB on the tables rather than the polynomials.
+    bool withCurves = true;
+    // After Prepare: how 8-bit RGB is converted, "curves" (the polynomials), "tables" or "engine".
+    const char* Form() const { return !fast ? "engine" : separable.UsesCurves() ? "curves" : "tables"; }
+
 private:
     void ConvertRun(const unsigned char* in, unsigned char* out, size_t pixels) const;
 

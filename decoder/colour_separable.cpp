@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "decoder/colour_library.h"
+#include "decoder/polynomial_fit.h"
 
 #if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
@@ -33,7 +34,7 @@ struct Profile {
 
 }  // namespace
 
-bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine) {
+bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine, bool withCurves) {
     // sRGB's white and primaries with a straight line for a curve: linear sRGB, without bounds.
     cmsCIExyY white = {0.3127, 0.3290, 1.0};
     cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
@@ -54,6 +55,110 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine) {
     }
     std::vector<float> light(single.size());
     lcms.cmsDoTransform(toLinear.handle, single.data(), light.data(), 3 * 256);
+    curvesReady = false;
+    if (withCurves && FitCurves(light)) {
+        curvesReady = true;
+        if (Agrees(lcms, engine)) return true;
+        curvesReady = false;
+    }
+    return BuildTables(light) && Agrees(lcms, engine);
+}
+
+bool SeparableRgb::FitCurves(const std::vector<float>& light) {
+    const int kRounds = 60;
+    // sRGB's curve above its straight part as a polynomial in the light's fourth root.
+    const double knee = 0.0031308;
+    curves.encodeKnee = static_cast<float>(knee);
+    std::vector<double> x, y, worth;
+    const int kPoints = 512;
+    const double low = std::pow(knee, 0.25);
+    for (int i = 0; i <= kPoints; ++i) {
+        const double root = low + (1 - low) * i / kPoints;
+        x.push_back(root), y.push_back(255 * (1.055 * std::pow(root, 4 / 2.4) - 0.055)), worth.push_back(1);
+    }
+    double encodeError = 0;
+    std::vector<double> fit = FitPolynomialEvenly(x, y, worth, RgbCurves::kEncodeTerms - 1, kRounds, encodeError);
+    if (fit.empty()) return false;
+    for (int k = 0; k < RgbCurves::kEncodeTerms; ++k) curves.encode[k] = static_cast<float>(fit[k]);
+
+    // A curve-and-matrix profile's light of one channel alone is that channel's curve times a
+    // column of the matrix: the column is the light at full value, the curve is read off the
+    // column's largest entry, and every sample must be the product.
+    double curve[3][256];
+    for (int c = 0; c < 3; ++c) {
+        auto at = [&](int value, int out) { return static_cast<double>(light[(c * 256 + value) * 3 + out]); };
+        int main = 0;
+        for (int o = 0; o < 3; ++o) {
+            curves.matrix[o][c] = static_cast<float>(at(255, o));
+            if (std::fabs(at(255, o)) > std::fabs(at(255, main))) main = o;
+        }
+        if (!(std::fabs(at(255, main)) > 1e-3)) return false;
+        for (int v = 0; v < 256; ++v) {
+            curve[c][v] = at(v, main) / at(255, main);
+            for (int o = 0; o < 3; ++o) {
+                if (std::fabs(at(v, o) - at(255, o) * curve[c][v]) > 2e-5) return false;
+            }
+        }
+        // The dark values where the curve is a straight line through black (sRGB's own shape).
+        int toe = 2;
+        while (toe < 256 && std::fabs(curve[c][toe] - toe * curve[c][1]) <= 1e-4 * curve[c][toe] + 1e-7) ++toe;
+        curves.toeEnd[c] = static_cast<float>(toe);
+        curves.toeSlope[c] = static_cast<float>(curve[c][1]);
+    }
+
+    // The rest of each curve evenly close in light: the matrix's negative entries can take a
+    // bright channel's error to a dark output, where sRGB's curve is steepest (12.92 * 255 levels
+    // for all the light). Each form must keep every output within 0.45 of a level, so that with
+    // the rounding of the result and the engine's own they are at most a level apart.
+    auto closeEnough = [&](const double (&error)[3]) {
+        for (int o = 0; o < 3; ++o) {
+            double sum = 0;
+            for (int c = 0; c < 3; ++c) sum += std::fabs(curves.matrix[o][c]) * error[c];
+            if (12.92 * 255 * sum + encodeError > 0.45) return false;
+        }
+        return true;
+    };
+    // The quadratic of each segment of eight values, through them as closely as it goes.
+    double error[3] = {0, 0, 0};
+    const std::vector<double> offsets = {0, 1, 2, 3, 4, 5, 6, 7}, even(8, 1.0);
+    for (int c = 0; c < 3; ++c) {
+        for (int segment = 0; segment < 32; ++segment) {
+            std::vector<double> lights(curve[c] + 8 * segment, curve[c] + 8 * segment + 8);
+            double largest = 0;
+            fit = FitPolynomialEvenly(offsets, lights, even, 2, kRounds, largest);
+            if (fit.empty()) return false;
+            for (int k = 0; k < 3; ++k) curves.segments[c][k][segment] = static_cast<float>(fit[k]);
+            error[c] = std::max(error[c], largest);
+        }
+    }
+    curves.segmentsFit = closeEnough(error);
+    if (curves.segmentsFit && CurvesUseSegments()) return true;
+    // One polynomial for the values above the toe: the fewest terms that are close enough.
+    for (int terms = 6; terms <= RgbCurves::kMostDecodeTerms; ++terms) {
+        for (int c = 0; c < 3; ++c) {
+            const int toe = static_cast<int>(curves.toeEnd[c]);
+            std::vector<double> values, lights;
+            for (int v = toe; v < 256; ++v) values.push_back(v), lights.push_back(curve[c][v]);
+            fit.assign(RgbCurves::kMostDecodeTerms, 0.0);  // none: a straight line all the way
+            error[c] = 0;
+            if (!values.empty()) {
+                fit = FitPolynomialEvenly(values, lights, std::vector<double>(values.size(), 1.0), terms - 1, kRounds,
+                                          error[c]);
+                if (fit.empty()) return false;
+            }
+            for (int k = 0; k < RgbCurves::kMostDecodeTerms; ++k) {
+                curves.decode[c][k] = k < static_cast<int>(fit.size()) ? static_cast<float>(fit[k]) : 0.0f;
+            }
+        }
+        if (closeEnough(error)) {
+            curves.decodeTerms = terms;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SeparableRgb::BuildTables(const std::vector<float>& light) {
     contribution.assign(3 * 256 * 4, 0);
     for (size_t i = 0; i < 3 * 256; ++i) {
         for (int out = 0; out < 3; ++out) {
@@ -103,7 +208,10 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine) {
         while (level < 255 && i >= bound) bound = nextBound(++level);
         encode[static_cast<size_t>(i)] = static_cast<unsigned char>(level);
     }
+    return true;
+}
 
+bool SeparableRgb::Agrees(const LcmsLibrary& lcms, void* engine) const {
     // The check: the corners of the cube and a spread of colours, against the engine's own.
     const int kChecks = 4096;
     std::vector<unsigned char> colours(4 * kChecks), engines(4 * kChecks), ours(4 * kChecks);
@@ -119,7 +227,6 @@ bool SeparableRgb::Build(const LcmsLibrary& lcms, void* from, void* engine) {
     Apply(colours.data(), ours.data(), kChecks);
     for (int i = 0; i < 4 * kChecks; ++i) {
         if (i % 4 != 3 && std::abs(static_cast<int>(engines[i]) - static_cast<int>(ours[i])) > 1) {
-            encode.clear();
             return false;
         }
     }
@@ -130,6 +237,7 @@ void SeparableRgb::Apply(const unsigned char* in, unsigned char* out, size_t pix
     const int32_t* red = &contribution[0];
     const int32_t* green = &contribution[256 * 4];
     const int32_t* blue = &contribution[512 * 4];
+    if (curvesReady) return ConvertWithCurves(curves, in, out, pixels);
     const unsigned char* curve = encode.data();
     // The whole pixel is read before any of it is written, so that `out` may be `in`; the bounds
     // are a minimum and a maximum, not branches.

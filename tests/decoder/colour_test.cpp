@@ -15,6 +15,7 @@
 #include "decoder/colour_convert.h"
 #include "decoder/colour_description.h"
 #include "decoder/magick_support.h"
+#include "hwy/targets.h"
 #include "image/decode_client.h"
 #include "image/image_file.h"
 #include "support/decode_bytes.h"
@@ -427,13 +428,20 @@ TEST(ColourWarnings, AnNclxBoxLibheifRefusesLeavesThePictureAsStored) {
     EXPECT_EQ(LargestDifference(out, scene), 0);
 }
 
-// The fast conversion of 8-bit RGB against lcms2's own transform on colours spread over the
-// cube, a level apart at most; converted in one run (two pixels at a time where the sums fit 16
-// bits) and one pixel at a time, exactly alike.
+// The fast conversions of 8-bit RGB against lcms2's own transform on colours spread over the
+// cube, a level apart at most: the curves (polynomials, or quadratics by segments where the
+// vectors look them up) on every instruction set they were built for, where the profile's curves
+// allow them, and the tables they stand in for; each converted in one run (vectors, or two pixels
+// at a time where the sums fit 16 bits) and one pixel at a time, exactly alike.
 TEST(ColourFast, EightBitRgbAsTheEngineConvertsIt) {
-    const std::string p3 = DisplayP3Profile();
-    const std::string profiles[] = {p3, ReadWholeFile(kIcc + "colord/AdobeRGB1998.icc"),
-                                    ReadWholeFile(kIcc + "colord/ProPhotoRGB.icc")};
+    struct Case {
+        std::string profile;
+        const char* form[2];  // the conversion's form with the curves allowed, and without
+    };
+    const Case cases[] = {{DisplayP3Profile(), {"curves", "tables"}},
+                          {ReadWholeFile(kIcc + "colord/AdobeRGB1998.icc"), {"curves", "tables"}},
+                          // Its red's light at full value overflows the tables' 16-bit sums.
+                          {ReadWholeFile(kIcc + "colord/ProPhotoRGB.icc"), {"curves", "engine"}}};
     const size_t kPixels = 20001;
     std::vector<unsigned char> colours(4 * kPixels);
     uint32_t seed = 2024;
@@ -441,18 +449,10 @@ TEST(ColourFast, EightBitRgbAsTheEngineConvertsIt) {
         seed = seed * 1103515245u + 12345u;
         c = static_cast<unsigned char>(seed >> 23);
     }
-    for (const std::string& profile : profiles) {
-        ASSERT_FALSE(profile.empty());
-        ColourDescription description = ProfileDescription(BytesOf(profile), profile.size(), "the profile");
-        ColourConversion conversion;
-        DecodedImage note;
-        ASSERT_TRUE(conversion.Prepare(description, ColourSamples::kRgba8, false, note)) << note.colourNote;
-        std::vector<unsigned char> whole(colours.size()), single(colours.size()), engine(colours.size());
-        conversion.Convert(colours.data(), whole.data(), kPixels);
-        for (size_t i = 0; i < kPixels; ++i) conversion.Convert(&colours[4 * i], &single[4 * i], 1);
-        EXPECT_EQ(whole, single) << note.colourNote;
-
-        cmsHPROFILE from = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.profile.empty());
+        std::vector<unsigned char> engine(colours.size());
+        cmsHPROFILE from = cmsOpenProfileFromMem(c.profile.data(), static_cast<cmsUInt32Number>(c.profile.size()));
         cmsHPROFILE to = cmsCreate_sRGBProfile();
         cmsHTRANSFORM transform = cmsCreateTransform(from, TYPE_RGBA_8, to, TYPE_RGBA_8, INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
         ASSERT_NE(transform, nullptr);
@@ -460,15 +460,32 @@ TEST(ColourFast, EightBitRgbAsTheEngineConvertsIt) {
         cmsDeleteTransform(transform);
         cmsCloseProfile(from);
         cmsCloseProfile(to);
-        int largest = 0;
-        for (size_t i = 0; i < colours.size(); ++i) {
-            if (i % 4 == 3) {
-                EXPECT_EQ(whole[i], colours[i]);
-            } else {
-                largest = std::max(largest, std::abs(static_cast<int>(whole[i]) - static_cast<int>(engine[i])));
+        ColourDescription description = ProfileDescription(BytesOf(c.profile), c.profile.size(), "the profile");
+        for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+            hwy::SetSupportedTargetsForTest(target);
+            for (int withCurves = 1; withCurves >= 0; --withCurves) {
+                ColourConversion conversion;
+                conversion.withCurves = withCurves == 1;
+                DecodedImage note;
+                ASSERT_TRUE(conversion.Prepare(description, ColourSamples::kRgba8, false, note)) << note.colourNote;
+                const std::string where = note.colourNote + " on " + hwy::TargetName(target);
+                EXPECT_STREQ(conversion.Form(), c.form[1 - withCurves]) << where;
+                std::vector<unsigned char> whole(colours.size()), single(colours.size());
+                conversion.Convert(colours.data(), whole.data(), kPixels);
+                for (size_t i = 0; i < kPixels; ++i) conversion.Convert(&colours[4 * i], &single[4 * i], 1);
+                EXPECT_EQ(whole, single) << where;
+                int largest = 0;
+                for (size_t i = 0; i < colours.size(); ++i) {
+                    if (i % 4 == 3) {
+                        EXPECT_EQ(whole[i], colours[i]);
+                    } else {
+                        largest = std::max(largest, std::abs(static_cast<int>(whole[i]) - static_cast<int>(engine[i])));
+                    }
+                }
+                EXPECT_LE(largest, 1) << where;
             }
         }
-        EXPECT_LE(largest, 1) << note.colourNote;
+        hwy::SetSupportedTargetsForTest(0);
     }
 }
 
