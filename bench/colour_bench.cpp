@@ -3,7 +3,9 @@
 // decoding helper. Converted against stored is the conversion's share; untagged against stored
 // shows that looking for a profile costs an untagged picture nothing worth counting, and
 // ColourLookUntagged times that look alone. ConvertP3 and PrepareP3 time the conversion of the
-// picture's worth of pixels and its preparation in this process, apart from the decode.
+// picture's worth of pixels and its preparation in this process, apart from the decode: by the
+// curves with the processor's best instruction set and with AVX2 (processors without AVX-512),
+// and by the tables that stand in where the curves cannot.
 #include <benchmark/benchmark.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>

@@ -98,7 +98,7 @@ bool SeparableRgb::FitCurves(const std::vector<float>& light) {
         for (int v = 0; v < 256; ++v) {
             curve[c][v] = at(v, main) / at(255, main);
             for (int o = 0; o < 3; ++o) {
-                if (std::fabs(at(v, o) - at(255, o) * curve[c][v]) > 2e-5) return false;
+                if (!(std::fabs(at(v, o) - at(255, o) * curve[c][v]) <= 2e-5)) return false;  // a damaged profile's NaN too
             }
         }
         // The dark values where the curve is a straight line through black (sRGB's own shape).
@@ -116,7 +116,7 @@ bool SeparableRgb::FitCurves(const std::vector<float>& light) {
         for (int o = 0; o < 3; ++o) {
             double sum = 0;
             for (int c = 0; c < 3; ++c) sum += std::fabs(curves.matrix[o][c]) * error[c];
-            if (12.92 * 255 * sum + encodeError > 0.45) return false;
+            if (!(12.92 * 255 * sum + encodeError <= 0.45)) return false;
         }
         return true;
     };
