@@ -236,10 +236,11 @@ bool SeparableRgb::Agrees(const LcmsLibrary& lcms, void* engine) const {
 }
 
 void SeparableRgb::Apply(const unsigned char* in, unsigned char* out, size_t pixels) const {
+    // Before the tables are looked at: with the curves, they may not have been built.
+    if (curvesReady) return ConvertWithCurves(curves, in, out, pixels);
     const int32_t* red = &contribution[0];
     const int32_t* green = &contribution[256 * 4];
     const int32_t* blue = &contribution[512 * 4];
-    if (curvesReady) return ConvertWithCurves(curves, in, out, pixels);
     const unsigned char* curve = encode.data();
     // The whole pixel is read before any of it is written, so that `out` may be `in`; the bounds
     // are a minimum and a maximum, not branches.
