@@ -141,11 +141,15 @@ int DecodeJpeg(const unsigned char* data, size_t size, const ImageHeader&, Decod
     trap.progress.progress_monitor = OnProgress;
     info.progress = &trap.progress;
     // Colour pictures with a profile are converted row by row, while the decoder goes on; the
-    // conversion outlives the rows, whose thread may still be converting when they end.
+    // conversion is prepared by the rows' thread as the first rows are made, and outlives the
+    // rows, whose thread may still be converting when they end.
     ColourConversion conversion;
     PixelRows rows(out);
-    if (!inks && PrepareRowConversion(data, size, ImageFormat::kJpeg, info.num_components == 1, conversion, out)) {
-        rows.ConvertOnTheWay(&conversion);
+    if (!inks) {
+        const bool grey = info.num_components == 1;
+        rows.ConvertOnTheWay([data, size, grey, &conversion, &out]() -> const ColourConversion* {
+            return PrepareRowConversion(data, size, ImageFormat::kJpeg, grey, conversion, out) ? &conversion : nullptr;
+        });
     }
     std::string failure;
     int status = ReadRows(info, trap, out, rows, failure);

@@ -106,9 +106,10 @@ int DecodePng(const unsigned char* data, size_t size, const ImageHeader&, Decode
         status = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
         ColourConversion rowConversion;  // outlives the rows, whose thread may use it to the end
         PixelRows rows(out, rgb ? 3 : 4);
-        if (PrepareRowConversion(data, size, ImageFormat::kPng, grey, rowConversion, out)) {
-            rows.ConvertOnTheWay(&rowConversion);
-        }
+        rows.ConvertOnTheWay([data, size, grey, &rowConversion, &out]() -> const ColourConversion* {
+            return PrepareRowConversion(data, size, ImageFormat::kPng, grey, rowConversion, out) ? &rowConversion
+                                                                                                 : nullptr;
+        });
         const size_t rowBytes = static_cast<size_t>(ihdr.width) * (rgb ? 3 : 4);
         for (uint32_t row = 0; status == 0 && row < ihdr.height; ++row) {
             status = spng_decode_row(ctx, rows.Next(), rowBytes);
