@@ -217,8 +217,21 @@ Reaped ReapHelpers(int expected) {
             usleep(10000);
         }
     }
-    usleep(100000);  // time enough for an unexpected helper to have started and ended
-    while (waitpid(-1, nullptr, WNOHANG | __WALL) > 0) ++reaped.count;
+    // Then whatever else ends, until a whole second passes without an exit: an unexpected
+    // helper has time to start and end, and a slow one (a sanitizer build checks its memory at
+    // exit) is counted here rather than in the next look.
+    for (int quiet = 0; quiet < 100;) {
+        pid_t pid = waitpid(-1, nullptr, WNOHANG | __WALL);
+        if (pid > 0) {
+            ++reaped.count;
+            quiet = 0;
+        } else if (pid < 0) {
+            break;  // no child left
+        } else {
+            usleep(10000);
+            ++quiet;
+        }
+    }
     errno = 0;
     reaped.othersAlive = waitpid(-1, nullptr, WNOHANG | __WALL) == 0;
     return reaped;
