@@ -281,7 +281,10 @@ TEST_F(FakeHelper, ABatchStartsOneHelperAPictureAndOnlyAskedForSparesWait) {
     EXPECT_TRUE(reaped.othersAlive);  // the spare for a fourth picture
     KeepImageDecoderSpare(false);
     reaped = ReapHelpers(1);
-    EXPECT_EQ(1, reaped.count);
+    // The spare stops, and nothing lives on. A spare stopped before it was asked anything may
+    // end after its own helper process, which this host then reaps too, so the count may be 2.
+    EXPECT_LE(1, reaped.count);
+    EXPECT_GE(2, reaped.count);
     EXPECT_FALSE(reaped.othersAlive);
 
     // Threads reading at once start spares side by side; one that is not kept, as another
